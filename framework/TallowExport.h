@@ -1,0 +1,4 @@
+#pragma once
+
+// libTallow is built with hidden visibility; only what carries this is exported.
+#define TALLOW_EXPORT __attribute__((visibility("default")))
