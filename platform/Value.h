@@ -32,7 +32,11 @@ struct TALLOW_EXPORT Date
 class TALLOW_EXPORT Value
 {
 public:
+// The enumerators name the global container types on purpose.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
     enum class Type { Null, Boolean, Integer, Real, String, Data, Date, Array, Dictionary };
+#pragma GCC diagnostic pop
 
     Value();
     Value(std::nullptr_t);
