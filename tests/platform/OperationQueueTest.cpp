@@ -27,15 +27,18 @@ TEST(Operation, StatesOfARunAndOfCancellationsBeforeAndWhileQueuedAndRunning)
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> sawExecuting{false};
+    std::promise<void> started;
     std::shared_ptr<BlockOperation> running;
     running = BlockOperation::blockOperationWithBlock([&] {
         sawExecuting = running->isExecuting() && !running->isFinished();
+        started.set_value();
         released.wait();
     });
     bool queuedRan = false;
     auto queued = BlockOperation::blockOperationWithBlock([&] { queuedRan = true; });
     queue.addOperation(running);
     queue.addOperation(queued);
+    started.get_future().wait();
     queued->cancel();
     // Cancelled while running: not interrupted.
     running->cancel();

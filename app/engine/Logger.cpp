@@ -1,0 +1,159 @@
+#include "Logger.h"
+
+#include "Error.h"
+#include "FileDates.h"
+#include "FileManagerExtensions.h"
+#include "GCDAdditions.h"
+#include "StringExtensions.h"
+#include "SystemLog.h"
+#include "URL.h"
+
+#include <QString>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace
+{
+// Bytes that are not UTF-8 are kept as replacement characters rather than
+// dropping the line.
+std::string lenientUTF8(const std::string &text)
+{
+    const QByteArray bytes = QString::fromUtf8(text.data(), qsizetype(text.size())).toUtf8();
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+std::optional<std::string> readUTF8File(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    std::string text = buffer.str();
+    if (!utf8Data(text))
+        return std::nullopt;
+    return text;
+}
+}
+
+Logger &Logger::shared()
+{
+    static Logger *logger = new Logger;
+    return *logger;
+}
+
+Logger::Logger() : m_dateFormatter(DateFormatter::Style::Medium, DateFormatter::Style::Medium) {}
+
+void Logger::setNowForTesting(std::function<Date()> now)
+{
+    std::lock_guard lock(m_clockMutex);
+    m_now = std::move(now);
+}
+
+Date Logger::now() const
+{
+    std::lock_guard lock(m_clockMutex);
+    return m_now ? m_now() : Date::now();
+}
+
+std::optional<Logger::LogURLs> Logger::logURLs() const
+{
+    try {
+        const std::string folder = FileManager::appCachesDirectory().path();
+        return LogURLs{folder + "/" + currentLogFileName, folder + "/" + yesterdayLogFileName};
+    } catch (const Error &) {
+        return std::nullopt;
+    }
+}
+
+void Logger::log(const std::string &message)
+{
+    const Date date = now();
+    std::string line = m_dateFormatter.stringFromDate(date) + " " + message;
+    if (line.empty() || line.back() != '\n')
+        line += '\n';
+
+    GCDAdditions::onMain([this, line] { tellDelegatesAboutNewString(line); });
+    SystemLog::write(message);
+
+    const std::string bytes = lenientUTF8(line);
+    const std::optional<LogURLs> urls = logURLs();
+    if (!urls)
+        return;
+
+    std::lock_guard lock(m_fileMutex);
+    rotateIfNeeded(*urls, date);
+    if (!URL::fileURLWithPath(urls->currentLogURL).isReachable()) {
+        const int fd = ::open(urls->currentLogURL.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    append(urls->currentLogURL, bytes);
+}
+
+void Logger::rotateIfNeeded(const LogURLs &urls, const Date &date)
+{
+    const std::optional<Date> created = fileCreationDate(urls.currentLogURL);
+    if (!created || isSameLocalDay(*created, date))
+        return;
+    if (URL::fileURLWithPath(urls.yesterdayLogURL).isReachable() && ::unlink(urls.yesterdayLogURL.c_str()) != 0)
+        SystemLog::write("Logger: Remove yesterday failed: " + Error::POSIXerrno().localizedDescription());
+    if (::rename(urls.currentLogURL.c_str(), urls.yesterdayLogURL.c_str()) != 0)
+        SystemLog::write("Logger: Rename current to yesterday failed: " + Error::POSIXerrno().localizedDescription());
+}
+
+void Logger::append(const std::string &path, const std::string &bytes)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        SystemLog::write("Logger: Can't open log file: " + Error::POSIXerrno().localizedDescription());
+        return;
+    }
+    if (::lseek(fd, 0, SEEK_END) >= 0) {
+        const char *data = bytes.data();
+        size_t left = bytes.size();
+        while (left > 0) {
+            const ssize_t written = ::write(fd, data, left);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                break;
+            data += written;
+            left -= size_t(written);
+        }
+    }
+    ::close(fd);
+}
+
+std::optional<std::string> Logger::logContents() const
+{
+    const std::optional<LogURLs> urls = logURLs();
+    if (!urls)
+        return std::nullopt;
+    return readUTF8File(urls->yesterdayLogURL).value_or("") + readUTF8File(urls->currentLogURL).value_or("");
+}
+
+void Logger::addDelegate(const std::shared_ptr<LogDelegate> &delegate)
+{
+    WeakObject<LogDelegate> box(std::static_pointer_cast<Object>(delegate));
+    GCDAdditions::onMain([this, box] { m_delegates.push_back(box); });
+}
+
+void Logger::tellDelegatesAboutNewString(const std::string &line)
+{
+    std::erase_if(m_delegates, [](const WeakObject<LogDelegate> &box) { return !box.object(); });
+    const std::vector<WeakObject<LogDelegate>> delegates = m_delegates;
+    for (const auto &box : delegates) {
+        if (const std::shared_ptr<LogDelegate> delegate = box.object())
+            delegate->addToLogString(line);
+    }
+}
+
+void LoggerObjc::log(const std::string &message)
+{
+    Logger::shared().log(message);
+}

@@ -1,0 +1,251 @@
+#include "ZZFileChannel.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+#include "ZZError.h"
+#include "ZZFileChannelOutput.h"
+
+namespace
+{
+struct FileMapping
+{
+    void *address = nullptr;
+    std::size_t length = 0;
+    int descriptor = -1;
+
+    ~FileMapping()
+    {
+        if (address)
+            ::munmap(address, length);
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+};
+
+std::string resolvedPath(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved))
+        return resolved;
+    return path;
+}
+
+std::string folderOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string lastComponentOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+Error noSuchFileError(const std::string &path)
+{
+    return Error(ZZCocoaErrorDomain, ZZFileReadNoSuchFileError,
+                 Dictionary{{Error::LocalizedDescriptionKey,
+                             Value("The file “" + lastComponentOf(path) + "” couldn’t be opened because there is no such file.")}});
+}
+
+bool sameFile(const struct stat &a, const struct stat &b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size
+        && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+bool isCopiedAttribute(const std::string &name)
+{
+    return name.starts_with("user.") || name == "system.posix_acl_access";
+}
+}
+
+ZZFileChannel::ZZFileChannel(std::string URL)
+    : m_URL(std::move(URL))
+{
+    m_path = resolvedPath(m_URL);
+}
+
+ZZFileChannel::ZZFileChannel(std::string URL, std::string path, bool temporary)
+    : m_URL(std::move(URL)), m_path(std::move(path)), m_isTemporary(temporary)
+{
+}
+
+std::string ZZFileChannel::URL() const
+{
+    return m_URL;
+}
+
+std::optional<ZZBytes> ZZFileChannel::newInput(Error *error)
+{
+    // Non-blocking so that a FIFO put in the archive's place cannot hang the open.
+    const int descriptor = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (descriptor < 0) {
+        if (errno == ENOENT) {
+            zzFail(error, noSuchFileError(m_path));
+            return std::nullopt;
+        }
+        zzFail(error, Error::POSIXerrno());
+        return std::nullopt;
+    }
+    auto mapping = std::make_shared<FileMapping>();
+    mapping->descriptor = descriptor;
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0) {
+        zzFail(error, Error::POSIXerrno());
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        zzFail(error, Error::posix(S_ISDIR(status.st_mode) ? EISDIR : EINVAL));
+        return std::nullopt;
+    }
+    ZZBytes bytes;
+    if (status.st_size > 0) {
+        mapping->length = static_cast<std::size_t>(status.st_size);
+        void *address = ::mmap(nullptr, mapping->length, PROT_READ, MAP_SHARED, descriptor, 0);
+        if (address == MAP_FAILED) {
+            zzFail(error, Error::POSIXerrno());
+            return std::nullopt;
+        }
+        mapping->address = address;
+        bytes.data = static_cast<const std::uint8_t *>(address);
+        bytes.size = mapping->length;
+    }
+    bytes.descriptor = descriptor;
+    bytes.keeper = mapping;
+    m_loadedStatus = status;
+    return bytes;
+}
+
+std::unique_ptr<ZZChannelOutput> ZZFileChannel::newOutput(Error *error)
+{
+    const int descriptor = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (descriptor < 0) {
+        zzFail(error, Error::POSIXerrno());
+        return nullptr;
+    }
+    return std::make_unique<ZZFileChannelOutput>(descriptor);
+}
+
+std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
+{
+    struct stat status;
+    if (::lstat(m_path.c_str(), &status) == 0) {
+        if (!S_ISREG(status.st_mode)) {
+            zzFail(error, Error::posix(EINVAL));
+            return nullptr;
+        }
+        // Replacing one name of a file with several would split it from its other names.
+        if (status.st_nlink > 1) {
+            zzFail(error, Error::posix(EMLINK));
+            return nullptr;
+        }
+    } else if (errno != ENOENT) {
+        zzFail(error, Error::POSIXerrno());
+        return nullptr;
+    }
+    // Never a name that looks like metadata ("._..."), which a clean running beside us would delete.
+    const std::string name = lastComponentOf(m_path).substr(0, 200);
+    const std::string pattern = folderOf(m_path) + "/.tarnwick-" + name + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int descriptor = ::mkostemp(buffer.data(), O_CLOEXEC);
+    if (descriptor < 0) {
+        zzFail(error, Error::POSIXerrno());
+        return nullptr;
+    }
+    ::close(descriptor);
+    std::string path(buffer.data());
+    return std::unique_ptr<ZZChannel>(new ZZFileChannel(path, path, true));
+}
+
+bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
+{
+    auto *temporary = dynamic_cast<ZZFileChannel *>(&channel);
+    if (!temporary || !temporary->m_isTemporary)
+        return zzFail(error, Error::posix(EINVAL));
+    struct stat current;
+    const bool exists = ::lstat(m_path.c_str(), &current) == 0;
+    if (!exists && errno != ENOENT)
+        return zzFail(error, Error::POSIXerrno());
+    // Someone else changed the archive since it was read: keep their version.
+    if (m_loadedStatus ? !exists || !sameFile(*m_loadedStatus, current) : exists)
+        return zzFail(error, Error::posix(ESTALE));
+    if (exists && current.st_nlink > 1)
+        return zzFail(error, Error::posix(EMLINK));
+
+    const int descriptor = ::open(temporary->m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (descriptor < 0)
+        return zzFail(error, Error::POSIXerrno());
+    bool prepared = true;
+    if (exists)
+        prepared = copyOwnershipAndAttributes(descriptor, current, error);
+    else if (::fchmod(descriptor, 0644) != 0)
+        prepared = zzFail(error, Error::POSIXerrno());
+    if (prepared && ::fsync(descriptor) != 0)
+        prepared = zzFail(error, Error::POSIXerrno());
+    ::close(descriptor);
+    if (!prepared)
+        return false;
+
+    if (::rename(temporary->m_path.c_str(), m_path.c_str()) != 0)
+        return zzFail(error, Error::POSIXerrno());
+    temporary->m_isCommitted = true;
+    m_loadedStatus.reset();
+    const int folder = ::open(folderOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+bool ZZFileChannel::copyOwnershipAndAttributes(int temporaryDescriptor, const struct stat &original, Error *error) const
+{
+    // Owner and group where permitted; a user who may not give the file away keeps what is allowed.
+    if (::fchown(temporaryDescriptor, original.st_uid, original.st_gid) != 0)
+        (void)::fchown(temporaryDescriptor, static_cast<uid_t>(-1), original.st_gid);
+    if (::fchmod(temporaryDescriptor, original.st_mode & 07777) != 0)
+        return zzFail(error, Error::POSIXerrno());
+
+    ssize_t length = ::llistxattr(m_path.c_str(), nullptr, 0);
+    if (length < 0)
+        return errno == ENOTSUP ? true : zzFail(error, Error::POSIXerrno());
+    std::vector<char> names(static_cast<std::size_t>(length) + 1);
+    length = ::llistxattr(m_path.c_str(), names.data(), names.size());
+    if (length < 0)
+        return zzFail(error, Error::POSIXerrno());
+    for (std::size_t at = 0; at < static_cast<std::size_t>(length);) {
+        const std::string name(names.data() + at);
+        at += name.size() + 1;
+        if (!isCopiedAttribute(name))
+            continue;
+        const ssize_t size = ::lgetxattr(m_path.c_str(), name.c_str(), nullptr, 0);
+        if (size < 0)
+            return zzFail(error, Error::POSIXerrno());
+        std::vector<char> value(static_cast<std::size_t>(size) + 1);
+        const ssize_t read = ::lgetxattr(m_path.c_str(), name.c_str(), value.data(), value.size());
+        if (read < 0)
+            return zzFail(error, Error::POSIXerrno());
+        if (::fsetxattr(temporaryDescriptor, name.c_str(), value.data(), static_cast<std::size_t>(read), 0) != 0)
+            return zzFail(error, Error::POSIXerrno());
+    }
+    return true;
+}
+
+void ZZFileChannel::removeAsTemporary()
+{
+    if (m_isTemporary && !m_isCommitted)
+        ::unlink(m_path.c_str());
+    m_isCommitted = true;
+}

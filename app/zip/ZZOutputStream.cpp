@@ -1,0 +1,6 @@
+#include "ZZOutputStream.h"
+
+bool ZZOutputStream::hasSpaceAvailable() const
+{
+    return true;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "TallowExport.h"
+
+class TALLOW_EXPORT NumberFormatter
+{
+public:
+    // The number in the decimal style of the application's locale, with grouping
+    // separators (QLocale's default locale, which follows the user's unless set).
+    static std::string decimal(std::int64_t number);
+};

@@ -1,0 +1,3 @@
+#include "Object.h"
+
+Object::~Object() = default;

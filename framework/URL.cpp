@@ -1,0 +1,246 @@
+#include "URL.h"
+
+#include <QFile>
+#include <QMimeDatabase>
+
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "FileSystemTypes.h"
+#include "MountTable.h"
+#include "PackageExtensions.h"
+#include "VolumeFacts.h"
+#include "VolumesFolders.h"
+#include "XdgPaths.h"
+
+namespace
+{
+std::string normalizedPath(const std::string &path)
+{
+    std::string absolute = path;
+    if (absolute.empty() || absolute.front() != '/') {
+        char current[PATH_MAX];
+        const std::string folder = getcwd(current, sizeof current) ? current : "/";
+        absolute = absolute.empty() ? folder : folder + "/" + absolute;
+    }
+    std::string result;
+    result.reserve(absolute.size());
+    for (const char c : absolute) {
+        if (c == '/' && !result.empty() && result.back() == '/')
+            continue;
+        result.push_back(c);
+    }
+    if (result.size() > 1 && result.back() == '/')
+        result.pop_back();
+    return result;
+}
+
+std::optional<std::string> resolvedPath(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved))
+        return std::nullopt;
+    return std::string(resolved);
+}
+
+// The volume of the item itself: for a symbolic link, the folder that holds the link.
+class ItemVolume
+{
+public:
+    ItemVolume(const URL &url, bool isLink) : m_url(url), m_isLink(isLink) {}
+
+    const std::optional<MountEntry> &mount()
+    {
+        if (!m_mountLooked) {
+            m_mountLooked = true;
+            m_physicalPath = m_isLink ? resolvedFolderOfLink() : resolvedPath(m_url.path());
+            if (m_physicalPath)
+                m_mount = MountTable::current().mountForPath(*m_physicalPath);
+        }
+        return m_mount;
+    }
+
+    bool isMountRoot()
+    {
+        return !m_isLink && mount() && *m_physicalPath == m_mount->mountPoint;
+    }
+
+    const std::optional<VolumeFacts> &facts()
+    {
+        if (!m_factsLooked) {
+            m_factsLooked = true;
+            if (mount())
+                m_facts = VolumeFacts::forMount(*m_mount);
+        }
+        return m_facts;
+    }
+
+private:
+    std::optional<std::string> resolvedFolderOfLink() const
+    {
+        const std::optional<std::string> folder = resolvedPath(m_url.deletingLastPathComponent().path());
+        if (!folder)
+            return std::nullopt;
+        return (*folder == "/" ? std::string() : *folder) + "/" + m_url.lastPathComponent();
+    }
+
+    const URL &m_url;
+    bool m_isLink;
+    bool m_mountLooked = false;
+    bool m_factsLooked = false;
+    std::optional<std::string> m_physicalPath;
+    std::optional<MountEntry> m_mount;
+    std::optional<VolumeFacts> m_facts;
+};
+
+// Icons come from the desktop's icon theme by kind, which any thread may ask for.
+QIcon effectiveIcon(const std::string &path, const struct stat &status, bool isVolume)
+{
+    if (isVolume)
+        return QIcon::fromTheme(QStringLiteral("drive-harddisk"));
+    if (S_ISDIR(status.st_mode))
+        return QIcon::fromTheme(QStringLiteral("folder"));
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(QFile::decodeName(path.c_str()));
+    return QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+}
+}
+
+URL::URL(std::string path)
+    : m_path(std::move(path))
+{
+}
+
+URL URL::fileURLWithPath(const std::string &path)
+{
+    return URL(normalizedPath(path));
+}
+
+std::optional<URL> URL::URLForFileWhichExists(const std::string &path)
+{
+    const URL url = fileURLWithPath(XdgPaths::expandTilde(path));
+    if (!url.isReachable())
+        return std::nullopt;
+    return url;
+}
+
+std::string URL::lastPathComponent() const
+{
+    if (m_path == "/" || m_path.empty())
+        return m_path;
+    return m_path.substr(m_path.rfind('/') + 1);
+}
+
+URL URL::appendingPathComponent(const std::string &component) const
+{
+    return URL(normalizedPath(m_path + "/" + component));
+}
+
+URL URL::deletingLastPathComponent() const
+{
+    const std::size_t slash = m_path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return URL("/");
+    return URL(m_path.substr(0, slash));
+}
+
+std::optional<URLResourceValues> URL::resourceValues(const std::set<URLValues> &keys) const
+{
+    struct stat status;
+    if (m_path.empty() || lstat(m_path.c_str(), &status) != 0)
+        return std::nullopt;
+    const bool isLink = S_ISLNK(status.st_mode);
+    ItemVolume itemVolume(*this, isLink);
+
+    URLResourceValues values;
+    for (const URLValues key : keys) {
+        switch (key) {
+        case URLValues::customIconKey:
+            // Linux file managers keep no custom icons that this system reads.
+            break;
+        case URLValues::effectiveIconKey:
+            values.emplace(key, effectiveIcon(m_path, status, itemVolume.isMountRoot()));
+            break;
+        case URLValues::isDirectoryKey:
+            values.emplace(key, S_ISDIR(status.st_mode));
+            break;
+        case URLValues::isHiddenKey:
+            values.emplace(key, lastPathComponent().front() == '.');
+            break;
+        case URLValues::isPackageKey:
+            values.emplace(key, S_ISDIR(status.st_mode) && PackageExtensions::hasPackageExtension(lastPathComponent()));
+            break;
+        case URLValues::isVolumeKey:
+            values.emplace(key, itemVolume.isMountRoot());
+            break;
+        case URLValues::isWritableKey:
+            values.emplace(key, faccessat(AT_FDCWD, m_path.c_str(), W_OK, AT_SYMLINK_NOFOLLOW) == 0);
+            break;
+        case URLValues::localizedNameKey:
+            if (itemVolume.isMountRoot() && itemVolume.facts())
+                values.emplace(key, itemVolume.facts()->localizedName);
+            else
+                values.emplace(key, lastPathComponent());
+            break;
+        case URLValues::parentDirectoryURLKey:
+            if (m_path != "/")
+                values.emplace(key, deletingLastPathComponent());
+            break;
+        case URLValues::volumeIsLocalKey:
+            if (itemVolume.facts())
+                values.emplace(key, itemVolume.facts()->isLocal);
+            break;
+        case URLValues::volumeIsReadOnlyKey:
+            if (itemVolume.facts())
+                values.emplace(key, itemVolume.facts()->isReadOnly);
+            break;
+        case URLValues::volumeLocalizedFormatDescriptionKey:
+            if (itemVolume.facts())
+                values.emplace(key, itemVolume.facts()->localizedFormatDescription);
+            break;
+        case URLValues::volumeURLKey:
+            if (itemVolume.mount())
+                values.emplace(key, URL(itemVolume.mount()->mountPoint));
+            break;
+        }
+    }
+    return values;
+}
+
+bool URL::isReachable() const
+{
+    struct stat status;
+    return !m_path.empty() && lstat(m_path.c_str(), &status) == 0;
+}
+
+std::optional<URL> URL::volume() const
+{
+    return value<URL>(URLValues::volumeURLKey);
+}
+
+std::string URL::displayName() const
+{
+    return value<std::string>(URLValues::localizedNameKey).value_or(lastPathComponent());
+}
+
+std::string URL::displayPath() const
+{
+    const VolumeLocation location = VolumesFolders::locate(m_path);
+    if (!location.isStartupDisk && m_path.size() > location.prefix.size()
+        && m_path.compare(0, location.prefix.size(), location.prefix) == 0)
+        return m_path.substr(location.prefix.size());
+    return m_path;
+}
+
+std::optional<std::string> URL::diskFormatRaw() const
+{
+    struct stat status;
+    if (m_path.empty() || lstat(m_path.c_str(), &status) != 0)
+        return std::nullopt;
+    ItemVolume itemVolume(*this, S_ISLNK(status.st_mode));
+    if (!itemVolume.mount())
+        return std::nullopt;
+    return FileSystemTypes::translate(*itemVolume.mount());
+}

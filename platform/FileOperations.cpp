@@ -1,0 +1,265 @@
+#include "FileOperations.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "Error.h"
+#include "FileDescriptor.h"
+
+namespace
+{
+constexpr int directoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+struct Identity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Identity &) const = default;
+};
+
+std::optional<Identity> identityOf(int fd)
+{
+    struct stat status;
+    if (fstat(fd, &status) != 0)
+        return std::nullopt;
+    return Identity{status.st_dev, status.st_ino};
+}
+
+// One folder on the way down: what is still to be entered and what had to stay.
+struct Level
+{
+    std::string name;
+    Identity identity;
+    std::vector<std::string> pendingFolders;
+    std::set<std::string> kept;
+    int listings = 0;
+};
+
+// Removes one folder tree. Only the folder being worked on is open; the way back up goes
+// through "..", checked against the folder that was entered, so depth costs neither stack
+// nor file descriptors and a folder moved away meanwhile stops the removal.
+class TreeRemoval
+{
+public:
+    TreeRemoval(int parentFd, const std::string &name) : m_parentFd(parentFd), m_name(name) {}
+
+    void run()
+    {
+        struct stat status;
+        if (fstatat(m_parentFd, m_name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            throw Error::POSIXerrno();
+        if (!S_ISDIR(status.st_mode)) {
+            if (unlinkat(m_parentFd, m_name.c_str(), 0) != 0)
+                throw Error::POSIXerrno();
+            return;
+        }
+        FileDescriptor folder(openat(m_parentFd, m_name.c_str(), directoryOpenFlags));
+        if (!folder.isValid())
+            throw Error::POSIXerrno();
+        const std::optional<Identity> identity = identityOf(folder.get());
+        if (!identity || !(*identity == Identity{status.st_dev, status.st_ino}))
+            throw Error::posix(ESTALE);
+        m_device = identity->device;
+        m_levels.push_back(Level{m_name, *identity, {}, {}, 0});
+        walk(std::move(folder));
+        if (m_firstError)
+            throw *m_firstError;
+    }
+
+private:
+    void note(int code)
+    {
+        if (!m_firstError)
+            m_firstError = Error::posix(code);
+    }
+
+    void walk(FileDescriptor folder)
+    {
+        while (!m_levels.empty()) {
+            Level &level = m_levels.back();
+            // Listed twice: the second listing catches what appeared during the first pass.
+            if (level.pendingFolders.empty() && level.listings < 2) {
+                ++level.listings;
+                if (!list(folder.get(), level))
+                    level.listings = 2;
+                continue;
+            }
+            if (!level.pendingFolders.empty()) {
+                const std::string child = std::move(level.pendingFolders.back());
+                level.pendingFolders.pop_back();
+                FileDescriptor childFolder(openat(folder.get(), child.c_str(), directoryOpenFlags));
+                const std::optional<Identity> identity = childFolder.isValid() ? identityOf(childFolder.get()) : std::nullopt;
+                if (!identity) {
+                    if (errno != ENOENT) {
+                        note(errno);
+                        level.kept.insert(child);
+                    }
+                    continue;
+                }
+                if (identity->device != m_device) {
+                    note(EBUSY);
+                    level.kept.insert(child);
+                    continue;
+                }
+                m_levels.push_back(Level{child, *identity, {}, {}, 0});
+                folder = std::move(childFolder);
+                continue;
+            }
+            if (!leaveLevel(folder))
+                return;
+        }
+    }
+
+    // Removes the files of one listing and queues its folders; false when it cannot be listed.
+    bool list(int fd, Level &level)
+    {
+        const int listingFd = dup(fd);
+        if (listingFd < 0) {
+            note(errno);
+            return false;
+        }
+        DIR *directory = fdopendir(listingFd);
+        if (!directory) {
+            note(errno);
+            close(listingFd);
+            return false;
+        }
+        rewinddir(directory);
+        std::vector<std::pair<std::string, unsigned char>> entries;
+        int listingError = 0;
+        for (;;) {
+            errno = 0;
+            const dirent *entry = readdir(directory);
+            if (!entry) {
+                listingError = errno;
+                break;
+            }
+            const std::string name = entry->d_name;
+            if (name != "." && name != ".." && !level.kept.contains(name))
+                entries.emplace_back(name, entry->d_type);
+        }
+        closedir(directory);
+        if (listingError != 0) {
+            note(listingError);
+            return false;
+        }
+
+        for (const auto &[name, type] : entries) {
+            if (isFolder(fd, name, type, level)) {
+                level.pendingFolders.push_back(name);
+                continue;
+            }
+            if (level.kept.contains(name))
+                continue;
+            if (unlinkat(fd, name.c_str(), 0) != 0 && errno != ENOENT) {
+                note(errno);
+                level.kept.insert(name);
+            }
+        }
+        return true;
+    }
+
+    // A folder to enter; a mount point inside the tree is kept, not entered.
+    bool isFolder(int fd, const std::string &name, unsigned char type, Level &level)
+    {
+        if (type != DT_DIR && type != DT_UNKNOWN)
+            return false;
+        struct statx status;
+        if (statx(fd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0) {
+            if (errno != ENOENT) {
+                note(errno);
+                level.kept.insert(name);
+            }
+            return false;
+        }
+        if (!S_ISDIR(status.stx_mode))
+            return false;
+        if ((status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (status.stx_attributes & STATX_ATTR_MOUNT_ROOT)) {
+            note(EBUSY);
+            level.kept.insert(name);
+            return false;
+        }
+        return true;
+    }
+
+    // Goes up one level and removes the folder just emptied; false when the walk must stop.
+    bool leaveLevel(FileDescriptor &folder)
+    {
+        const Level finished = std::move(m_levels.back());
+        m_levels.pop_back();
+        int parentFd = m_parentFd;
+        FileDescriptor parent;
+        if (!m_levels.empty()) {
+            parent = FileDescriptor(openat(folder.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            const std::optional<Identity> identity = parent.isValid() ? identityOf(parent.get()) : std::nullopt;
+            if (!identity || !(*identity == m_levels.back().identity)) {
+                // The folder was moved during the removal: nothing outside the tree may be touched.
+                m_firstError = Error::posix(ESTALE);
+                return false;
+            }
+            parentFd = parent.get();
+        }
+        folder.reset();
+        if (!finished.kept.empty()) {
+            if (!m_levels.empty())
+                m_levels.back().kept.insert(finished.name);
+        } else if (unlinkat(parentFd, finished.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+            note(errno);
+            if (!m_levels.empty())
+                m_levels.back().kept.insert(finished.name);
+        }
+        folder = std::move(parent);
+        return true;
+    }
+
+    int m_parentFd;
+    std::string m_name;
+    dev_t m_device = 0;
+    std::vector<Level> m_levels;
+    std::optional<Error> m_firstError;
+};
+
+bool isPlainName(const std::string &name)
+{
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+}
+
+void FileOperations::removeItem(const std::string &path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    const std::size_t slash = trimmed.rfind('/');
+    const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    if (!isPlainName(name))
+        throw Error::posix(EINVAL);
+    const std::string parentPath = slash == std::string::npos ? "." : (slash == 0 ? "/" : trimmed.substr(0, slash));
+    FileDescriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.isValid())
+        throw Error::POSIXerrno();
+    TreeRemoval(parent.get(), name).run();
+}
+
+void FileOperations::removeItemAt(int directoryFd, const std::string &name)
+{
+    if (!isPlainName(name))
+        throw Error::posix(EINVAL);
+    TreeRemoval(directoryFd, name).run();
+}
+
+bool FileOperations::removeItemNoThrow(const std::string &path)
+{
+    try {
+        removeItem(path);
+        return true;
+    } catch (const Error &) {
+        return false;
+    }
+}

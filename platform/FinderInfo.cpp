@@ -1,0 +1,79 @@
+#include "FinderInfo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+
+#include "AppleDoubleFile.h"
+#include "Error.h"
+#include "ExtendedAttributes.h"
+
+namespace
+{
+constexpr std::uint16_t aliasFlag = 0x8000;
+
+std::optional<FinderInfo> finderInfoFrom(const Data &value)
+{
+    if (value.size() != FinderInfo::length)
+        return std::nullopt;
+    std::array<std::uint8_t, FinderInfo::length> bytes;
+    std::copy(value.begin(), value.end(), bytes.begin());
+    return FinderInfo(bytes);
+}
+}
+
+FinderInfo::FinderInfo(const std::array<std::uint8_t, length> &bytes)
+    : m_bytes(bytes)
+{
+}
+
+std::optional<FinderInfo> FinderInfo::ofItem(const std::string &path)
+{
+    try {
+        return finderInfoFrom(ExtendedAttributes::get(path, AppleDoubleFile::finderInfoName));
+    } catch (const Error &) {
+        return std::nullopt;
+    }
+}
+
+std::uint32_t FinderInfo::typeCode() const
+{
+    return (std::uint32_t(m_bytes[0]) << 24) | (std::uint32_t(m_bytes[1]) << 16) | (std::uint32_t(m_bytes[2]) << 8)
+        | m_bytes[3];
+}
+
+std::uint16_t FinderInfo::finderFlags() const
+{
+    return static_cast<std::uint16_t>((m_bytes[8] << 8) | m_bytes[9]);
+}
+
+bool FinderInfo::isAlias() const
+{
+    return finderFlags() & aliasFlag;
+}
+
+int FinderInfo::colorLabel() const
+{
+    return (finderFlags() >> 1) & 7;
+}
+
+std::optional<std::string> NSHFSTypeOfFile(const std::string &path)
+{
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    // A folder's first bytes are its window's place, not a type.
+    if (S_ISDIR(status.st_mode))
+        return "''";
+    std::optional<FinderInfo> finderInfo;
+    try {
+        finderInfo = finderInfoFrom(ExtendedAttributes::get(path, AppleDoubleFile::finderInfoName));
+    } catch (const Error &error) {
+        if (error.code() != ENODATA)
+            return std::nullopt;
+    }
+    if (!finderInfo || finderInfo->typeCode() == 0)
+        return "''";
+    const std::uint32_t type = finderInfo->typeCode();
+    return std::string {'\'', char(type >> 24), char(type >> 16), char(type >> 8), char(type), '\''};
+}

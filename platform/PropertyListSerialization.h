@@ -1,0 +1,16 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "TallowExport.h"
+
+class TALLOW_EXPORT PropertyListSerialization
+{
+public:
+    // The string found under a dotted key path ("a.b" is key b of the dictionary under a) in
+    // the property-list file at path, whose leading "~" stands for the home folder. Nullopt
+    // when the file cannot be read or parsed, a step of the path is missing or no dictionary,
+    // or the value found is not a string.
+    static std::optional<std::string> fetchSingleValueForKey(const std::string &key, const std::string &path);
+};

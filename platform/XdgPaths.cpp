@@ -1,0 +1,66 @@
+#include "XdgPaths.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+#include "Bundle.h"
+#include "BundleInfo.h"
+
+namespace
+{
+std::string passwordDatabaseHome()
+{
+    long bufferSize = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(bufferSize > 0 ? static_cast<std::size_t>(bufferSize) : 16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "/";
+}
+
+// The XDG rules ignore a relative path in these variables.
+std::string absoluteEnvironmentPath(const char *name)
+{
+    const char *value = std::getenv(name);
+    if (value && value[0] == '/')
+        return value;
+    return {};
+}
+}
+
+std::string XdgPaths::homeFolder()
+{
+    const char *home = std::getenv("HOME");
+    if (home && home[0] != '\0')
+        return home;
+    return passwordDatabaseHome();
+}
+
+std::string XdgPaths::configHome()
+{
+    const std::string configured = absoluteEnvironmentPath("XDG_CONFIG_HOME");
+    return configured.empty() ? homeFolder() + "/.config" : configured;
+}
+
+std::string XdgPaths::cacheHome()
+{
+    const std::string configured = absoluteEnvironmentPath("XDG_CACHE_HOME");
+    return configured.empty() ? homeFolder() + "/.cache" : configured;
+}
+
+std::string XdgPaths::applicationCachesFolder()
+{
+    return cacheHome() + "/" + Bundle::main().bundleIdentifier().value_or(TARNWICK_BUNDLE_IDENTIFIER);
+}
+
+std::string XdgPaths::expandTilde(const std::string &path)
+{
+    if (path == "~")
+        return homeFolder();
+    if (path.starts_with("~/"))
+        return homeFolder() + path.substr(1);
+    return path;
+}

@@ -1,0 +1,184 @@
+#include "FileManagerExtensions.h"
+#include "Logger.h"
+#include "SystemLog.h"
+#include "TestSupport.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace
+{
+class RecordingDelegate : public LogDelegate
+{
+public:
+    void addToLogString(const std::string &s) override { lines.push_back(s); }
+    std::vector<std::string> lines;
+};
+
+std::vector<std::string> splitLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class LoggerTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        folder = FileManager::appCachesDirectory().path();
+        today = folder + "/Today's Log.txt";
+        yesterday = folder + "/Yesterday's Log.txt";
+        std::remove(today.c_str());
+        std::remove(yesterday.c_str());
+        sinkToken = SystemLog::addSink([this](const std::string &m) {
+            std::lock_guard lock(mutex);
+            systemLog.push_back(m);
+        });
+    }
+    void TearDown() override
+    {
+        SystemLog::removeSink(sinkToken);
+        Logger::shared().setNowForTesting({});
+    }
+
+    std::string folder, today, yesterday;
+    std::mutex mutex;
+    std::vector<std::string> systemLog;
+    int sinkToken = 0;
+};
+}
+
+TEST_F(LoggerTest, EachMessageBecomesOneDatedLineAndGoesBareToTheSystemLog)
+{
+    Logger::shared().log("first %@ %s 100%");
+    Logger::shared().log("already ends\n");
+    Logger::shared().log("");
+    const std::string text = readFile(today);
+    const auto lines = splitLines(text);
+    ASSERT_EQ(lines.size(), 3u) << text;
+    EXPECT_EQ(text.back(), '\n');
+    EXPECT_EQ(text.find("\n\n"), std::string::npos) << "a message's own line feed is not doubled";
+    EXPECT_TRUE(lines[0].ends_with(" first %@ %s 100%")) << lines[0];
+    EXPECT_GT(lines[0].size(), std::string(" first %@ %s 100%").size() + 8) << "a date comes first";
+    EXPECT_TRUE(lines[2].ends_with(" ")) << "an empty message keeps the date and the space";
+    std::lock_guard lock(mutex);
+    ASSERT_GE(systemLog.size(), 3u);
+    EXPECT_EQ(systemLog[systemLog.size() - 3], "first %@ %s 100%") << "verbatim, never a format";
+    EXPECT_EQ(systemLog[systemLog.size() - 2], "already ends\n");
+}
+
+TEST_F(LoggerTest, FirstLineOfANewDayRotatesTodayIntoYesterday)
+{
+    writeFile(yesterday, "older generation\n");
+    Logger::shared().log("day one");
+    EXPECT_TRUE(readFile(yesterday) == "older generation\n") << "no rotation while the file is from today";
+
+    const Date tomorrow{Date::now().secondsSince1970 + Date::oneDayInSeconds};
+    Logger::shared().setNowForTesting([tomorrow] { return tomorrow; });
+    Logger::shared().log("day two");
+    const auto yesterdayLines = splitLines(readFile(yesterday));
+    const auto todayLines = splitLines(readFile(today));
+    ASSERT_EQ(yesterdayLines.size(), 1u);
+    EXPECT_TRUE(yesterdayLines[0].ends_with(" day one"));
+    ASSERT_EQ(todayLines.size(), 1u);
+    EXPECT_TRUE(todayLines[0].ends_with(" day two"));
+    EXPECT_EQ(Logger::shared().logContents(), readFile(yesterday) + readFile(today));
+}
+
+TEST_F(LoggerTest, ContentsAreYesterdayThenTodayAndEmptyWithNeitherFile)
+{
+    EXPECT_EQ(Logger::shared().logContents(), std::string());
+    writeFile(yesterday, "from yesterday\n");
+    EXPECT_EQ(Logger::shared().logContents(), std::string("from yesterday\n"));
+    writeFile(today, "from today\n");
+    EXPECT_EQ(Logger::shared().logContents(), std::string("from yesterday\nfrom today\n"));
+}
+
+TEST_F(LoggerTest, BytesThatAreNotUTF8AreKeptAsReplacementCharacters)
+{
+    Logger::shared().log(std::string("bad \xff\xfe name"));
+    const std::string text = readFile(today);
+    EXPECT_NE(text.find("bad \xEF\xBF\xBD\xEF\xBF\xBD name"), std::string::npos) << text;
+}
+
+TEST_F(LoggerTest, ListenersHearLinesAfterRegistrationOnTheMainThreadAndReleasedOnesAreDropped)
+{
+    auto listener = std::make_shared<RecordingDelegate>();
+    Logger::shared().log("before registration");
+    Logger::shared().addDelegate(listener);
+    Logger::shared().log("after registration");
+    ASSERT_TRUE(runEventLoopUntil([&] { return !listener->lines.empty(); }));
+    runEventLoopFor(std::chrono::milliseconds(20));
+    // The line logged before the call is delivered before the registration hop runs.
+    ASSERT_EQ(listener->lines.size(), 1u);
+    EXPECT_TRUE(listener->lines[0].ends_with(" after registration\n"));
+
+    auto released = std::make_shared<RecordingDelegate>();
+    Logger::shared().addDelegate(released);
+    std::weak_ptr<RecordingDelegate> watch = released;
+    released.reset();
+    Logger::shared().log("to the living only");
+    ASSERT_TRUE(runEventLoopUntil([&] { return listener->lines.size() == 2; }));
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST_F(LoggerTest, ConcurrentCallersLoseNoLineAndSplitNone)
+{
+    constexpr int threads = 8, perThread = 1000;
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i)
+                Logger::shared().log("worker " + std::to_string(t) + " line " + std::to_string(i) + " end");
+        });
+    for (auto &worker : workers)
+        worker.join();
+    const auto lines = splitLines(readFile(today));
+    ASSERT_EQ(lines.size(), size_t(threads * perThread));
+    std::vector<int> next(threads, 0);
+    for (const auto &line : lines) {
+        const auto at = line.find(" worker ");
+        ASSERT_NE(at, std::string::npos) << line;
+        int t = -1, i = -1;
+        ASSERT_EQ(std::sscanf(line.c_str() + at, " worker %d line %d end", &t, &i), 2) << line;
+        ASSERT_TRUE(line.ends_with(" end")) << line;
+        EXPECT_EQ(i, next[t]++) << "each thread's lines stay in its order";
+    }
+    runEventLoopFor(std::chrono::milliseconds(10)); // let the queued listener hops drain
+}
+
+TEST_F(LoggerTest, RotatesByModificationTimeWhereTheFileSystemKeepsNoBirthTime)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "needs root to mount a ramfs (no birth times)";
+    TemporaryDirectory mountPoint;
+    ASSERT_EQ(mount("none", mountPoint.path().c_str(), "ramfs", 0, nullptr), 0);
+    const char *previous = std::getenv("XDG_CACHE_HOME");
+    const std::string saved = previous ? previous : "";
+    setenv("XDG_CACHE_HOME", mountPoint.path().c_str(), 1);
+    const std::string ramToday = FileManager::appCachesDirectory().path() + "/Today's Log.txt";
+    writeFile(ramToday, "written two days ago\n");
+    const timespec twoDaysAgo{time(nullptr) - 2 * 86400, 0};
+    const timespec times[2] = {twoDaysAgo, twoDaysAgo};
+    ASSERT_EQ(utimensat(AT_FDCWD, ramToday.c_str(), times, 0), 0);
+
+    Logger::shared().log("fresh day");
+    const std::string ramYesterday = FileManager::appCachesDirectory().path() + "/Yesterday's Log.txt";
+    const std::string yesterdayText = readFile(ramYesterday);
+    const std::string todayText = readFile(ramToday);
+    setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    umount(mountPoint.path().c_str());
+    EXPECT_EQ(yesterdayText, "written two days ago\n");
+    EXPECT_TRUE(todayText.ends_with(" fresh day\n")) << todayText;
+}

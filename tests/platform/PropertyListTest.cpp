@@ -1,0 +1,125 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "Error.h"
+#include "PropertyList.h"
+
+namespace
+{
+// libplist is linked into libTallow only; the tests reach its writer through the symbols that
+// library has loaded, to make binary files as any other producer would.
+template <typename Function>
+Function *libplist(const char *name)
+{
+    auto *function = reinterpret_cast<Function *>(dlsym(RTLD_DEFAULT, name));
+    if (!function)
+        throw std::runtime_error(std::string("libplist function not loaded: ") + name);
+    return function;
+}
+
+std::string binaryFromTree(plist_t root)
+{
+    char *bytes = nullptr;
+    std::uint32_t length = 0;
+    libplist<decltype(plist_to_bin)>("plist_to_bin")(root, &bytes, &length);
+    std::string binary(bytes, length);
+    std::free(bytes);
+    libplist<decltype(plist_free)>("plist_free")(root);
+    return binary;
+}
+
+std::string binaryFromXML(const std::string &xml)
+{
+    plist_t root = nullptr;
+    libplist<decltype(plist_from_xml)>("plist_from_xml")(xml.data(), static_cast<std::uint32_t>(xml.size()), &root);
+    if (!root)
+        throw std::runtime_error("libplist could not read the XML");
+    return binaryFromTree(root);
+}
+
+std::string xmlDocument(const std::string &body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + body + "</plist>\n";
+}
+
+constexpr double referenceDate = 978307200; // 2001-01-01T00:00:00Z in seconds since 1970
+
+std::int64_t errorCodeOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const Error &error) {
+        EXPECT_EQ(error.domain(), PropertyList::ErrorDomain);
+        return error.code();
+    }
+    return 0;
+}
+}
+
+TEST(PropertyList, EveryValueTypeRoundTripsThroughXMLAndBinary)
+{
+    Data allBytes;
+    for (int byte = 0; byte < 256; ++byte)
+        allBytes.push_back(static_cast<std::uint8_t>(byte));
+    const Value original(Dictionary{
+        {"booleans", Value(Array{Value(true), Value(false)})},
+        {"integers", Value(Array{Value(0), Value(-5), Value(static_cast<long long>(LLONG_MIN)), Value(static_cast<long long>(LLONG_MAX))})},
+        {"reals", Value(Array{Value(1.5), Value(-2.25e-300)})},
+        {"strings", Value(Array{Value("Größe ✓ <&> \"q\""), Value("")})},
+        {"data", Value(Array{Value(allBytes), Value(Data{})})},
+        {"dates", Value(Array{Value(Date{referenceDate - 347155200}), Value(Date{referenceDate}), Value(Date{referenceDate + 915148817})})},
+        {"", Value(Dictionary{{"empty", Value(Array{})}, {"nested", Value(Dictionary{{"deep", Value(Array{Value("x")})}})}})},
+    });
+    const std::string xml = PropertyList::toXML(original);
+    EXPECT_EQ(PropertyList::parse(xml), original);
+    const std::string binary = binaryFromXML(xml);
+    ASSERT_TRUE(binary.starts_with("bplist00"));
+    EXPECT_EQ(PropertyList::parse(binary), original);
+}
+
+TEST(PropertyList, DatesCountFromTheReferenceDate)
+{
+    const std::string xml = PropertyList::toXML(Value(Array{Value(-5), Value(Date{referenceDate}), Value(Date{0})}));
+    EXPECT_NE(xml.find("<integer>-5</integer>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<date>2001-01-01T00:00:00Z</date>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<date>1970-01-01T00:00:00Z</date>"), std::string::npos) << xml;
+    // Beyond the 32-bit seconds libplist hands out.
+    EXPECT_EQ(PropertyList::parse(xmlDocument("<date>2200-01-01T00:00:00Z</date>")), Value(Date{7258118400}));
+
+    // Binary files keep fractions, also within the second before 2001.
+    plist_t array = libplist<decltype(plist_new_array)>("plist_new_array")();
+    const auto append = libplist<decltype(plist_array_append_item)>("plist_array_append_item");
+    const auto newDate = libplist<decltype(plist_new_date)>("plist_new_date");
+    append(array, newDate(-1, 500000));
+    append(array, newDate(0, 500000));
+    append(array, newDate(-347155200, 250000));
+    EXPECT_EQ(PropertyList::parse(binaryFromTree(array)),
+              Value(Array{Value(Date{referenceDate - 0.5}), Value(Date{referenceDate + 0.5}),
+                          Value(Date{referenceDate - 347155200 + 0.25})}));
+}
+
+TEST(PropertyList, DamagedBytesAndIntegersThatDoNotFitAreRefused)
+{
+    const std::string tooLarge = xmlDocument("<array><integer>9223372036854775808</integer></array>");
+    const std::string binary = binaryFromXML(xmlDocument("<dict><key>a</key><string>b</string></dict>"));
+    std::string deep;
+    for (int level = 0; level < 600; ++level)
+        deep = "<array>" + deep + "</array>";
+    for (const std::string &bytes : {tooLarge, binaryFromXML(tooLarge), xmlDocument("<integer>18446744073709551615</integer>"),
+                                     std::string(), std::string("garbage"), xmlDocument("<dict><key>a</key><string>b"),
+                                     binary.substr(0, binary.size() / 2), std::string("bplist00\x01\x02\x03", 11), xmlDocument(deep)})
+        EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(bytes); }), PropertyList::ReadCorruptError) << bytes.substr(0, 80);
+    EXPECT_EQ(PropertyList::parse(xmlDocument("<integer>-9223372036854775808</integer>")), Value(static_cast<long long>(LLONG_MIN)));
+}
+
+TEST(PropertyList, ValuesWithoutAPropertyListFormAreRefused)
+{
+    for (const Value &value : {Value(), Value(Array{Value(1), Value()}), Value(std::string("nul\0inside", 10)),
+                               Value(Dictionary{{std::string("k\0y", 3), Value(1)}}),
+                               Value(Date{referenceDate + 86400.0 * 365 * 100}), Value(Date{-86400.0 * 365 * 60})})
+        EXPECT_EQ(errorCodeOf([&] { PropertyList::toXML(value); }), PropertyList::WriteInvalidError);
+}

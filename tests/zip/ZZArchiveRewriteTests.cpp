@@ -1,0 +1,283 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+#include "ZZArchive.h"
+#include "ZZError.h"
+#include "ZZOldArchiveEntry.h"
+#include "ZipFixtures.h"
+
+namespace
+{
+std::string randomText(std::size_t length, unsigned seed)
+{
+    std::string text(length, ' ');
+    for (std::size_t i = 0; i < length; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        text[i] = static_cast<char>('a' + (seed >> 16) % 26);
+    }
+    return text;
+}
+
+// An archive made by zip: two kept files around metadata entries.
+std::string makeZipArchive(const TemporaryDirectory &folder, const std::string &extraOptions = {})
+{
+    makeFiles(folder.path(), {{"src/a.txt", randomText(5000, 1)},
+                              {"src/__MACOSX/._a.txt", "apple double"},
+                              {"src/dir/b.txt", randomText(20000, 2)},
+                              {"src/dir/.DS_Store", "desktop services"},
+                              {"src/c.txt", "short"}});
+    const CommandResult made = runCommand(folder.path() + "/src",
+                                          "zip -q " + extraOptions + " ../t.zip a.txt __MACOSX/._a.txt dir/b.txt "
+                                                                     "dir/.DS_Store c.txt");
+    EXPECT_EQ(made.status, 0);
+    return folder.file("t.zip");
+}
+
+std::vector<std::shared_ptr<ZZArchiveEntry>> withoutNames(const ZZArchive &archive, const std::vector<std::string> &names)
+{
+    std::vector<std::shared_ptr<ZZArchiveEntry>> kept;
+    for (const auto &entry : archive.entries()) {
+        if (std::find(names.begin(), names.end(), entry->fileName().value_or("")) == names.end())
+            kept.push_back(entry);
+    }
+    return kept;
+}
+
+// The local file (header, data, descriptor) of each entry, by name.
+std::map<std::string, Data> localFiles(const ZZArchive &archive)
+{
+    std::map<std::string, Data> files;
+    for (const auto &entry : archive.entries()) {
+        const auto &old = static_cast<const ZZOldArchiveEntry &>(*entry);
+        Error error;
+        const auto length = old.localFileLength(&error);
+        EXPECT_TRUE(length);
+        const std::uint8_t *start = archive.contents().data + old.localFileHeaderOffset();
+        files[*entry->fileName()] = Data(start, start + *length);
+    }
+    return files;
+}
+}
+
+TEST(ZZArchiveRewrite, RemovedEntriesGoAndKeptOnesAreCopiedByteForByte)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    const auto before = localFiles(*archive);
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"a.txt", "dir/.DS_Store"}), &error))
+        << error.localizedDescription();
+    EXPECT_TRUE(unzipTestPasses(path));
+    const std::vector<std::string> expected = {"__MACOSX/._a.txt", "dir/b.txt", "c.txt"};
+    EXPECT_EQ(unzipNames(path), expected);
+    const auto after = localFiles(*archive);
+    for (const auto &name : expected)
+        EXPECT_EQ(after.at(name), before.at(name)) << name;
+}
+
+TEST(ZZArchiveRewrite, KeptBeginningStaysAndCommentIsDropped)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    // Give it a comment by hand (zip -z reads it from standard input).
+    Data bytes = readBytes(path);
+    const std::string comment = "archive comment";
+    bytes[bytes.size() - 2] = static_cast<std::uint8_t>(comment.size());
+    bytes.insert(bytes.end(), comment.begin(), comment.end());
+    writeBytes(path, bytes);
+
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr) << error.localizedDescription();
+    const std::uint64_t centralOffset = static_cast<const ZZOldArchiveEntry &>(*archive->entries().back()).localFileHeaderOffset()
+        + *static_cast<const ZZOldArchiveEntry &>(*archive->entries().back()).localFileLength(&error);
+
+    // Unchanged list: same local files, the archive now ends at a comment-free end record.
+    ASSERT_TRUE(archive->updateEntries(archive->entries(), &error));
+    const Data unchanged = readBytes(path);
+    EXPECT_EQ(unchanged.size(), bytes.size() - comment.size());
+    EXPECT_TRUE(std::equal(unchanged.begin(), unchanged.begin() + static_cast<long>(centralOffset), bytes.begin()));
+    EXPECT_EQ(unchanged[unchanged.size() - 2], 0);
+    EXPECT_TRUE(unzipTestPasses(path));
+
+    // Removing only the last entry keeps every earlier local file where it was.
+    const auto &second = static_cast<const ZZOldArchiveEntry &>(*archive->entries()[3]);
+    const std::uint64_t keptEnd = second.localFileHeaderOffset() + *second.localFileLength(&error);
+    auto kept = archive->entries();
+    kept.pop_back();
+    ASSERT_TRUE(archive->updateEntries(kept, &error));
+    const Data shorter = readBytes(path);
+    EXPECT_TRUE(std::equal(shorter.begin(), shorter.begin() + static_cast<long>(keptEnd), bytes.begin()));
+    EXPECT_EQ(unzipNames(path).size(), 4u);
+    EXPECT_TRUE(unzipTestPasses(path));
+
+    // Removing the first entry rebuilds from offset 0.
+    kept = archive->entries();
+    kept.erase(kept.begin());
+    ASSERT_TRUE(archive->updateEntries(kept, &error));
+    EXPECT_EQ(static_cast<const ZZOldArchiveEntry &>(*archive->entries()[0]).localFileHeaderOffset(), 0u);
+    EXPECT_EQ(unzipNames(path), (std::vector<std::string>{"__MACOSX/._a.txt", "dir/b.txt", "dir/.DS_Store"}));
+    EXPECT_TRUE(unzipTestPasses(path));
+}
+
+TEST(ZZArchiveRewrite, CentralOrderDifferentFromFileOrder)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.file("reversed.zip");
+    writeBytes(path, buildStoredArchive({{"one", "1111", 16}, {"two", "2222"}, {"three", "3333", 12}, {"four", "4444"}},
+                                        {}, true));
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    ASSERT_EQ(archive->entries()[0]->fileName(), "four");
+    // Keeping the first two of the central order must not write over the other entries' data.
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"one"}), &error)) << error.localizedDescription();
+    EXPECT_TRUE(unzipTestPasses(path));
+    EXPECT_EQ(unzipNames(path), (std::vector<std::string>{"four", "three", "two"}));
+    for (const auto &entry : archive->entries())
+        EXPECT_TRUE(entry->newDataWithError(&error)) << *entry->fileName();
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"two"}), &error));
+    EXPECT_EQ(unzipNames(path), (std::vector<std::string>{"four", "three"}));
+    EXPECT_TRUE(unzipTestPasses(path));
+}
+
+TEST(ZZArchiveRewrite, SymbolicLinkIsFollowedToItsArchive)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    const std::string link = folder.file("link.zip");
+    ASSERT_EQ(::symlink(path.c_str(), link.c_str()), 0);
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(link, &error);
+    ASSERT_NE(archive, nullptr);
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"c.txt"}), &error)) << error.localizedDescription();
+    struct stat status;
+    ASSERT_EQ(::lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(unzipNames(path).size(), 4u);
+    EXPECT_TRUE(unzipTestPasses(path));
+}
+
+TEST(ZZArchiveRewrite, RefusedRewritesLeaveTheArchiveUntouched)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    const Data original = readBytes(path);
+    Error error;
+
+    // A second name for the file: replacing one name would split them.
+    const std::string other = folder.file("other.zip");
+    ASSERT_EQ(::link(path.c_str(), other.c_str()), 0);
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    EXPECT_FALSE(archive->updateEntries(withoutNames(*archive, {"c.txt"}), &error));
+    EXPECT_EQ(error.code(), ZZOpenWriteErrorCode);
+    EXPECT_EQ(readBytes(path), original);
+    ::unlink(other.c_str());
+
+    // Changed by someone else since it was read: their version stays.
+    archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    Data changed = original;
+    changed.push_back('x');
+    writeBytes(path, changed);
+    EXPECT_FALSE(archive->updateEntries(withoutNames(*archive, {"c.txt"}), &error));
+    EXPECT_EQ(error.code(), ZZReplaceWriteErrorCode);
+    EXPECT_EQ(readBytes(path), changed);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 2) << "no temporary file left";
+}
+
+TEST(ZZArchiveRewrite, FolderWithoutRoomForATemporaryFileFailsWithCode4)
+{
+    TemporaryDirectory folder;
+    const std::string mountPoint = folder.file("mnt");
+    std::filesystem::create_directory(mountPoint);
+    if (isRoot()) {
+        // Root writes anywhere a permission would stop others: use a read-only file system.
+        ASSERT_EQ(::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m"), 0);
+    }
+    // Unmounted however the test ends; lazily, should anything still hold the file.
+    const std::unique_ptr<const std::string, void (*)(const std::string *)> unmount(
+        isRoot() ? &mountPoint : nullptr, [](const std::string *point) { ::umount2(point->c_str(), MNT_DETACH); });
+    TemporaryDirectory source;
+    std::filesystem::copy_file(makeZipArchive(source), mountPoint + "/t.zip");
+    const Data original = readBytes(mountPoint + "/t.zip");
+    if (isRoot())
+        ASSERT_EQ(::mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    else
+        ::chmod(mountPoint.c_str(), 0555);
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(mountPoint + "/t.zip", &error);
+    ASSERT_NE(archive, nullptr);
+    EXPECT_FALSE(archive->updateEntries(withoutNames(*archive, {"c.txt"}), &error));
+    EXPECT_EQ(error.code(), ZZOpenWriteErrorCode);
+    EXPECT_EQ(readBytes(mountPoint + "/t.zip"), original);
+    archive.reset();
+    if (!isRoot())
+        ::chmod(mountPoint.c_str(), 0755);
+}
+
+TEST(ZZArchiveRewrite, ModeOwnerAttributesAndACLAreKept)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const bool canChown = isRoot();
+    if (canChown) {
+        ASSERT_EQ(::chown(path.c_str(), 12345, 23456), 0);
+    }
+    const bool hasAttributes = ::setxattr(path.c_str(), "user.tarnwick.test", "kept", 4, 0) == 0;
+    const bool hasACL = runCommand(folder.path(), "setfacl -m u:nobody:r t.zip").status == 0;
+    std::string aclBefore = hasACL ? runCommand(folder.path(), "getfacl -c t.zip").output : "";
+
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"a.txt"}), &error)) << error.localizedDescription();
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    if (!hasACL) {
+        EXPECT_EQ(status.st_mode & 07777, 0640u);
+    }
+    if (canChown) {
+        EXPECT_EQ(status.st_uid, 12345u);
+        EXPECT_EQ(status.st_gid, 23456u);
+    }
+    if (hasAttributes) {
+        char value[16] = {};
+        EXPECT_EQ(::getxattr(path.c_str(), "user.tarnwick.test", value, sizeof value), 4);
+        EXPECT_STREQ(value, "kept");
+    }
+    if (hasACL) {
+        EXPECT_EQ(runCommand(folder.path(), "getfacl -c t.zip").output, aclBefore);
+    }
+}
+
+TEST(ZZArchiveRewrite, MemoryArchiveEntriesOutliveTheirLoad)
+{
+    const Data bytes = buildStoredArchive({{"a", "first"}, {"b", "second"}, {"c", "third"}});
+    Error error;
+    auto archive = ZZArchive::archiveWithData(bytes, &error);
+    ASSERT_NE(archive, nullptr);
+    const auto oldEntries = archive->entries();
+    auto kept = oldEntries;
+    kept.erase(kept.begin());
+    ASSERT_TRUE(archive->updateEntries(kept, &error));
+    ASSERT_TRUE(archive->updateEntries({archive->entries()[1]}, &error));
+    // Entries of earlier loads still read their own, unchanged bytes.
+    EXPECT_EQ(*oldEntries[0]->newDataWithError(&error), Data({'f', 'i', 'r', 's', 't'}));
+    EXPECT_EQ(*oldEntries[2]->newDataWithError(&error), Data({'t', 'h', 'i', 'r', 'd'}));
+    ASSERT_EQ(archive->entries().size(), 1u);
+    EXPECT_EQ(archive->entries()[0]->fileName(), "c");
+    // And an old entry can be written into the rewritten archive.
+    ASSERT_TRUE(archive->updateEntries({archive->entries()[0], oldEntries[0]}, &error));
+    EXPECT_EQ(*archive->entries()[1]->newDataWithError(&error), Data({'f', 'i', 'r', 's', 't'}));
+}
