@@ -20,15 +20,6 @@ std::string bundleIdentifierOrThrow()
     return *identifier;
 }
 
-// The XDG rules ignore a relative path in the variable.
-std::string dataHome()
-{
-    const char *configured = std::getenv("XDG_DATA_HOME");
-    if (configured && configured[0] == '/')
-        return configured;
-    return XdgPaths::homeFolder() + "/.local/share";
-}
-
 // mkdir -p: an existing folder (or a link to one) is fine, anything else in the way is not.
 void createFolderWithIntermediates(const std::string &path)
 {
@@ -70,7 +61,7 @@ URL FileManager::appCachesDirectory()
 
 URL FileManager::applicationScriptsDirectory()
 {
-    return createdFolder(dataHome() + "/" + bundleIdentifierOrThrow() + "/Scripts");
+    return createdFolder(XdgPaths::dataHome() + "/" + bundleIdentifierOrThrow() + "/Scripts");
 }
 
 bool FileManager::removeItem_NoThrow(const URL &url) const

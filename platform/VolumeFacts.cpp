@@ -100,10 +100,11 @@ std::optional<VolumeFacts> VolumeFacts::forMount(const MountEntry &mount)
 
 bool VolumeFacts::probeNativeExtendedAttributes(const std::string &folder)
 {
-    // Reading an attribute nobody sets: "no such attribute" proves the file system keeps them.
+    // Reading an attribute nobody sets: only "not supported" says the file system keeps none;
+    // "no such attribute", or a refusal to read, proves that it keeps them.
     if (lgetxattr(folder.c_str(), "user.org.tarnwick.probe", nullptr, 0) >= 0)
         return true;
-    return errno == ENODATA;
+    return errno != ENOTSUP;
 }
 
 std::optional<std::string> VolumeFacts::labelForSource(const std::string &source)

@@ -4,10 +4,10 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
-#include <pwd.h>
 #include <unistd.h>
 
 #include "MountTable.h"
+#include "XdgPaths.h"
 
 namespace
 {
@@ -30,13 +30,6 @@ std::string withFinalSlash(std::string folder)
     return folder;
 }
 
-std::string userName()
-{
-    // The account's name, not $USER, which the environment may carry from another user.
-    const passwd *entry = getpwuid(getuid());
-    return entry && entry->pw_name ? entry->pw_name : "";
-}
-
 VolumeLocation startupDisk(std::string mountPoint)
 {
     return VolumeLocation{{}, "/", std::move(mountPoint), true};
@@ -46,7 +39,7 @@ VolumeLocation startupDisk(std::string mountPoint)
 std::vector<std::string> VolumesFolders::folders()
 {
     std::vector<std::string> result;
-    const std::string user = userName();
+    const std::string user = XdgPaths::userName();
     if (!user.empty()) {
         result.push_back("/run/media/" + user + "/");
         result.push_back("/media/" + user + "/");

@@ -10,15 +10,17 @@
 
 namespace
 {
-std::string passwordDatabaseHome()
+// The calling user's entry in the password database; thread-safe.
+template<typename Field>
+std::string passwordDatabaseField(Field field, const std::string &fallback)
 {
     long bufferSize = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(bufferSize > 0 ? static_cast<std::size_t>(bufferSize) : 16384);
     passwd entry{};
     passwd *found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "/";
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->*field)
+        return found->*field;
+    return fallback;
 }
 
 // The XDG rules ignore a relative path in these variables.
@@ -36,7 +38,7 @@ std::string XdgPaths::homeFolder()
     const char *home = std::getenv("HOME");
     if (home && home[0] != '\0')
         return home;
-    return passwordDatabaseHome();
+    return passwordDatabaseField(&passwd::pw_dir, "/");
 }
 
 std::string XdgPaths::configHome()
@@ -63,4 +65,15 @@ std::string XdgPaths::expandTilde(const std::string &path)
     if (path.starts_with("~/"))
         return homeFolder() + path.substr(1);
     return path;
+}
+
+std::string XdgPaths::dataHome()
+{
+    const std::string configured = absoluteEnvironmentPath("XDG_DATA_HOME");
+    return configured.empty() ? homeFolder() + "/.local/share" : configured;
+}
+
+std::string XdgPaths::userName()
+{
+    return passwordDatabaseField(&passwd::pw_name, "");
 }

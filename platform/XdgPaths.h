@@ -14,6 +14,10 @@ public:
     static std::string configHome();
     // $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
     static std::string cacheHome();
+    // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+    static std::string dataHome();
+    // The account's name from the password database (not $USER, which may be another's).
+    static std::string userName();
     // The application's caches folder: <cache home>/<bundle identifier> (not created here).
     static std::string applicationCachesFolder();
 

@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
@@ -10,32 +9,22 @@
 
 namespace
 {
-// libplist is linked into libTallow only; the tests reach its writer through the symbols that
-// library has loaded, to make binary files as any other producer would.
-template <typename Function>
-Function *libplist(const char *name)
-{
-    auto *function = reinterpret_cast<Function *>(dlsym(RTLD_DEFAULT, name));
-    if (!function)
-        throw std::runtime_error(std::string("libplist function not loaded: ") + name);
-    return function;
-}
-
+// Binary files are made with libplist's own writer, as any other producer would make them.
 std::string binaryFromTree(plist_t root)
 {
     char *bytes = nullptr;
     std::uint32_t length = 0;
-    libplist<decltype(plist_to_bin)>("plist_to_bin")(root, &bytes, &length);
+    plist_to_bin(root, &bytes, &length);
     std::string binary(bytes, length);
     std::free(bytes);
-    libplist<decltype(plist_free)>("plist_free")(root);
+    plist_free(root);
     return binary;
 }
 
 std::string binaryFromXML(const std::string &xml)
 {
     plist_t root = nullptr;
-    libplist<decltype(plist_from_xml)>("plist_from_xml")(xml.data(), static_cast<std::uint32_t>(xml.size()), &root);
+    plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &root);
     if (!root)
         throw std::runtime_error("libplist could not read the XML");
     return binaryFromTree(root);
@@ -91,9 +80,9 @@ TEST(PropertyList, DatesCountFromTheReferenceDate)
     EXPECT_EQ(PropertyList::parse(xmlDocument("<date>2200-01-01T00:00:00Z</date>")), Value(Date{7258118400}));
 
     // Binary files keep fractions, also within the second before 2001.
-    plist_t array = libplist<decltype(plist_new_array)>("plist_new_array")();
-    const auto append = libplist<decltype(plist_array_append_item)>("plist_array_append_item");
-    const auto newDate = libplist<decltype(plist_new_date)>("plist_new_date");
+    plist_t array = plist_new_array();
+    const auto append = plist_array_append_item;
+    const auto newDate = plist_new_date;
     append(array, newDate(-1, 500000));
     append(array, newDate(0, 500000));
     append(array, newDate(-347155200, 250000));
