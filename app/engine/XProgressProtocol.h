@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "Error.h"
+#include "URL.h"
+
+// What a cleaning run tells its display: status, counters, the folder being
+// visited, each deletion and its outcome, log lines, cancellation and the end.
+// Implementations accept calls from any thread. Four requirements have shared
+// defaults, which word the deletion messages and decide what reaches the log.
+class XProgressProtocol
+{
+public:
+    virtual ~XProgressProtocol();
+
+    virtual void setRoot(const URL &root) = 0;
+    virtual void progressFeedback(const std::string &message, bool flushMessage) = 0;
+    virtual void displayCleaningProgressForFolder(const URL &folder) = 0;
+    virtual void setProgressFeedbackIcon(const std::string &path, bool flushIcon) = 0;
+    virtual bool userHasCanceled() = 0;
+    virtual void showError(const std::string &message) = 0;
+    virtual void setNumberOfItemsExamined(std::int64_t count) = 0;
+    virtual void setProgressIndicatorMaxValue(std::int64_t value) = 0;
+    virtual void ioIsSlow(bool slow) = 0;
+    virtual void setIndeterminate(bool indeterminate) = 0;
+    virtual void incrementNumberOfItemsDeleted() = 0;
+    virtual void deletionMessageForURL(const URL &url, const std::optional<Error> &error);
+    virtual void deletionMessageForContent(const std::string &content, const URL &inside,
+                                           const std::optional<Error> &error);
+    virtual void logMsg(const std::string &message);
+    virtual void stdoutMsg(const std::string &message);
+    virtual void flush() = 0;
+    virtual void finishedCleaning() = 0;
+    virtual void closeProgressWindow() = 0;
+    // True: the engine leaves the active engines as soon as its run ends; false:
+    // the display tells the engine later (the window does so when it closes).
+    virtual bool deallocAfterCleaningFinished() const = 0;
+};
