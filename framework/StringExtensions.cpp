@@ -2,27 +2,16 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/utext.h>
-#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "Utf8.h"
+
 namespace
 {
-bool isValidUTF8(const char *bytes, std::size_t length)
-{
-    std::size_t offset = 0;
-    while (offset < length) {
-        UChar32 c = 0;
-        U8_NEXT(bytes, offset, length, c);
-        if (c < 0)
-            return false;
-    }
-    return true;
-}
-
 // The byte offsets at which the string's characters begin, followed by its length.
 std::vector<std::size_t> characterBoundaries(const std::string &string)
 {
@@ -67,7 +56,7 @@ bool hasContents(const std::string &string)
 
 std::optional<Data> utf8Data(const std::string &string)
 {
-    if (!isValidUTF8(string.data(), string.size()))
+    if (!isValidUTF8(string))
         return std::nullopt;
     return Data(string.begin(), string.end());
 }
@@ -130,7 +119,7 @@ std::optional<std::string> UTF8PtrToString(const char *p)
     if (!p)
         return std::nullopt;
     const std::size_t length = std::strlen(p);
-    if (!isValidUTF8(p, length))
+    if (!isValidUTF8(std::string_view(p, length)))
         return std::nullopt;
     return std::string(p, length);
 }

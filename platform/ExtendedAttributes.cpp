@@ -1,5 +1,7 @@
 #include "ExtendedAttributes.h"
 
+#include "Utf8.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -72,44 +74,6 @@ bool isLinuxOwnName(std::string_view name)
     return name.starts_with("xdg.") || name == "DOSATTRIB" || name == "SAMBA_PAI" || name.starts_with("DosStream.");
 }
 
-bool isValidUtf8(std::string_view text)
-{
-    std::size_t index = 0;
-    while (index < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[index]);
-        std::size_t length;
-        std::uint32_t codePoint;
-        if (lead < 0x80) {
-            ++index;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (index + length > text.size())
-            return false;
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto continuation = static_cast<unsigned char>(text[index + i]);
-            if ((continuation & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (continuation & 0x3F);
-        }
-        static constexpr std::uint32_t smallestOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < smallestOfLength[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        index += length;
-    }
-    return true;
-}
-
 // The Linux name for a macOS name; throws for names this layer never touches.
 std::string linuxName(const std::string &name)
 {
@@ -147,7 +111,7 @@ std::vector<std::string> listNative(const Item &item)
         if (!piece.starts_with(userNamespace))
             continue;
         const std::string_view name = piece.substr(userNamespace.size());
-        if (!name.empty() && !isLinuxOwnName(name) && isValidUtf8(name))
+        if (!name.empty() && !isLinuxOwnName(name) && isValidUTF8(name))
             names.emplace_back(name);
     }
     return names;
