@@ -8,6 +8,8 @@
 
 #include "TallowExport.h"
 
+// Small collection helpers that answer an out-of-range question with nothing rather than a crash.
+
 template <typename Collection>
 bool hasContents(const Collection &collection)
 {

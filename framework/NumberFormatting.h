@@ -5,6 +5,7 @@
 
 #include "TallowExport.h"
 
+// Counts shown to the user (items examined, items deleted) in the user's number style.
 class TALLOW_EXPORT NumberFormatter
 {
 public:

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QMimeDatabase>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -18,13 +19,29 @@
 
 namespace
 {
+// The physical path, of any length; empty when it cannot be found (removed, or a folder
+// above unreadable).
+std::string currentFolder()
+{
+    std::string buffer(PATH_MAX, '\0');
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE)
+            return {};
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+    return buffer;
+}
+
 std::string normalizedPath(const std::string &path)
 {
     std::string absolute = path;
     if (absolute.empty() || absolute.front() != '/') {
-        char current[PATH_MAX];
-        const std::string folder = getcwd(current, sizeof current) ? current : "/";
-        absolute = absolute.empty() ? folder : folder + "/" + absolute;
+        // Without the current folder the path stays relative: still the right item for the
+        // system calls, never a look-alike under "/".
+        const std::string folder = currentFolder();
+        if (!folder.empty())
+            absolute = absolute.empty() ? folder : folder + "/" + absolute;
     }
     std::string result;
     result.reserve(absolute.size());

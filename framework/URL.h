@@ -17,7 +17,8 @@ class TALLOW_EXPORT URL
 public:
     URL() = default;
 
-    // A relative path is taken from the current folder; repeated and final slashes go.
+    // A relative path is taken from the current folder (and left relative when that folder
+    // cannot be found); repeated and final slashes go.
     static URL fileURLWithPath(const std::string &path);
     // A leading "~" expanded to the home folder; nullopt when nothing is there.
     static std::optional<URL> URLForFileWhichExists(const std::string &path);

@@ -172,20 +172,6 @@ std::string temporaryName()
         name += letters[pick(generator)];
     return name;
 }
-
-void writeAll(int fd, const Data &bytes)
-{
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t result = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (result < 0) {
-            if (errno == EINTR)
-                continue;
-            throw Error::POSIXerrno();
-        }
-        written += static_cast<std::size_t>(result);
-    }
-}
 }
 
 AppleDoubleFile::AppleDoubleFile()
@@ -356,7 +342,9 @@ void AppleDoubleFile::write(int directoryFd, const std::string &name) const
 {
     const Data bytes = serialized();
     struct stat existing;
-    const bool replacing = fstatat(directoryFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    // A link or other non-file in the companion's place is replaced, and lends it nothing.
+    const bool replacingFile = fstatat(directoryFd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(existing.st_mode);
 
     std::string temporary;
     FileDescriptor fd;
@@ -370,14 +358,13 @@ void AppleDoubleFile::write(int directoryFd, const std::string &name) const
         throw Error::posix(EEXIST);
 
     try {
-        if (replacing) {
+        if (replacingFile) {
             // The rewritten companion keeps the old one's permissions and, where allowed, its owner.
             // Only the superuser may give a file away, and FAT keeps neither: failures change nothing.
             (void)!fchmod(fd.get(), existing.st_mode & 07777);
             (void)!fchown(fd.get(), existing.st_uid, existing.st_gid);
         }
-        writeAll(fd.get(), bytes);
-        if (fsync(fd.get()) != 0)
+        if (!writeFully(fd.get(), bytes.data(), bytes.size()) || fsync(fd.get()) != 0)
             throw Error::POSIXerrno();
         fd.reset();
         if (renameat(directoryFd, temporary.c_str(), directoryFd, name.c_str()) != 0)

@@ -1,5 +1,6 @@
 #include "FileDescriptor.h"
 
+#include <cerrno>
 #include <unistd.h>
 #include <utility>
 
@@ -30,4 +31,22 @@ void FileDescriptor::reset(int fd)
     if (m_fd >= 0)
         close(m_fd);
     m_fd = fd;
+}
+
+bool writeFully(int fd, const void *bytes, std::size_t size)
+{
+    const auto *next = static_cast<const char *>(bytes);
+    while (size > 0) {
+        const ssize_t written = write(fd, next, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "TallowExport.h"
 
 // Owns one open file descriptor and closes it when it goes.
@@ -20,3 +22,7 @@ public:
 private:
     int m_fd;
 };
+
+// Writes all size bytes, going on after interruptions and short writes. False, with errno
+// set, when the file takes no more (a write that stores nothing counts as EIO).
+TALLOW_EXPORT bool writeFully(int fd, const void *bytes, std::size_t size);

@@ -7,25 +7,39 @@
 
 #include <climits>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace
 {
-// Blocks posted before the application object exists wait here for it.
+// Blocks posted before the application object exists wait here for it. Whether it exists is
+// asked under this lock, so that no block is left here after the wait has ended.
 std::mutex g_earlyMutex;
 std::vector<MainThread::Block> g_earlyBlocks;
 
-void flushEarlyBlocks(QCoreApplication *app)
+std::vector<MainThread::Block> takeEarlyBlocks()
 {
-    std::vector<MainThread::Block> early;
-    {
-        std::lock_guard lock(g_earlyMutex);
-        early.swap(g_earlyBlocks);
-    }
-    for (auto &block : early)
-        QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+    std::lock_guard lock(g_earlyMutex);
+    return std::exchange(g_earlyBlocks, {});
 }
 
+void postToApplication(QCoreApplication *app, MainThread::Block block)
+{
+    QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+}
+
+// Runs as the application object is made: the waiting blocks go first.
+void flushEarlyBlocks()
+{
+    for (auto &block : takeEarlyBlocks())
+        postToApplication(QCoreApplication::instance(), std::move(block));
+}
+}
+
+Q_COREAPP_STARTUP_FUNCTION(flushEarlyBlocks)
+
+namespace
+{
 // Arms a main-thread timer for the remaining time; QTimer takes an int of
 // milliseconds, so a far deadline is reached in several steps.
 void armTimer(std::chrono::steady_clock::time_point deadline, MainThread::Block block)
@@ -56,14 +70,21 @@ bool MainThread::isCurrent()
 
 void MainThread::post(Block block)
 {
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app) {
+    QCoreApplication *app = nullptr;
+    std::vector<Block> early;
+    {
         std::lock_guard lock(g_earlyMutex);
-        g_earlyBlocks.push_back(std::move(block));
-        return;
+        app = QCoreApplication::instance();
+        if (!app) {
+            g_earlyBlocks.push_back(std::move(block));
+            return;
+        }
+        // The application may exist before its start-up flush has run: keep first in, first out.
+        early.swap(g_earlyBlocks);
     }
-    flushEarlyBlocks(app);
-    QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+    for (auto &earlier : early)
+        postToApplication(app, std::move(earlier));
+    postToApplication(app, std::move(block));
 }
 
 void MainThread::postAt(std::chrono::steady_clock::time_point deadline, Block block)

@@ -6,7 +6,8 @@
 #include "TallowExport.h"
 
 // The main thread is the Qt application's thread. Work posted here runs on the
-// main event loop, first in, first out, and never inside the posting call.
+// main event loop, first in, first out, and never inside the posting call; work
+// posted before the application object exists runs once it does.
 class TALLOW_EXPORT MainThread
 {
 public:

@@ -1,6 +1,7 @@
 #include "MountTable.h"
 
 #include <algorithm>
+#include <charconv>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -37,19 +38,14 @@ std::vector<std::string_view> splitFields(std::string_view line)
     return fields;
 }
 
+// Digits only; a number too large for the field makes the line unparsable.
 template<typename Number>
 bool parseNumber(std::string_view text, Number &out)
 {
-    if (text.empty())
+    if (text.empty() || text.front() < '0' || text.front() > '9')
         return false;
-    Number value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + static_cast<Number>(c - '0');
-    }
-    out = value;
-    return true;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size();
 }
 
 std::optional<MountEntry> parseLine(std::string_view line)
@@ -188,11 +184,13 @@ ScriptedMountInfoSource::ScriptedMountInfoSource(std::string text)
 
 void ScriptedMountInfoSource::setText(std::string text)
 {
+    std::lock_guard lock(m_mutex);
     m_text = std::move(text);
 }
 
 std::optional<std::string> ScriptedMountInfoSource::read() const
 {
+    std::lock_guard lock(m_mutex);
     return m_text;
 }
 

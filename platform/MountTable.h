@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,7 @@ private:
     std::string m_path;
 };
 
+// Fixture text in place of the kernel's; the text may be changed while other threads read it.
 class TALLOW_EXPORT ScriptedMountInfoSource : public MountInfoSource
 {
 public:
@@ -57,6 +59,7 @@ public:
     std::optional<std::string> read() const override;
 
 private:
+    mutable std::mutex m_mutex;
     std::string m_text;
 };
 

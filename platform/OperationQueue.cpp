@@ -36,6 +36,9 @@ OperationQueue::~OperationQueue()
         else
             worker.join();
     }
+    // What a worker released by its own operation still runs finds no queue.
+    std::lock_guard lock(m_state->mutex);
+    m_state->queue = nullptr;
 }
 
 OperationQueue &OperationQueue::main()
@@ -69,7 +72,9 @@ void OperationQueue::addOperation(std::shared_ptr<Operation> operation)
         return;
     }
     state.pending.push_back(std::move(operation));
-    if (state.idleWorkers == 0 && int(state.workers.size()) < m_maxWorkers)
+    // While the queue is being destroyed its remaining workers drain what is pending; a
+    // worker started now would never be joined.
+    if (!state.stopping && state.idleWorkers == 0 && int(state.workers.size()) < m_maxWorkers)
         state.workers.emplace_back(&OperationQueue::workerLoop, m_state);
     else
         state.workAvailable.notify_one();
@@ -117,7 +122,6 @@ void OperationQueue::finish(State &state, std::shared_ptr<Operation> operation)
 
 void OperationQueue::workerLoop(std::shared_ptr<State> state)
 {
-    t_currentQueue = state->queue;
     for (;;) {
         std::shared_ptr<Operation> operation;
         {
@@ -129,6 +133,7 @@ void OperationQueue::workerLoop(std::shared_ptr<State> state)
                 return; // stopping, and nothing left to run
             operation = std::move(state->pending.front());
             state->pending.pop_front();
+            t_currentQueue = state->queue;
         }
         operation->start();
         finish(*state, std::move(operation));

@@ -45,6 +45,7 @@ private:
     // own operations leaves that worker valid state to finish on.
     struct State
     {
+        // Null once the queue is gone.
         OperationQueue *queue = nullptr;
         std::mutex mutex;
         std::condition_variable workAvailable;

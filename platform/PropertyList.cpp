@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "Error.h"
+#include "FileDescriptor.h"
 
 namespace
 {
@@ -26,12 +27,6 @@ struct PlistDeleter
     void operator()(plist_t node) const { plist_free(node); }
 };
 using PlistPointer = std::unique_ptr<void, PlistDeleter>;
-
-struct DescriptorCloser
-{
-    int descriptor;
-    ~DescriptorCloser() { close(descriptor); }
-};
 
 struct MallocDeleter
 {
@@ -234,10 +229,10 @@ Value PropertyList::parse(std::string_view bytes)
 Value PropertyList::readFile(const std::string &path)
 {
     // Non-blocking, so that a FIFO at the path cannot hang the caller; only regular files are read.
-    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (descriptor < 0)
+    const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.isValid())
         throw Error::POSIXerrno();
-    const DescriptorCloser closer{descriptor};
+    const int descriptor = file.get();
     struct stat status {};
     if (fstat(descriptor, &status) != 0)
         throw Error::POSIXerrno();

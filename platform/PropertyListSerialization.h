@@ -5,6 +5,8 @@
 
 #include "TallowExport.h"
 
+// One string read from a property-list file by key path, for callers that need a single
+// setting and no error.
 class TALLOW_EXPORT PropertyListSerialization
 {
 public:

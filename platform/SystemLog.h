@@ -14,8 +14,9 @@ public:
 
     static void write(const std::string &message);
 
-    // Every message is also handed to the sink (tests read the log through it).
-    // Returns a token for removeSink.
+    // Every message is also handed to the sink (tests read the log through it),
+    // under the log's lock: a sink must neither write to the log nor add or
+    // remove sinks. Returns a token for removeSink.
     static int addSink(Sink sink);
     static void removeSink(int token);
 };

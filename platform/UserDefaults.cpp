@@ -12,6 +12,7 @@
 #include "Bundle.h"
 #include "BundleInfo.h"
 #include "Error.h"
+#include "FileDescriptor.h"
 #include "PropertyList.h"
 #include "SystemLog.h"
 #include "XdgPaths.h"
@@ -47,21 +48,6 @@ bool makeFolders(const std::string &folder, std::string &failure)
     return true;
 }
 
-bool writeAll(int descriptor, const std::string &contents)
-{
-    std::size_t written = 0;
-    while (written < contents.size()) {
-        const ssize_t count = write(descriptor, contents.data() + written, contents.size() - written);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
 // Temporary file in the same folder, flushed, renamed over the target, folder flushed: the file
 // holds either the old or the new contents whatever happens on the way.
 bool replaceFileAtomically(const std::string &path, const std::string &contents, std::string &failure)
@@ -75,7 +61,7 @@ bool replaceFileAtomically(const std::string &path, const std::string &contents,
         failure = "cannot create a temporary file in " + folder + ": " + errnoText();
         return false;
     }
-    bool written = writeAll(descriptor, contents) && fsync(descriptor) == 0;
+    bool written = writeFully(descriptor, contents.data(), contents.size()) && fsync(descriptor) == 0;
     if (!written)
         failure = "cannot write " + temporaryPath + ": " + errnoText();
     if (close(descriptor) != 0 && written) {

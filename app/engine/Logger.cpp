@@ -2,6 +2,7 @@
 
 #include "Error.h"
 #include "FileDates.h"
+#include "FileDescriptor.h"
 #include "FileManagerExtensions.h"
 #include "GCDAdditions.h"
 #include "StringExtensions.h"
@@ -97,8 +98,11 @@ void Logger::log(const std::string &message)
 
 void Logger::rotateIfNeeded(const LogURLs &urls, const Date &date)
 {
+    // Only a file from an earlier day moves: a line dated before the file was made (its
+    // caller lost the race for the lock to one that rotated at midnight) must not rotate
+    // again and push the day just ended out.
     const std::optional<Date> created = fileCreationDate(urls.currentLogURL);
-    if (!created || isSameLocalDay(*created, date))
+    if (!created || isSameLocalDay(*created, date) || created->secondsSince1970 > date.secondsSince1970)
         return;
     if (URL::fileURLWithPath(urls.yesterdayLogURL).isReachable() && ::unlink(urls.yesterdayLogURL.c_str()) != 0)
         SystemLog::write("Logger: Remove yesterday failed: " + Error::POSIXerrno().localizedDescription());
@@ -113,19 +117,9 @@ void Logger::append(const std::string &path, const std::string &bytes)
         SystemLog::write("Logger: Can't open log file: " + Error::POSIXerrno().localizedDescription());
         return;
     }
-    if (::lseek(fd, 0, SEEK_END) >= 0) {
-        const char *data = bytes.data();
-        size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t written = ::write(fd, data, left);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                break;
-            data += written;
-            left -= size_t(written);
-        }
-    }
+    // A full or failing disk must not lose the line without a trace.
+    if (::lseek(fd, 0, SEEK_END) < 0 || !writeFully(fd, bytes.data(), bytes.size()))
+        SystemLog::write("Logger: Can't write log file: " + Error::POSIXerrno().localizedDescription());
     ::close(fd);
 }
 

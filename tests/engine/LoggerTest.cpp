@@ -11,6 +11,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -94,6 +95,29 @@ TEST_F(LoggerTest, FirstLineOfANewDayRotatesTodayIntoYesterday)
     ASSERT_EQ(todayLines.size(), 1u);
     EXPECT_TRUE(todayLines[0].ends_with(" day two"));
     EXPECT_EQ(Logger::shared().logContents(), readFile(yesterday) + readFile(today));
+}
+
+TEST_F(LoggerTest, ALineTheDiskRefusesLeavesATraceInTheSystemLog)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full to stand for a full disk";
+    ASSERT_EQ(symlink("/dev/full", today.c_str()), 0);
+    Logger::shared().log("cannot be stored");
+    std::remove(today.c_str());
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(systemLog.empty());
+    EXPECT_TRUE(systemLog.back().starts_with("Logger: Can't write log file: ")) << systemLog.back();
+}
+
+TEST_F(LoggerTest, ALineDatedBeforeTodaysFileWasMadeDoesNotRotateAgain)
+{
+    writeFile(yesterday, "the day just ended\n");
+    Logger::shared().log("first line after midnight");
+    const Date beforeMidnight{Date::now().secondsSince1970 - Date::oneDayInSeconds};
+    Logger::shared().setNowForTesting([beforeMidnight] { return beforeMidnight; });
+    Logger::shared().log("dated before midnight, stored after");
+    EXPECT_EQ(readFile(yesterday), "the day just ended\n");
+    EXPECT_EQ(splitLines(readFile(today)).size(), 2u);
 }
 
 TEST_F(LoggerTest, ContentsAreYesterdayThenTodayAndEmptyWithNeitherFile)

@@ -12,6 +12,7 @@
 #include "Bundle.h"
 #include "Error.h"
 #include "FileManagerExtensions.h"
+#include "FileOperations.h"
 #include "FileSystemTypes.h"
 #include "MountTable.h"
 #include "TestSupport.h"
@@ -86,6 +87,44 @@ TEST(URL, PathsAreAbsoluteAndTidy)
     EXPECT_EQ(url.appendingPathComponent("a.jpg").path(), "/Volumes/Data/Photos/a.jpg");
     EXPECT_EQ(URL::fileURLWithPath("/").appendingPathComponent("x").path(), "/x");
     EXPECT_EQ(URL::fileURLWithPath("/x").deletingLastPathComponent().path(), "/");
+}
+
+TEST(URL, RelativePathsStayRelativeWhenTheCurrentFolderIsGone)
+{
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    {
+        TemporaryDirectory folder;
+        const std::string gone = folder.file("gone");
+        ASSERT_EQ(mkdir(gone.c_str(), 0700), 0);
+        ASSERT_EQ(chdir(gone.c_str()), 0);
+        const int removed = rmdir(gone.c_str());
+        const std::string path = URL::fileURLWithPath("etc//passwd/").path();
+        const bool reachable = URL::fileURLWithPath("etc/passwd").isReachable();
+        ASSERT_EQ(chdir(previous), 0);
+        ASSERT_EQ(removed, 0);
+        EXPECT_EQ(path, "etc/passwd") << "not rooted at /";
+        EXPECT_FALSE(reachable);
+    }
+}
+
+TEST(URL, RelativePathsUnderACurrentFolderLongerThanPATH_MAXStayInIt)
+{
+    char previous[PATH_MAX];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    TemporaryDirectory folder;
+    const std::string level(200, 'd');
+    ASSERT_EQ(chdir(folder.path().c_str()), 0);
+    int depth = 0;
+    while (depth < 25 && mkdir(level.c_str(), 0700) == 0 && chdir(level.c_str()) == 0)
+        ++depth;
+    const std::string path = URL::fileURLWithPath("x").path();
+    ASSERT_EQ(chdir(previous), 0);
+    FileOperations::removeItem(folder.file(level));
+    ASSERT_EQ(depth, 25);
+    EXPECT_GT(path.size(), std::size_t(PATH_MAX));
+    EXPECT_TRUE(path.starts_with(realPathOf(folder.path()) + "/" + level + "/")) << path.substr(0, 80);
+    EXPECT_TRUE(path.ends_with("/" + level + "/x"));
 }
 
 TEST(URL, GetTakesTheNamedMemberOfFetchedValues)

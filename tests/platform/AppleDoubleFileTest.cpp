@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "AppleDoubleFile.h"
 #include "AppleDoubleTestData.h"
+#include "TestSupport.h"
 
 using namespace AppleDoubleTestData;
 using namespace std::string_literals;
@@ -145,4 +149,26 @@ TEST(AppleDoubleFile, RejectsDamagedAndHostileCompanions)
             EXPECT_TRUE(AppleDoubleFile::parse(file->serialized())) << "what parses must rewrite into something that parses";
         }
     }
+}
+
+TEST(AppleDoubleFile, WritingOverALinkReplacesTheLinkWithAPrivateFile)
+{
+    TemporaryDirectory folder;
+    const std::string target = folder.path() + "/target";
+    writeFile(target, "untouched");
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(target.c_str(), (folder.path() + "/._item").c_str()), 0);
+    const int directory = open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(directory, 0);
+
+    const auto file = AppleDoubleFile::parse(bytesOf(typicalCompanion()));
+    ASSERT_TRUE(file);
+    file->write(directory, "._item");
+    close(directory);
+
+    struct stat status;
+    ASSERT_EQ(lstat((folder.path() + "/._item").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_mode & 0022, 0u) << "the link's 0777 is not the companion's mode";
+    EXPECT_EQ(readFile(target), "untouched");
 }

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
+#include <vector>
 
 #include "MountTable.h"
 #include "TestSupport.h"
@@ -119,6 +122,48 @@ TEST(MountTable, LastEntryForAMountPointWins)
                                                "41 34 0:41 / /mnt/u rw - tmpfs two rw\n");
     ASSERT_EQ(table.entries().size(), 2u);
     EXPECT_EQ(table.mountAt("/mnt/u")->source, "two");
+}
+
+TEST(MountTable, NumbersTooLargeForTheirFieldsSkipTheLine)
+{
+    const MountTable table = MountTable::parse("27 1 254:0 / / rw - ext4 /dev/vda rw\n"
+                                               "99999999999999999999 27 0:60 / /mnt/id rw - tmpfs a rw\n"
+                                               "91 2147483648 0:61 / /mnt/parent rw - tmpfs b rw\n"
+                                               "92 27 4294967296:0 / /mnt/major rw - tmpfs c rw\n"
+                                               "93 27 -1:0 / /mnt/sign rw - tmpfs d rw\n"
+                                               "94 27 0:4294967295 / /mnt/fits rw - tmpfs e rw\n");
+    std::vector<std::string> mountPoints;
+    for (const MountEntry &entry : table.entries())
+        mountPoints.push_back(entry.mountPoint);
+    EXPECT_EQ(mountPoints, (std::vector<std::string>{"/", "/mnt/fits"}));
+    EXPECT_EQ(table.mountAt("/mnt/fits")->minor, 4294967295u);
+}
+
+TEST(MountTable, ScriptedTextChangesWhileOtherThreadsRead)
+{
+    const std::string small = "27 1 254:0 / / rw - ext4 /dev/vda rw\n";
+    const std::string large = small + "90 27 0:60 / /Volumes/" + std::string(200, 'x') + " rw - vfat /dev/sdz1 rw\n";
+    auto scripted = std::make_shared<ScriptedMountInfoSource>(small);
+    MountTable::setSourceForTesting(scripted);
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                const std::size_t count = MountTable::current().entries().size();
+                if (count != 1 && count != 2)
+                    ++torn;
+            }
+        });
+    }
+    for (int i = 0; i < 2000; ++i)
+        scripted->setText(i % 2 ? small : large);
+    stop = true;
+    for (std::thread &reader : readers)
+        reader.join();
+    MountTable::setSourceForTesting(nullptr);
+    EXPECT_EQ(torn, 0);
 }
 
 TEST(MountTable, ScriptedSourceReplacesTheSystemTable)

@@ -85,6 +85,23 @@ TEST(OperationQueue, MainQueueRunsLaterOnTheMainThread)
     EXPECT_TRUE(ran);
 }
 
+TEST(OperationQueue, WorkAddedByARunningOperationDuringDestructionRunsBeforeItReturns)
+{
+    // The follow-up lands before or after the destructor begins; both orders are hit over the rounds.
+    for (int round = 0; round < 200; ++round) {
+        auto *queue = new OperationQueue("draining", 2);
+        std::atomic<bool> released{false}, followUpRan{false};
+        queue->addOperationWithBlock([&] {
+            while (!released)
+                std::this_thread::yield();
+            OperationQueue::currentQueue()->addOperationWithBlock([&] { followUpRan = true; });
+        });
+        released = true;
+        delete queue;
+        ASSERT_TRUE(followUpRan) << "round " << round;
+    }
+}
+
 TEST(OperationQueue, QueueReleasedByItsOwnOperationDoesNotDeadlock)
 {
     auto queue = std::make_shared<OperationQueue>("self-owned");
@@ -96,6 +113,27 @@ TEST(OperationQueue, QueueReleasedByItsOwnOperationDoesNotDeadlock)
     });
     queue.reset();
     EXPECT_TRUE(runEventLoopUntil([&] { return done.load(); }));
+}
+
+TEST(OperationQueue, OperationsLeftWhenAnOperationReleasedTheQueueSeeNoQueue)
+{
+    auto queue = std::make_shared<OperationQueue>("released-midway");
+    auto *raw = queue.get();
+    std::promise<void> secondAdded;
+    std::shared_future<void> added = secondAdded.get_future().share();
+    std::atomic<bool> done{false};
+    std::atomic<const OperationQueue *> seen{raw};
+    raw->addOperationWithBlock([queue = std::move(queue), added]() mutable {
+        added.wait();
+        queue.reset();
+    });
+    raw->addOperationWithBlock([&] {
+        seen = OperationQueue::currentQueue();
+        done = true;
+    });
+    secondAdded.set_value();
+    ASSERT_TRUE(runEventLoopUntil([&] { return done.load(); }));
+    EXPECT_EQ(seen.load(), nullptr) << "not the address of the destroyed queue";
 }
 
 TEST(NotificationCenter, DeliversByNameAndObjectOnThePostingThreadOrTheMainQueue)
