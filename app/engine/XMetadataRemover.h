@@ -1,0 +1,82 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "StatisticsManager.h"
+#include "URL.h"
+
+class XMetadataRemoverOwner;
+class XProgressProtocol;
+
+// The deletion primitives of one run: one file, one folder tree, the entries of a directory
+// that match name patterns, and the AppleDouble "._" files of a directory after the unwanted
+// attributes of their data files are stripped. Every deletion is reported to the owner's
+// current progress and counted in the statistics. Removal works relative to an open
+// directory, never follows a symbolic link and never enters another file system. In a
+// simulation nothing is removed, attributes included; what would go is logged and reported.
+// Without a living owner nothing is done.
+class XMetadataRemover
+{
+public:
+    enum class BuiltInDeletable {
+        dsStore = 0,
+        desktopini = 1,
+        Desktopini = 2,
+        Thumbsdb = 3,
+        VolumeIconicns = 4,
+        apdisk = 5,
+        icon = 6,
+        appleDouble = 7,
+        eaDir = 8,
+    };
+
+    enum class CanRemoveAppleDoubleFileResult { keep = 0, remove = 1 };
+    enum class StripUnwantedAttrsResult { keep = 0, remove = 1 };
+
+    // Nothing for a number outside 0...8.
+    static std::optional<BuiltInDeletable> builtInDeletable(int rawValue);
+    // The file or folder name the case stands for.
+    static std::string nameOf(BuiltInDeletable deletable);
+    static std::vector<BuiltInDeletable> allValues();
+    // The names, in raw order.
+    static std::vector<std::string> allRawValues();
+
+    // Counts in the shared statistics unless given others.
+    explicit XMetadataRemover(std::shared_ptr<StatisticsManager> statistics = nullptr);
+
+    void setOwner(std::weak_ptr<XMetadataRemoverOwner> owner);
+    bool isASimulation() const { return m_isASimulation; }
+    void setIsASimulation(bool simulation) { m_isASimulation = simulation; }
+
+    void deleteFile(const URL &url);
+    // Counts the tree as one item, and only when a folder was there and is gone.
+    void deleteDirectory(const URL &url);
+    // True when the folder was removed; false when there was no folder to remove (nothing
+    // there, not a directory, a simulation). Throws the first failure as an Error.
+    bool deleteDirectoryLow(const URL &url);
+    // fnmatch with FNM_NOESCAPE | FNM_PATHNAME | FNM_LEADING_DIR; files go before folders.
+    void removeBlackListFiles(const std::vector<std::string> &patterns, const URL &directory);
+    CanRemoveAppleDoubleFileResult removeAppleDoubleFiles(const URL &directory, bool keepVolumeAttrs,
+                                                          bool keepSecurityData, bool keepTags, bool keepAliasData,
+                                                          bool keepColorLabels, bool keepCustomIcons);
+    CanRemoveAppleDoubleFileResult canRemoveAppleDoubleFile(const URL &fileURL, bool securityData, bool tags,
+                                                            bool aliasData, bool colorLabels, bool customIcons,
+                                                            const std::string &neverDeleteExtensions,
+                                                            const std::string &neverDeleteTypes);
+    StripUnwantedAttrsResult stripUnwantedAttrs(const URL &fileURL, bool keepFinderInfo, bool keepSecurityData,
+                                                bool keepTags, bool keepCustomIconsResources);
+
+private:
+    std::shared_ptr<XProgressProtocol> progress() const;
+    StatisticsManager &statistics() const;
+    void reportDeletion(XProgressProtocol &progress, const URL &url,
+                        const std::optional<StatisticsManager::DeletionInformation> &information);
+    static void unlink(const URL &url);
+
+    std::weak_ptr<XMetadataRemoverOwner> m_owner;
+    bool m_isASimulation = false;
+    std::shared_ptr<StatisticsManager> m_statistics;
+};

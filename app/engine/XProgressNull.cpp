@@ -1,0 +1,37 @@
+#include "XProgressNull.h"
+
+void XProgressNull::setRoot(const URL &) {}
+
+void XProgressNull::progressFeedback(const std::string &, bool) {}
+
+void XProgressNull::displayCleaningProgressForFolder(const URL &) {}
+
+void XProgressNull::setProgressFeedbackIcon(const std::string &, bool) {}
+
+bool XProgressNull::userHasCanceled()
+{
+    return false;
+}
+
+void XProgressNull::showError(const std::string &) {}
+
+void XProgressNull::setNumberOfItemsExamined(std::int64_t) {}
+
+void XProgressNull::setProgressIndicatorMaxValue(std::int64_t) {}
+
+void XProgressNull::ioIsSlow(bool) {}
+
+void XProgressNull::setIndeterminate(bool) {}
+
+void XProgressNull::incrementNumberOfItemsDeleted() {}
+
+void XProgressNull::flush() {}
+
+void XProgressNull::finishedCleaning() {}
+
+void XProgressNull::closeProgressWindow() {}
+
+bool XProgressNull::deallocAfterCleaningFinished() const
+{
+    return true;
+}

@@ -1,0 +1,85 @@
+#include "XProgressProtocol.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "LocalizedString.h"
+#include "Logger.h"
+#include "PreferencesSupport.h"
+#include "StringExtensions.h"
+#include "UserDefaults.h"
+#include "VolumeFactsSource.h"
+
+namespace
+{
+std::string withoutCharacter(std::string text, char removed)
+{
+    text.erase(std::remove(text.begin(), text.end(), removed), text.end());
+    return text;
+}
+
+// Fills the format's "%@" placeholders with the arguments, in order.
+std::string fillFormat(std::string format, const std::vector<std::string> &arguments)
+{
+    std::size_t at = 0;
+    for (const std::string &argument : arguments) {
+        at = format.find("%@", at);
+        if (at == std::string::npos)
+            break;
+        format.replace(at, 2, argument);
+        at += argument.size();
+    }
+    return format;
+}
+
+// The start-up disk as the user knows it: its label, else "/".
+std::string startupDiskName()
+{
+    const std::optional<VolumeFacts> facts = VolumeFactsSource::current()->factsForPath("/");
+    return facts && !facts->name.empty() ? facts->name : "/";
+}
+}
+
+XProgressProtocol::~XProgressProtocol() = default;
+
+void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optional<Error> &error)
+{
+    const std::string name = withoutCharacter(url.lastPathComponent(), '\r');
+    // The item itself may be gone; the folder that held it places it on its volume.
+    const URL parent = url.deletingLastPathComponent();
+    const VolumeLocation location = VolumeFactsSource::current()->locate(parent.path());
+    const std::string volumesPrefix = location.isStartupDisk ? std::string() : location.prefix;
+
+    std::string message;
+    if (error) {
+        // Worked on the path as it is, so that a line feed in the name cannot keep it in the folder.
+        std::string folder = dropSuffix(dropPrefix(url.path(), volumesPrefix), url.lastPathComponent());
+        folder = withoutCharacter(dropSuffix(folder, "/"), '\n');
+        message = error->localizedDescription() + " when deleting " + name + " in " + folder;
+    } else {
+        const std::string parentName = withoutCharacter(parent.lastPathComponent(), '\n');
+        // The start-up disk has no volumes-folder prefix: it is named by its label, else "/".
+        const std::string volume = location.isStartupDisk ? startupDiskName() : location.name;
+        const bool atTopOfVolume = location.isStartupDisk ? parent.path() == "/" : parentName == volume;
+        const std::string where = atTopOfVolume ? "on " + volume : "in " + parentName + " on " + volume;
+        message = fillFormat(LSFK("Deleted %@ %@"), {name, where});
+    }
+    logMsg(message);
+}
+
+void XProgressProtocol::deletionMessageForContent(const std::string &content, const URL &inside,
+                                                  const std::optional<Error> &)
+{
+    logMsg(fillFormat(LSFK("Deleted %@ in %@"), {content, inside.displayName()}));
+}
+
+void XProgressProtocol::logMsg(const std::string &message)
+{
+    stdoutMsg(message);
+}
+
+void XProgressProtocol::stdoutMsg(const std::string &message)
+{
+    if (PreferencesSupport::standardUserDefaults().boolForKey("logDeletions"))
+        Logger::shared().log(message);
+}
