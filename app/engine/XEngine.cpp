@@ -1,138 +1,337 @@
 #include "XEngine.h"
 
-#include <array>
-#include <fnmatch.h>
+#include <algorithm>
 #include <string_view>
 
+#include "FileOperations.h"
+#include "GCDAdditions.h"
 #include "Logger.h"
-#include "TarnwickStore.h"
-#include "VolumeFactsSource.h"
+#include "MountRoot.h"
+#include "ModifierKeys.h"
+#include "OperationQueue.h"
+#include "PreferencesSupport.h"
+#include "StatisticsManager.h"
+#include "TarnwickLaunchdHelper.h"
+#include "UserDefaults.h"
+#include "VolumeList.h"
+#include "WalkVolume.h"
+#include "XProgressNull.h"
 #include "XTWStore.h"
 
 namespace
 {
-// Paths no clean touches. An entry beginning with "*" matches anywhere in the
-// volume-relative path; any other entry matches its beginning.
-constexpr std::array<std::string_view, 19> ignoreList{
-    "/dev/",
-    "/Library/Caches/",
-    "/net/",
-    "/Network",
-    "/private/",
-    "/System/",
-    "*.app/",
-    "*.framework/",
-    "*.hg/",
-    "*.mpkg/",
-    "*.pkg/",
-    "*/.Spotlight-V100/",
-    "*/.TemporaryItems/",
-    "*/.Trashes/",
-    "*/(A Document Being Saved By ",
-    "*.backupdb/",
-    "*/Library/Application Support/",
-    "*/Library/Caches/",
-    "*/Library/Containers/",
-};
-
-// Volumes of the system's own that are never cleaned, named as they appear in a volumes folder.
-constexpr std::array<std::string_view, 3> ignoredVolumeNames{
-    "firmwaresyncd",
-    "EFI",
-    "com.apple.TimeMachine.localsnapshots",
-};
-
-constexpr int whiteListMatchFlags = FNM_NOESCAPE | FNM_PATHNAME | FNM_LEADING_DIR;
-
-bool matchesIgnoreEntry(std::string_view entry, const std::string &relativePath)
+std::vector<std::shared_ptr<XEngine>> &activeEngineList()
 {
-    if (entry.starts_with('*'))
-        return relativePath.find(entry.substr(1)) != std::string::npos;
-    return relativePath.starts_with(entry);
+    static std::vector<std::shared_ptr<XEngine>> *engines = new std::vector<std::shared_ptr<XEngine>>;
+    return *engines;
 }
 
-void logWhenDetailed(const std::string &message)
+bool simulationDefault()
 {
-    if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
-        Logger::shared().log(message);
+    return PreferencesSupport::standardUserDefaults().boolForKey("simulation");
 }
 
-bool matchesWhiteList(const std::string &path)
+}
+
+std::shared_ptr<XEngine> XEngine::make(bool simulation, bool manuallyCleaning, bool unmountAfterClean,
+                                       bool isCleaningVolumeBeforeEject, bool scheduledClean)
 {
-    for (const std::string &pattern : XTWStore::whiteList()) {
-        if (fnmatch(pattern.c_str(), path.c_str(), whiteListMatchFlags) == 0)
-            return true;
+    auto engine = std::make_shared<XEngine>(PassKey{}, simulation, manuallyCleaning, unmountAfterClean,
+                                            isCleaningVolumeBeforeEject, scheduledClean);
+    engine->m_metadataRemover.setIsASimulation(simulation);
+    engine->m_metadataRemover.setOwner(std::weak_ptr<XMetadataRemoverOwner>(engine));
+    engine->addToActiveEngineList();
+    return engine;
+}
+
+std::shared_ptr<XEngine> XEngine::newEngineForBackgroundCleaning()
+{
+    return make(simulationDefault(), false, false, false, false);
+}
+
+std::shared_ptr<XEngine> XEngine::newEngineForManualCleaning()
+{
+    return make(simulationDefault(), true, IsOptionKeyDown(), false, false);
+}
+
+std::shared_ptr<XEngine> XEngine::newEngineForScheduledCleaning()
+{
+    return make(simulationDefault(), true, IsOptionKeyDown(), false, true);
+}
+
+std::shared_ptr<XEngine> XEngine::newEngineForDiskEjectCleaning()
+{
+    return make(simulationDefault(), false, false, true, false);
+}
+
+XEngine::XEngine(PassKey, bool simulation, bool manuallyCleaning, bool unmountAfterClean,
+                 bool isCleaningVolumeBeforeEject, bool scheduledClean)
+    : m_progress(std::make_shared<XProgressNull>()), m_simulation(simulation), m_manuallyCleaning(manuallyCleaning),
+      m_unmountAfterClean(unmountAfterClean), m_isCleaningVolumeBeforeEject(isCleaningVolumeBeforeEject),
+      m_scheduledClean(scheduledClean)
+{
+}
+
+XEngine::~XEngine() = default;
+
+const std::vector<std::shared_ptr<XEngine>> &XEngine::activeEngines()
+{
+    return activeEngineList();
+}
+
+std::shared_ptr<XProgressProtocol> XEngine::progress() const
+{
+    std::lock_guard lock(m_progressMutex);
+    return m_progress;
+}
+
+std::shared_ptr<XProgressProtocol> XEngine::currentProgress() const
+{
+    return progress();
+}
+
+void XEngine::setProgress(std::shared_ptr<XProgressProtocol> progress)
+{
+    std::lock_guard lock(m_progressMutex);
+    m_progress = std::move(progress);
+}
+
+void XEngine::addToActiveEngineList()
+{
+    OperationQueue::main().addOperationWithBlock([engine = shared_from_this()] {
+        activeEngineList().push_back(engine);
+    });
+}
+
+void XEngine::removeFromActiveEngineList()
+{
+    OperationQueue::main().addOperationWithBlock([engine = shared_from_this()] {
+        std::erase(activeEngineList(), engine);
+    });
+}
+
+void XEngine::progressWindowClosed()
+{
+    removeFromActiveEngineList();
+}
+
+void XEngine::complete()
+{
+    if (progress()->deallocAfterCleaningFinished())
+        removeFromActiveEngineList();
+}
+
+bool XEngine::optionEnabled(const XFSDiskOrDirectory &details, const char *key) const
+{
+    for (const XFSDetailsFlagItem &item : details.detailsFlags()) {
+        if (item.uniqueKey() == key)
+            return item.enabled();
     }
     return false;
 }
 
-// The path as seen from its volume's root: a path on a disk in a volumes folder loses the
-// folder and the disk's name; any other path stays as it is.
-std::string volumeRelativePath(const std::string &path, const VolumeLocation &location)
+void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &givenDetails)
 {
-    if (location.isStartupDisk)
-        return path;
-    const std::string volumeRoot = location.prefix + location.name;
-    if (!path.starts_with(volumeRoot))
-        return path;
-    const std::string rest = path.substr(volumeRoot.size());
-    return rest.empty() ? "/" : rest;
-}
+    if (!dir.isReachable())
+        return;
+    std::optional<TWVolumeInfo> info;
+    if (shouldIgnoreVolume(dir, info)) {
+        if (info && !info->isRW())
+            Logger::shared().log(dir.lastPathComponent() + " is read only. Will ignore.");
+        return;
+    }
+    if (!info)
+        return;
+    const std::optional<XFSDiskOrDirectory> details =
+        givenDetails ? givenDetails : XTWStore::shared().detailsForURL(dir, true, true);
+    if (!details)
+        return;
+    cleanDirectory(dir, *info, *details, nullptr, isMountRoot(dir.path()));
 }
 
-bool XEngine::shouldIgnoreVolume(const URL &url, std::optional<TWVolumeInfo> &volumeInfo)
+void XEngine::updateLastCleanDate(const URL &dir, const TWVolumeInfo &info)
 {
-    const std::optional<VolumeFacts> volume = VolumeFactsSource::current()->factsForPath(url.path());
-    if (!volume || volume->isHidden || volume->isReadOnly)
-        return true;
-    if (url.value<bool>(URLValues::isPackageKey).value_or(true))
-        return true;
+    const std::string volume = info.statInfo().mountPoint;
+    {
+        std::lock_guard lock(m_lastCleanDateMutex);
+        if (!m_lastCleanDatePending.insert(volume).second)
+            return;
+    }
+    GCDAdditions::onMain([engine = shared_from_this(), dir, volume] {
+        {
+            std::lock_guard lock(engine->m_lastCleanDateMutex);
+            engine->m_lastCleanDatePending.erase(volume);
+        }
+        StatisticsManager::shared().updateLastCleanDate(dir);
+    });
+}
 
+void XEngine::cleanDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
+                             FolderContents *contents, bool mayBeMountRoot)
+{
+    if (optionEnabled(details, "onlyCleanManually") && !m_manuallyCleaning)
+        return;
+
+    updateLastCleanDate(dir, info);
+
+    if (mayBeMountRoot) {
+        const std::vector<URL> volumes = VolumeList::localVolumeList();
+        if (std::find(volumes.begin(), volumes.end(), dir) != volumes.end())
+            cleanVolume(dir);
+    }
+
+    // With the folder's entries at hand, a name that is not among them is not asked for.
+    const auto present = [contents](std::string_view name) { return !contents || contents->mark(name); };
+    const auto deleteFile = [&](std::string_view name) {
+        if (present(name))
+            m_metadataRemover.deleteFile(dir.appendingPathComponent(std::string(name)));
+    };
+    const auto deleteDirectory = [&](std::string_view name) {
+        if (present(name))
+            m_metadataRemover.deleteDirectory(dir.appendingPathComponent(std::string(name)));
+    };
+    if (optionEnabled(details, "dsstore"))
+        deleteFile(".DS_Store");
+    if (optionEnabled(details, "thumbsdb"))
+        deleteFile("Thumbs.db");
+    if (optionEnabled(details, "desktopini")) {
+        deleteFile("desktop.ini");
+        deleteFile("Desktop.ini");
+    }
+    if (optionEnabled(details, "apdisk"))
+        deleteFile(".apdisk");
+    const std::vector<std::string> blackList = details.blackListItemsEnabled();
+    if (!contents || contents->markMatching(blackList))
+        m_metadataRemover.removeBlackListFiles(blackList, dir);
+    for (const XFSDetailsFlagItem &item : details.dynamicFileItemsEnabled())
+        deleteFile(item.fsName());
+    if (optionEnabled(details, "appledouble") && (m_manuallyCleaning || !info.hasDecentRFSupport())
+        && (!contents || contents->markAppleDoubleFiles())) {
+        m_metadataRemover.removeAppleDoubleFiles(
+            dir, optionEnabled(details, "volumeAttrs"), optionEnabled(details, "securityData"),
+            optionEnabled(details, "tags"), optionEnabled(details, "aliasData"),
+            optionEnabled(details, "colorLabels"), optionEnabled(details, "customIcons"));
+    }
+    if (optionEnabled(details, "appledouble_netatalk"))
+        deleteDirectory(".AppleDouble");
+    if (optionEnabled(details, "eaDir_Synology"))
+        deleteDirectory("@eaDir");
+    if (optionEnabled(details, "iconfile"))
+        deleteFile("Icon\r");
+}
+
+void XEngine::cleanVolume(const URL &root)
+{
+    if (isInIgnoreList(root))
+        return;
     TWVolumeInfo info;
-    if (CFUGetVolumeInfo(url.path(), &info) != 0)
-        return false;
-    volumeInfo = info;
-    if (info.tarnwShouldIgnore())
-        return true;
-    if (info.fsCheckIgnoreList())
-        return isInIgnoreList(url);
-    return isInWhiteList(url.path());
+    if (CFUGetVolumeInfo(root.path(), &info) != 0)
+        return;
+    if (info.tarnwShouldIgnore() || !info.isRW() || info.isMacDisk() || info.isServer())
+        return;
+    const std::optional<XFSDiskOrDirectory> details = XTWStore::shared().detailsForURL(root, true, true);
+    if (!details)
+        return;
+    if (m_isCleaningVolumeBeforeEject)
+        StatisticsManager::shared().clearHistory();
+    if (optionEnabled(*details, "volumeicon") && !optionEnabled(*details, "volumeAttrs"))
+        m_metadataRemover.deleteFile(root.appendingPathComponent(".VolumeIcon.icns"));
+    if (details->onlyDeleteFoldersOnManualClean()) {
+        if (!m_manuallyCleaning && !m_isCleaningVolumeBeforeEject)
+            return;
+    } else if (optionEnabled(*details, "onlyCleanManually") && !m_manuallyCleaning) {
+        return;
+    }
+
+    std::vector<URL> candidates;
+    for (const XFSDetailsFlagItem &item : details->detailsFlags()) {
+        if (item.enabled() && item.type() == XFSDetailsFlagItem::ItemType::legacyRootFolderItemType
+            && !item.fsName().empty())
+            candidates.push_back(root.appendingPathComponent(item.fsName()));
+    }
+    deleteFoldersAuthenticatedIfNeeded(filterRootFolderCandidates(candidates, root));
 }
 
-bool XEngine::isInIgnoreList(const URL &url)
+std::vector<URL> XEngine::filterRootFolderCandidates(const std::vector<URL> &candidates, const URL &root)
 {
-    const std::string &path = url.path();
-    const VolumeLocation location = VolumeFactsSource::current()->locate(path);
-    if (!location.prefix.empty()) {
-        for (std::string_view name : ignoredVolumeNames) {
-            if (path.starts_with(location.prefix + std::string(name)))
-                return true;
+    std::vector<URL> survivors;
+    for (const URL &candidate : candidates) {
+        if (!candidate.isReachable())
+            continue;
+        if (isInWhiteList(candidate.path()))
+            continue;
+        if (StatisticsManager::shared().hasBeenDeletedTooOften(candidate)) {
+            queueReclean(candidate, root);
+            continue;
         }
+        survivors.push_back(candidate);
     }
-
-    std::string withSlash = path;
-    if (!withSlash.ends_with('/') && url.value<bool>(URLValues::isDirectoryKey).value_or(false))
-        withSlash.push_back('/');
-
-    const std::string relativePath = volumeRelativePath(withSlash, location);
-    for (std::string_view entry : ignoreList) {
-        if (matchesIgnoreEntry(entry, relativePath)) {
-            logWhenDetailed("Path is in ignorelist:" + relativePath);
-            return true;
-        }
-    }
-
-    if (matchesWhiteList(withSlash)) {
-        logWhenDetailed("Path is in whitelist:" + withSlash);
-        return true;
-    }
-    return false;
+    return survivors;
 }
 
-bool XEngine::isInWhiteList(const std::string &path)
+// A folder that keeps coming back is left alone for now; the whole root is cleaned once
+// more a minute later, by this engine, which the delayed block keeps alive until then.
+void XEngine::queueReclean(const URL &folder, const URL &root)
 {
-    if (!matchesWhiteList(path))
-        return false;
-    logWhenDetailed("Path is in whitelist:" + path);
-    return true;
+    if (!StatisticsManager::shared().addToRecleanQueueIfAbsent(folder))
+        return;
+    GCDAdditions::performBlockAfterDelay(60.0f, [engine = shared_from_this(), folder, root] {
+        StatisticsManager::shared().clearHistory();
+        StatisticsManager::shared().removeFromRecleanQueue(folder);
+        engine->cleanVolume(root);
+    });
 }
+
+void XEngine::deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls)
+{
+    if (urls.empty())
+        return;
+    const std::shared_ptr<XProgressProtocol> display = progress();
+    std::vector<URL> failed;
+    for (const URL &url : urls) {
+        const std::optional<StatisticsManager::DeletionInformation> information =
+            StatisticsManager::DeletionInformation::forItem(url);
+        std::optional<Error> error;
+        if (!m_simulation && url.isReachable()) {
+            try {
+                FileOperations::removeItem(url.path());
+            } catch (const Error &removalError) {
+                error = removalError;
+            }
+        }
+        if (error) {
+            display->logMsg(error->localizedDescription());
+            failed.push_back(url);
+            continue;
+        }
+        display->incrementNumberOfItemsDeleted();
+        GCDAdditions::onMain([information] { StatisticsManager::shared().deletedItem(information); });
+        display->deletionMessageForURL(url, std::nullopt);
+    }
+    if (failed.empty())
+        return;
+    // A folder that is still there is not counted as deleted.
+    for (const URL &url : failed) {
+        display->logMsg("Attempting authenticated delete: " + url.lastPathComponent() + " in "
+                        + url.deletingLastPathComponent().path());
+    }
+    TarnwickLaunchdHelper::sharedInstance().deleteItems(failed, [display](const std::optional<std::string> &message) {
+        if (message)
+            display->logMsg("Authenticated delete error: " + *message);
+    });
+}
+
+void XEngine::cleanAllVolumesNow()
+{
+    if (m_manuallyCleaning)
+        return;
+    for (const URL &volume : VolumeList::buildRWVolumeURLList())
+        cleanVolume(volume);
+}
+
+bool XEngine::shouldCleanArchive(const std::vector<URL> &urls)
+{
+    return std::all_of(urls.begin(), urls.end(),
+                       [](const URL &url) { return url.lastPathComponent().ends_with("zip"); });
+}
+

@@ -1,15 +1,104 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "DirectoryIterator.h"
 #include "TWVolumeInfo.h"
 #include "URL.h"
+#include "VolumeMetaDataStatistics.h"
+#include "XEngineParent.h"
+#include "XFSDiskOrDirectory.h"
+#include "XMetadataRemover.h"
+#include "XMetadataRemoverOwner.h"
 
-// One cleaning run. Its path tests need no run and are asked by the store and the disk-arrival code.
-class XEngine
+class XProgressProtocol;
+struct FolderContents;
+struct VolumeLocation;
+struct WalkContext;
+struct WalkVolume;
+
+// One cleaning run. Every trigger makes a fresh engine with its five flags, lets it clean one
+// or more folders and drops it. An engine is always owned through a shared pointer: the list
+// of active engines keeps it alive while its run works on other threads, and a run's own
+// thread and a delayed re-clean hold it too.
+class XEngine : public XEngineParent,
+                public XMetadataRemoverOwner,
+                public std::enable_shared_from_this<XEngine>
 {
+    struct PassKey
+    {
+    };
+
 public:
+    // Makes an engine; it enters the active engines through an operation on the main
+    // operation queue, so the main thread sees it there only after the current event.
+    static std::shared_ptr<XEngine> make(bool simulation, bool manuallyCleaning, bool unmountAfterClean,
+                                         bool isCleaningVolumeBeforeEject, bool scheduledClean);
+    static std::shared_ptr<XEngine> newEngineForBackgroundCleaning();
+    static std::shared_ptr<XEngine> newEngineForManualCleaning();
+    static std::shared_ptr<XEngine> newEngineForScheduledCleaning();
+    static std::shared_ptr<XEngine> newEngineForDiskEjectCleaning();
+
+    XEngine(PassKey, bool simulation, bool manuallyCleaning, bool unmountAfterClean,
+            bool isCleaningVolumeBeforeEject, bool scheduledClean);
+    ~XEngine() override;
+    XEngine(const XEngine &) = delete;
+    XEngine &operator=(const XEngine &) = delete;
+
+    // Main thread: every engine that has started and not yet finished.
+    static const std::vector<std::shared_ptr<XEngine>> &activeEngines();
+
+    std::shared_ptr<XProgressProtocol> progress() const;
+    bool simulation() const { return m_simulation; }
+    bool manuallyCleaning() const { return m_manuallyCleaning; }
+    bool unmountAfterClean() const { return m_unmountAfterClean; }
+    bool isCleaningVolumeBeforeEject() const { return m_isCleaningVolumeBeforeEject; }
+    bool scheduledClean() const { return m_scheduledClean; }
+    std::int64_t totalNumberOfDirectoriesEnumerated() const { return m_totalNumberOfDirectoriesEnumerated.load(); }
+    XMetadataRemover &metadataRemover() { return m_metadataRemover; }
+
+    // The progress window has closed, or another clean took it over.
+    void progressWindowClosed() override;
+    // Leaves the active engines when the progress is silent.
+    void complete();
+    // Leaves the active engines, through an operation on the main operation queue.
+    void removeFromActiveEngineList();
+
+    // The per-directory clean; without a record the store is asked for the one that governs dir.
+    void clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &details);
+    // The metadata folders and files at the root of a mounted volume.
+    void cleanVolume(const URL &root);
+    // cleanVolume for every writable mounted volume; nothing for a manual engine.
+    void cleanAllVolumesNow();
+    // Removes whole folders; simulation removes nothing.
+    void deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls);
+
+    // Main thread. Walks each folder (or cleans each archive) on a thread of its own, after
+    // the tiny delay, while a progress window shows what happens.
+    void cleanWithProgressUI(const std::vector<URL> &urls, bool cleanArchives);
+    // The walk of one tree, on the caller's thread: each folder cleaned before its contents.
+    void cleanRecursively(const URL &dir);
+    // The end of a window or attribute run.
+    void cleaningFinished();
+    // Each folder's own metadata, no walk; then leaves the active engines when silent.
+    void cleanOnThread(const std::vector<std::string> &paths);
+    // Main thread. May ask for confirmation; the run starts after the tiny delay.
+    void cleanXAttrsWithProgressUI(const std::vector<URL> &urls);
+    // Strips the extended attributes of a file, or of the files directly inside a folder.
+    void removeAttributes(const URL &url);
+    // Removes the metadata entries of one zip archive; nothing in a simulation.
+    void cleanArchive(const URL &url);
+    // For a walk of a disk root: the volume's statistics, with the progress bar set from them.
+    std::shared_ptr<VolumeMetaDataStatistics> setProgressBarAttributesBasedOnURL(const URL &url);
+
     // True when the item must not be cleaned. Hands back the volume facts it read; leaves
     // volumeInfo alone when none could be read.
     static bool shouldIgnoreVolume(const URL &url, std::optional<TWVolumeInfo> &volumeInfo);
@@ -17,4 +106,65 @@ public:
     static bool isInIgnoreList(const URL &url);
     // The user's white list alone.
     static bool isInWhiteList(const std::string &path);
+    // Every name ends with "zip" (also an empty list).
+    static bool shouldCleanArchive(const std::vector<URL> &urls);
+
+    // The entry points through which everything outside the engine starts a clean.
+    static void cleanInResponseToUserRequest(const std::vector<URL> &urls, std::optional<bool> shiftKeyWasDown);
+    static void cleanScheduled(const std::vector<URL> &urls);
+    static void cleanAllVolumes();
+    static bool warningIfAnyVolumesAreReadOnly(const std::vector<URL> &urls);
+    static void warnIfTryingToDeleteDotAppleDoubleFromAFP(const std::vector<URL> &urls);
+
+    std::shared_ptr<XProgressProtocol> currentProgress() const override;
+
+private:
+    struct WalkFrame;
+
+    // The path tests with what a walk already knows about the volume, white list and records.
+    // An item listed as a directory (never a link) is not examined again.
+    static bool shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                   const WalkContext &context, std::optional<TWVolumeInfo> &volumeInfo);
+    static bool isInIgnoreList(const URL &url, bool isDirectory, const VolumeLocation &location,
+                               const std::vector<std::string> &whiteList);
+    // Steps of the per-directory clean that follow the choice of the record.
+    // With the folder's contents, only the names among them are asked for, and the entries the
+    // clean may have removed are marked.
+    void cleanDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
+                        FolderContents *contents, bool mayBeMountRoot);
+    // The per-directory clean of a walk, given the folder's contents.
+    void cleanInWalk(const URL &dir, WalkVolume &volume, const WalkContext &context, bool knownNotIgnored,
+                     const std::optional<TWVolumeInfo> &knownInfo, FolderContents *contents, bool mayBeMountRoot);
+    std::optional<XFSDiskOrDirectory> recordInWalk(const URL &dir, WalkVolume &volume, const WalkContext &context);
+    // One hop to the main thread per volume at a time: a hop still waiting sets the same date.
+    void updateLastCleanDate(const URL &dir, const TWVolumeInfo &info);
+
+    void addToActiveEngineList();
+    void setProgress(std::shared_ptr<XProgressProtocol> progress);
+    bool optionEnabled(const XFSDiskOrDirectory &details, const char *key) const;
+    std::vector<URL> filterRootFolderCandidates(const std::vector<URL> &candidates, const URL &root);
+    void queueReclean(const URL &folder, const URL &root);
+    // Main thread: a window for the run's first item, when the interface can give one.
+    void openProgressDisplay(const URL &first);
+    void runFolders(const std::vector<URL> &urls, bool cleanArchives);
+    void runAttributes(const std::vector<URL> &urls);
+    void cleanFolderOfRun(const URL &url);
+    void requestUnmount(const std::vector<URL> &urls);
+    void removeAttributesOfItem(const URL &item);
+    void countExamined(std::int64_t total);
+    // Runs the work on a new operation queue that lives until the work is done.
+    void runOnQueueOfItsOwn(std::function<void()> work);
+
+    mutable std::mutex m_progressMutex;
+    std::shared_ptr<XProgressProtocol> m_progress;
+    const bool m_simulation;
+    const bool m_manuallyCleaning;
+    const bool m_unmountAfterClean;
+    const bool m_isCleaningVolumeBeforeEject;
+    const bool m_scheduledClean;
+    DirectoryIterator m_iterator;
+    XMetadataRemover m_metadataRemover;
+    std::atomic<std::int64_t> m_totalNumberOfDirectoriesEnumerated{0};
+    std::mutex m_lastCleanDateMutex;
+    std::set<std::string> m_lastCleanDatePending;
 };

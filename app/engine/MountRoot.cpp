@@ -1,0 +1,14 @@
+#include "MountRoot.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+bool isMountRoot(const std::string &path)
+{
+    struct statx status;
+    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0)
+        return false;
+    if (!(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
+        return true;
+    return (status.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// Whether the folder is the root of a mounted file system; a symbolic link never is. Where
+// the kernel cannot say, true, so that callers go on to ask the mount table.
+bool isMountRoot(const std::string &path);

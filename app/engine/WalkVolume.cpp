@@ -1,0 +1,112 @@
+#include "WalkVolume.h"
+
+#include <QString>
+#include <algorithm>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <unistd.h>
+
+#include "VolumeFactsSource.h"
+#include "XTWStore.h"
+
+std::string comparableRecordPath(const std::string &path)
+{
+    std::string lowered = QString::fromStdString(path).toLower().toStdString();
+    if (!lowered.ends_with('/'))
+        lowered.push_back('/');
+    return lowered;
+}
+
+WalkContext WalkContext::current()
+{
+    WalkContext context;
+    context.whiteList = XTWStore::whiteList();
+    XTWStore &store = XTWStore::shared();
+    for (const XTWStore::Records &records : {store.builtInDisksOrDirectories(), store.userSuppliedDisksOrDirectories()}) {
+        for (const XFSDiskOrDirectory &record : records)
+            context.recordPaths.push_back(comparableRecordPath(record.path()));
+    }
+    return context;
+}
+
+std::vector<bool> WalkContext::recordsGoverning(const std::string &comparablePath) const
+{
+    std::vector<bool> governing;
+    governing.reserve(recordPaths.size());
+    for (const std::string &recordPath : recordPaths)
+        governing.push_back(comparablePath.starts_with(recordPath));
+    return governing;
+}
+
+std::shared_ptr<WalkVolume> WalkVolume::read(const std::string &path)
+{
+    auto volume = std::make_shared<WalkVolume>();
+    const std::shared_ptr<const VolumeFactsSource> source = VolumeFactsSource::current();
+    const std::optional<VolumeFacts> facts = source->factsForPath(path);
+    volume->unusable = !facts || facts->isHidden || facts->isReadOnly;
+    TWVolumeInfo info;
+    if (CFUGetVolumeInfo(path, &info) == 0)
+        volume->info = info;
+    volume->location = source->locate(path);
+    return volume;
+}
+
+namespace
+{
+bool equalIgnoringCase(std::string_view left, std::string_view right)
+{
+    return left.size() == right.size() && std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(a) == lower(b);
+           });
+}
+}
+
+bool FolderContents::mark(std::string_view name)
+{
+    if (name.find('/') != std::string_view::npos)
+        return true;
+    bool found = false;
+    for (WalkEntry &entry : entries) {
+        if (equalIgnoringCase(entry.name, name)) {
+            entry.mayBeRemoved = true;
+            found = true;
+        }
+    }
+    return found;
+}
+
+bool FolderContents::markAppleDoubleFiles()
+{
+    bool found = false;
+    for (WalkEntry &entry : entries) {
+        if (entry.name.starts_with("._")) {
+            entry.mayBeRemoved = true;
+            found = true;
+        }
+    }
+    return found;
+}
+
+bool FolderContents::markMatching(const std::vector<std::string> &patterns)
+{
+    bool found = false;
+    for (WalkEntry &entry : entries) {
+        for (const std::string &pattern : patterns) {
+            if (fnmatch(pattern.c_str(), entry.name.c_str(), FNM_NOESCAPE | FNM_PATHNAME | FNM_LEADING_DIR) == 0) {
+                entry.mayBeRemoved = true;
+                found = true;
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+void FolderContents::dropRemoved(const std::string &folder)
+{
+    std::erase_if(entries, [&folder](const WalkEntry &entry) {
+        return entry.mayBeRemoved
+               && faccessat(AT_FDCWD, (folder + "/" + entry.name).c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0;
+    });
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "TWVolumeInfo.h"
+#include "VolumesFolders.h"
+#include "XFSDiskOrDirectory.h"
+
+// What stays the same during one walk: the user's white list and the paths of the records,
+// in the store's comparison form (lower case, final "/").
+struct WalkContext
+{
+    std::vector<std::string> whiteList;
+    std::vector<std::string> recordPaths;
+
+    static WalkContext current();
+    // For each record path, whether it begins the folder's path.
+    std::vector<bool> recordsGoverning(const std::string &comparablePath) const;
+};
+
+// What a walk knows about the volume of the folders it visits: read where the walk enters
+// the volume and shared by every folder below it down to the next mount point.
+struct WalkVolume
+{
+    // The volume could not be examined, is hidden or is mounted read-only.
+    bool unusable = true;
+    std::optional<TWVolumeInfo> info;
+    VolumeLocation location;
+    // The store's record of the first folder looked up on this volume, and which record paths
+    // begin that folder's path: another folder begun by the same ones has the same record.
+    bool recordKnown = false;
+    std::optional<XFSDiskOrDirectory> record;
+    std::vector<bool> recordsGoverningRecord;
+
+    static std::shared_ptr<WalkVolume> read(const std::string &path);
+};
+
+// One entry of a folder the walk visits; links are never directories.
+struct WalkEntry
+{
+    std::string name;
+    bool isDirectory = false;
+    // A deletion of the folder's clean may have taken it.
+    bool mayBeRemoved = false;
+};
+
+// A folder's entries, read before its clean: the clean asks for no name that is not there,
+// and the walk goes on with what the clean left, instead of listing the folder again.
+struct FolderContents
+{
+    std::vector<WalkEntry> entries;
+
+    // Marks the entries the name can stand for (letter case aside, since a volume may ignore
+    // it); true when there is one, or when the name reaches below the folder.
+    bool mark(std::string_view name);
+    // Marks the "._" entries; true when there is one.
+    bool markAppleDoubleFiles();
+    // Marks the entries a black-list pattern matches; true when there is one.
+    bool markMatching(const std::vector<std::string> &patterns);
+    // Drops the marked entries that are gone.
+    void dropRemoved(const std::string &folder);
+};
+
+// A path as the store compares record paths: lower case, with a final "/".
+std::string comparableRecordPath(const std::string &path);

@@ -1,0 +1,3 @@
+#include "XEngineParent.h"
+
+XEngineParent::~XEngineParent() = default;

@@ -1,0 +1,185 @@
+#include "XEngine.h"
+
+#include <climits>
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include "DirectoryRecords.h"
+#include "GCDAdditions.h"
+#include "Logger.h"
+#include "MountRoot.h"
+#include "MonotonicClock.h"
+#include "StatisticsManager.h"
+#include "SystemLog.h"
+#include "TWFileManager.h"
+#include "TarnwickStore.h"
+#include "WalkVolume.h"
+#include "XTWStore.h"
+#include "XProgressProtocol.h"
+
+namespace
+{
+constexpr std::string_view documentRevisionsName = ".DocumentRevisions-V100";
+constexpr std::string_view netatalkFolderName = ".AppleDouble";
+constexpr auto slowEntryInterval = std::chrono::seconds(1);
+constexpr const char *spinnerHideName = "progressSpinnerHide";
+constexpr float spinnerHideDelay = 10.0f;
+
+// One level of the folder, hidden entries included; links are never directories. The
+// directory is closed again before anything of its contents is looked at.
+std::optional<FolderContents> listFolder(const std::string &path, std::uint8_t *buffer, std::size_t size)
+{
+    const FileDescriptor directory = DirectoryRecords::openDirectory(path);
+    if (!directory.isValid())
+        return std::nullopt;
+    FolderContents contents;
+    DirectoryRecords::read(directory.get(), buffer, size, [&](std::string_view name, unsigned char type) {
+        contents.entries.push_back(WalkEntry{std::string(name), type == DT_DIR, false});
+    });
+    return contents;
+}
+
+}
+
+// The folder being walked: its listing, read in full and closed, and how far the walk got.
+struct XEngine::WalkFrame
+{
+    URL dir;
+    std::vector<WalkEntry> entries;
+    std::size_t next = 0;
+    std::shared_ptr<VolumeMetaDataStatistics> stats;
+    std::shared_ptr<WalkVolume> volume;
+};
+
+std::shared_ptr<VolumeMetaDataStatistics> XEngine::setProgressBarAttributesBasedOnURL(const URL &url)
+{
+    // Only a mount point can be a disk's root; the cheap test spares the mount table.
+    if (!isMountRoot(url.path()) || !TWFileManager::isPathToADisk(url.path()))
+        return nullptr;
+    std::shared_ptr<VolumeMetaDataStatistics> stats = StatisticsManager::shared().volumeItemFor(url);
+    if (!stats)
+        return nullptr;
+    if (const std::int64_t last = stats->numberOfDirectoriesEncountedInLastFullScan(); last > 0) {
+        const std::shared_ptr<XProgressProtocol> display = progress();
+        display->setIndeterminate(false);
+        display->setProgressIndicatorMaxValue(last);
+    }
+    return stats;
+}
+
+std::optional<XFSDiskOrDirectory> XEngine::recordInWalk(const URL &dir, WalkVolume &volume,
+                                                        const WalkContext &context)
+{
+    std::vector<bool> governing = context.recordsGoverning(comparableRecordPath(dir.path()));
+    if (volume.recordKnown && governing == volume.recordsGoverningRecord)
+        return volume.record;
+    std::optional<XFSDiskOrDirectory> record = XTWStore::shared().detailsForURL(dir, true, true);
+    if (!volume.recordKnown) {
+        volume.recordKnown = true;
+        volume.record = record;
+        volume.recordsGoverningRecord = std::move(governing);
+    }
+    return record;
+}
+
+void XEngine::cleanInWalk(const URL &dir, WalkVolume &volume, const WalkContext &context, bool knownNotIgnored,
+                          const std::optional<TWVolumeInfo> &knownInfo, FolderContents *contents, bool mayBeMountRoot)
+{
+    // A folder just listed is there.
+    if (!contents && !dir.isReachable())
+        return;
+    std::optional<TWVolumeInfo> info = knownInfo;
+    if (!knownNotIgnored && shouldIgnoreVolume(dir, false, volume, context, info)) {
+        if (info && !info->isRW())
+            Logger::shared().log(dir.lastPathComponent() + " is read only. Will ignore.");
+        return;
+    }
+    if (!info)
+        return;
+    const std::optional<XFSDiskOrDirectory> details = recordInWalk(dir, volume, context);
+    if (!details)
+        return;
+    cleanDirectory(dir, *info, *details, contents, mayBeMountRoot);
+}
+
+// Depth first, each folder cleaned before its contents, on an explicit stack: the depth is
+// bounded by memory, not by the thread's stack, and only one folder is open at a time. The
+// facts of a volume are read where the walk enters it, not for every folder.
+void XEngine::cleanRecursively(const URL &root)
+{
+    const std::shared_ptr<XProgressProtocol> display = progress();
+    const WalkContext context = WalkContext::current();
+    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[DirectoryIterator::attrBufferSize]);
+    MonotonicClock::TimePoint lastTick = MonotonicClock::now();
+    std::vector<WalkFrame> stack;
+
+    const auto enter = [&](const URL &dir, const std::shared_ptr<WalkVolume> &volume, bool knownNotIgnored,
+                           const std::optional<TWVolumeInfo> &knownInfo, bool mayBeMountRoot) {
+        if (dir.path().size() >= PATH_MAX) {
+            Logger::shared().log("Path too long, not cleaned: " + dir.path());
+            return;
+        }
+        // The listing is read before the clean and then stripped of what the clean removed:
+        // the same entries a listing after the clean would give, for one reading of the folder.
+        std::optional<FolderContents> contents = listFolder(dir.path(), buffer.get(), DirectoryIterator::attrBufferSize);
+        cleanInWalk(dir, *volume, context, knownNotIgnored, knownInfo, contents ? &*contents : nullptr,
+                    mayBeMountRoot);
+        if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
+            Logger::shared().log(dir.path());
+        if (!contents)
+            return;
+        contents->dropRemoved(dir.path());
+        WalkFrame frame{dir, std::move(contents->entries), 0,
+                        mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr, volume};
+        lastTick = MonotonicClock::now();
+        display->displayCleaningProgressForFolder(dir);
+        stack.push_back(std::move(frame));
+    };
+    const auto countEntry = [&] {
+        const std::int64_t total = ++m_totalNumberOfDirectoriesEnumerated;
+        display->setNumberOfItemsExamined(total);
+        lastTick = MonotonicClock::now();
+    };
+
+    enter(root, WalkVolume::read(root.path()), false, std::nullopt, isMountRoot(root.path()));
+    while (!stack.empty()) {
+        WalkFrame &frame = stack.back();
+        if (frame.next == frame.entries.size()) {
+            if (frame.stats)
+                frame.stats->setNumberOfDirectoriesEncountedInLastFullScan(m_totalNumberOfDirectoriesEnumerated);
+            stack.pop_back();
+            // The folder just finished was an entry of the one below it.
+            if (!stack.empty())
+                countEntry();
+            continue;
+        }
+        const WalkEntry &entry = frame.entries[frame.next++];
+        const URL item = frame.dir.appendingPathComponent(entry.name);
+        if (item.path().find(documentRevisionsName) != std::string::npos || entry.name == netatalkFolderName)
+            continue;
+        if (display->userHasCanceled())
+            continue;
+        if (MonotonicClock::now() - lastTick > slowEntryInterval) {
+            display->ioIsSlow(true);
+            GCDAdditions::cancelPreviousThenPerformBlockWithName(spinnerHideName, spinnerHideDelay,
+                                                                 [display] { display->ioIsSlow(false); });
+        }
+        if (entry.isDirectory && item.path().size() >= PATH_MAX) {
+            Logger::shared().log("Path too long, not cleaned: " + item.path());
+        } else if (entry.isDirectory) {
+            const bool mountRoot = isMountRoot(item.path());
+            const std::shared_ptr<WalkVolume> volume = mountRoot ? WalkVolume::read(item.path()) : frame.volume;
+            std::optional<TWVolumeInfo> info;
+            if (shouldIgnoreVolume(item, true, *volume, context, info)) {
+                SystemLog::write("Ignore " + item.path());
+            } else {
+                const std::size_t depth = stack.size();
+                enter(item, volume, true, info, mountRoot);
+                // Entered: the entry is counted when its folder is done.
+                if (stack.size() > depth)
+                    continue;
+            }
+        }
+        countEntry();
+    }
+}

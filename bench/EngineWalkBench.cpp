@@ -1,0 +1,308 @@
+// Times the engine's walk of a folder tree, with every deletion option on, against
+// `find T -name .DS_Store -delete` and against a find that deletes every fixed metadata name,
+// each on a fresh copy of the same tree, and checks that the walk and the all-names find
+// leave the same files.
+//
+// Trees, built with a fixed seed:
+//   a  10,000 folders with about 10 files each; 5% of folders hold ".DS_Store", 5% of files a "._" companion
+//   b  the same shape with nothing to delete
+//   c  one folder of 100,000 entries, 5% of them "._" companions
+//   d  a chain of folders 1,000 deep with short names, ".DS_Store" in 5% of them
+//
+// Usage: EngineWalkBench [trees (default abcd)] [work folder (default /tmp)]
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "MainThread.h"
+#include "PreferencesSupport.h"
+#include "UserDefaults.h"
+#include "XEngine.h"
+#include "XTWStore.h"
+
+extern char **environ;
+
+namespace
+{
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void touch(const fs::path &path)
+{
+    std::ofstream(path) << "x";
+}
+
+struct Tree
+{
+    char name;
+    std::string description;
+};
+
+// Folder i hangs below a folder chosen among the ones made before it.
+void buildSpread(const fs::path &root, bool withMetadata)
+{
+    std::mt19937 random(20261208);
+    std::vector<fs::path> folders{root};
+    for (int index = 1; index <= 10000; ++index) {
+        const fs::path parent = folders[random() % folders.size()];
+        folders.push_back(parent / ("f" + std::to_string(index)));
+        fs::create_directory(folders.back());
+    }
+    for (std::size_t index = 1; index < folders.size(); ++index) {
+        const int files = 5 + int(random() % 11);
+        for (int file = 0; file < files; ++file) {
+            const std::string name = "file" + std::to_string(file) + ".txt";
+            touch(folders[index] / name);
+            if (withMetadata && random() % 100 < 5)
+                touch(folders[index] / ("._" + name));
+        }
+        if (withMetadata && random() % 100 < 5)
+            touch(folders[index] / ".DS_Store");
+    }
+}
+
+void buildWide(const fs::path &root)
+{
+    std::mt19937 random(20261208);
+    for (int index = 0; index < 100000;) {
+        const std::string name = "item" + std::to_string(index);
+        touch(root / name);
+        ++index;
+        if (random() % 100 < 5 && index < 100000) {
+            touch(root / ("._" + name));
+            ++index;
+        }
+    }
+    touch(root / ".DS_Store");
+}
+
+void buildChain(const fs::path &root)
+{
+    std::mt19937 random(20261208);
+    fs::path folder = root;
+    for (int depth = 0; depth < 1000; ++depth) {
+        folder /= "d";
+        fs::create_directory(folder);
+        if (random() % 100 < 5)
+            touch(folder / ".DS_Store");
+    }
+}
+
+void build(char tree, const fs::path &root)
+{
+    fs::create_directories(root);
+    switch (tree) {
+    case 'a':
+        buildSpread(root, true);
+        break;
+    case 'b':
+        buildSpread(root, false);
+        break;
+    case 'c':
+        buildWide(root);
+        break;
+    case 'd':
+        buildChain(root);
+        break;
+    }
+}
+
+// Runs the program without a shell; false when it failed.
+bool runProgram(const std::vector<std::string> &arguments)
+{
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Runs the program and answers its peak memory in KiB, measured by GNU time (a child's own
+// resource usage would include this process's, which it was spawned from); -1 without it.
+long runMeasured(const std::vector<std::string> &arguments, const fs::path &report)
+{
+    if (access("/usr/bin/time", X_OK) != 0) {
+        runProgram(arguments);
+        return -1;
+    }
+    std::vector<std::string> measured = {"/usr/bin/time", "-f", "%M", "-o", report.string()};
+    measured.insert(measured.end(), arguments.begin(), arguments.end());
+    if (!runProgram(measured))
+        return -1;
+    std::ifstream in(report);
+    long kib = -1;
+    in >> kib;
+    return kib;
+}
+
+std::set<std::string> survivors(const fs::path &root)
+{
+    std::set<std::string> paths;
+    const std::size_t prefix = root.string().size();
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+        paths.insert(it->path().string().substr(prefix));
+    return paths;
+}
+
+std::size_t entryCount(const fs::path &root)
+{
+    std::size_t count = 0;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+        ++count;
+    return count;
+}
+
+long statusKiB(const std::string &field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(field.size()));
+    }
+    return -1;
+}
+
+void resetPeakResident()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// A record for the work folder with every deletion option on and no attribute kept, so
+// that "._" files go whole, as the all-names find deletes them.
+void addRecordWithEveryOption(const std::string &folder)
+{
+    XTWStore &store = XTWStore::shared();
+    store.addDetailsForVolumeAtPath(folder, XFSDiskOrDirectory::CleanMode::alwaysClean);
+    XFSDiskOrDirectory record = *store.detailsForURL(URL::fileURLWithPath(folder), false, false);
+    const std::set<std::string> off = {"volumeAttrs", "securityData", "tags",        "aliasData",
+                                       "colorLabels", "customIcons",  "onlyCleanManually"};
+    std::vector<XFSDetailsFlagItem> items;
+    for (const XFSDetailsFlagItem &item : record.detailsFlags())
+        items.push_back(item.withEnabled(!off.contains(item.uniqueKey())));
+    record.updateFlags(items);
+    store.update(record);
+}
+
+// The walk on a thread of its own while the main thread takes the hops it makes; timed
+// until the last hop has run.
+double timeWalk(QCoreApplication &application, const fs::path &root)
+{
+    const std::shared_ptr<XEngine> engine = XEngine::make(false, true, false, false, false);
+    const Clock::time_point start = Clock::now();
+    std::thread walker([&] {
+        engine->cleanRecursively(URL::fileURLWithPath(root.string()));
+        MainThread::post([&application] { application.quit(); });
+    });
+    application.exec();
+    const double seconds = secondsSince(start);
+    walker.join();
+    engine->removeFromActiveEngineList();
+    return seconds;
+}
+}
+
+int main(int argc, char **argv)
+{
+    const std::string trees = argc > 1 ? argv[1] : "abcd";
+    const fs::path work = fs::path(argc > 2 ? argv[2] : "/tmp") / ("tarnwick-walk-bench-" + std::to_string(getpid()));
+    fs::create_directories(work / "home");
+    fs::create_directories(work / "runs");
+    setenv("XDG_CACHE_HOME", (work / "home/cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (work / "home/config").c_str(), 1);
+    QCoreApplication application(argc, argv);
+    UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+    defaults.setFilePathForTesting((work / "home/defaults.plist").string());
+    PreferencesSupport::registerBundleDefaults(defaults);
+    XTWStore::shared().load();
+    addRecordWithEveryOption((work / "runs").string());
+    std::printf("logDeletions %s (the log goes to %s)\n", defaults.boolForKey("logDeletions") ? "on" : "off",
+                (work / "home/cache").c_str());
+
+    // The deletion lines on standard error would time the terminal.
+    const int savedError = dup(STDERR_FILENO);
+    const auto quietError = [] {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        close(null);
+    };
+    const auto restoreError = [savedError] { dup2(savedError, STDERR_FILENO); };
+
+    std::printf("%-5s %9s | %10s %9s %9s | %10s %9s | %10s %9s | %8s %8s | %s\n", "tree", "entries", "walk s",
+                "entries/s", "+peak KiB", "find-ds s", "peak KiB", "find-all s", "peak KiB", "w/ds", "w/all",
+                "same survivors");
+    for (const char tree : trees) {
+        const fs::path master = work / (std::string("master-") + tree);
+        build(tree, master);
+        const std::size_t entries = entryCount(master);
+        const fs::path runs = work / "runs";
+        fs::create_directories(runs);
+        const auto freshCopy = [&](const std::string &name) {
+            const fs::path copy = runs / name;
+            fs::remove_all(copy);
+            runProgram({"cp", "-a", master.string(), copy.string()});
+            // Warm the cache for the copy, as for every contestant.
+            entryCount(copy);
+            return copy;
+        };
+
+        const fs::path walked = freshCopy(std::string("walk-") + tree);
+        // The walk's own growth over what the process held before it.
+        const long residentBefore = statusKiB("VmRSS:");
+        resetPeakResident();
+        quietError();
+        const double walkSeconds = timeWalk(application, walked);
+        restoreError();
+        const long walkPeak = statusKiB("VmHWM:") - residentBefore;
+
+        const fs::path dsOnly = freshCopy(std::string("find-ds-") + tree);
+        Clock::time_point start = Clock::now();
+        const long dsPeak = runMeasured({"find", dsOnly.string(), "-name", ".DS_Store", "-delete"}, work / "time.txt");
+        const double dsSeconds = secondsSince(start);
+
+        const fs::path allNames = freshCopy(std::string("find-all-") + tree);
+        start = Clock::now();
+        const long allPeak =
+            runMeasured({"find", allNames.string(), "-type", "f", "(", "-name", ".DS_Store", "-o", "-name", "._*", "-o",
+                        "-name", "Thumbs.db", "-o", "-name", "desktop.ini", "-o", "-name", "Desktop.ini", "-o",
+                        "-name", ".apdisk", "-o", "-name", "Icon\r", ")", "-delete"},
+                        work / "time.txt");
+        const double allSeconds = secondsSince(start);
+
+        const bool same = survivors(walked) == survivors(allNames);
+        std::printf("%-5c %9zu | %10.3f %9.0f %9ld | %10.3f %9ld | %10.3f %9ld | %8.2f %8.2f | %s\n", tree, entries,
+                    walkSeconds, entries / walkSeconds, walkPeak, dsSeconds, dsPeak, allSeconds, allPeak,
+                    walkSeconds / dsSeconds, walkSeconds / allSeconds, same ? "yes" : "NO");
+        std::fflush(stdout);
+        fs::remove_all(runs / (std::string("walk-") + tree));
+        fs::remove_all(dsOnly);
+        fs::remove_all(allNames);
+        fs::remove_all(master);
+    }
+    fs::remove_all(work);
+    return 0;
+}

@@ -1,0 +1,475 @@
+#include "../store/StoreTestEnvironment.h"
+#include "Alert.h"
+#include "DeviceRoots.h"
+#include "DiscRecordingWatcher.h"
+#include "KernelRoots.h"
+#include "ModifierKeys.h"
+#include "MonotonicClock.h"
+#include "MountTable.h"
+#include "PreferencesSupport.h"
+#include "ProgressDisplayFactory.h"
+#include "RecordingProgress.h"
+#include "ScopedMount.h"
+#include "UserDefaults.h"
+#include "XEngine.h"
+#include "XFSDetailsFlagItemKeys.h"
+#include "XTWStore.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <sys/xattr.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using CleanMode = XFSDiskOrDirectory::CleanMode;
+
+namespace
+{
+struct ShownAlert
+{
+    std::string messageText;
+    std::string informativeText;
+    Alert::Style style;
+    std::vector<std::string> buttons;
+    bool showsSuppressionButton;
+};
+
+// Answers every alert with its first button, ticking the suppression box when told to.
+class ScriptedAlerts : public AlertPresenter
+{
+public:
+    std::size_t present(Alert &alert) override
+    {
+        shown.push_back({alert.messageText(), alert.informativeText(), alert.style(), alert.buttonTitles(),
+                         alert.showsSuppressionButton()});
+        if (tickSuppressionBox)
+            alert.setSuppressionButtonChecked(true);
+        return 0;
+    }
+
+    std::vector<ShownAlert> shown;
+    bool tickSuppressionBox = false;
+};
+
+class FinishingProgress : public RecordingProgress
+{
+public:
+    void finishedCleaning() override { finished = true; }
+    std::atomic<bool> finished{false};
+};
+
+// Stands in for the progress windows: keeps each run's engine and display.
+class ScriptedWindows : public ProgressDisplayFactory
+{
+public:
+    bool bringWindowCleaningRootToFront(const URL &) override { return false; }
+    std::shared_ptr<XProgressProtocol> makeWithParent(const std::shared_ptr<XEngineParent> &parent,
+                                                      const URL &) override
+    {
+        engines.push_back(std::dynamic_pointer_cast<XEngine>(parent));
+        progresses.push_back(std::make_shared<FinishingProgress>());
+        return progresses.back();
+    }
+
+    bool allFinished(std::size_t runs) const
+    {
+        return progresses.size() == runs
+               && std::all_of(progresses.begin(), progresses.end(), [](const auto &p) { return p->finished.load(); });
+    }
+
+    std::vector<std::shared_ptr<XEngine>> engines;
+    std::vector<std::shared_ptr<FinishingProgress>> progresses;
+};
+
+bool hasAttribute(const std::string &path, const std::string &name)
+{
+    return lgetxattr(path.c_str(), name.c_str(), nullptr, 0) >= 0;
+}
+
+class XEngineEntryPointsTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        XTWStore::shared().load();
+        Alert::setPresenter(m_alerts);
+        ProgressDisplayFactory::setCurrent(m_windows);
+        ModifierKeys::setFlagsForTesting(0);
+        runEventLoopFor(20ms);
+        m_activeBefore = XEngine::activeEngines().size();
+    }
+
+    void TearDown() override
+    {
+        // What a window does when it closes.
+        for (const std::shared_ptr<XEngine> &engine : m_windows->engines)
+            engine->progressWindowClosed();
+        runEventLoopUntil([this] { return XEngine::activeEngines().size() == m_activeBefore; });
+        ModifierKeys::setFlagsForTesting(std::nullopt);
+        ProgressDisplayFactory::setCurrent(nullptr);
+        Alert::setPresenter(nullptr);
+    }
+
+    // A folder on the scripted ext4 disk (which no catch-all record governs), holding a .DS_Store.
+    std::string folderWithMetadata(const std::string &name)
+    {
+        const std::string folder = m_environment.volume("MacDisk") + "/" + name;
+        fs::create_directories(folder);
+        writeFile(folder + "/.DS_Store", "x");
+        return folder;
+    }
+
+    // The folder's own record, else the nearest one above it.
+    std::optional<XFSDiskOrDirectory> recordGoverning(const std::string &path)
+    {
+        return XTWStore::shared().detailsForURL(URL::fileURLWithPath(path), false, false);
+    }
+
+    bool waitForRuns(std::size_t runs)
+    {
+        return runEventLoopUntil([&] { return m_windows->allFinished(runs); });
+    }
+
+    StoreTestEnvironment m_environment;
+    std::shared_ptr<ScriptedAlerts> m_alerts = std::make_shared<ScriptedAlerts>();
+    std::shared_ptr<ScriptedWindows> m_windows = std::make_shared<ScriptedWindows>();
+    std::size_t m_activeBefore = 0;
+};
+}
+
+TEST_F(XEngineEntryPointsTest, ChosenFoldersGetARecordThatIsAlwaysCleaned)
+{
+    const std::string fresh = folderWithMetadata("Fresh");
+    const std::string ignored = folderWithMetadata("Ignored");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(ignored, CleanMode::ignore));
+    const std::string file = fresh + "/notes.txt";
+    writeFile(file, "x");
+
+    XEngine::cleanInResponseToUserRequest(
+        {URL::fileURLWithPath(fresh), URL::fileURLWithPath(ignored), URL::fileURLWithPath(file)}, false);
+
+    ASSERT_TRUE(recordGoverning(fresh));
+    EXPECT_EQ(recordGoverning(fresh)->mode(), CleanMode::alwaysClean);
+    EXPECT_EQ(recordGoverning(fresh)->path(), fresh);
+    ASSERT_TRUE(recordGoverning(ignored));
+    EXPECT_EQ(recordGoverning(ignored)->mode(), CleanMode::alwaysClean);
+    EXPECT_EQ(recordGoverning(ignored)->path(), ignored);
+    EXPECT_EQ(XTWStore::shared().userSuppliedDisksOrDirectories().size(), 2u) << "a file gets no record of its own";
+    EXPECT_TRUE(m_alerts->shown.empty());
+
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_FALSE(fileExists(fresh + "/.DS_Store"));
+    EXPECT_FALSE(fileExists(ignored + "/.DS_Store"));
+    EXPECT_TRUE(fileExists(file));
+
+    const std::shared_ptr<XEngine> engine = m_windows->engines.at(0);
+    EXPECT_TRUE(engine->manuallyCleaning());
+    EXPECT_FALSE(engine->unmountAfterClean());
+    EXPECT_FALSE(engine->isCleaningVolumeBeforeEject());
+    EXPECT_FALSE(engine->scheduledClean());
+    EXPECT_FALSE(engine->simulation());
+}
+
+TEST_F(XEngineEntryPointsTest, AFolderInsideAnIgnoredFolderGetsItsOwnRecord)
+{
+    const std::string parent = folderWithMetadata("Projects");
+    const std::string child = folderWithMetadata("Projects/Old");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(parent, CleanMode::ignore));
+
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(child)}, false);
+
+    ASSERT_TRUE(recordGoverning(parent));
+    EXPECT_EQ(recordGoverning(parent)->path(), parent);
+    EXPECT_EQ(recordGoverning(parent)->mode(), CleanMode::ignore) << "the folder the user set aside stays so";
+    ASSERT_TRUE(recordGoverning(child));
+    EXPECT_EQ(recordGoverning(child)->path(), child);
+    EXPECT_EQ(recordGoverning(child)->mode(), CleanMode::alwaysClean);
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_FALSE(fileExists(child + "/.DS_Store"));
+    EXPECT_TRUE(fileExists(parent + "/.DS_Store"));
+}
+
+TEST_F(XEngineEntryPointsTest, AFolderAlreadyAlwaysCleanedKeepsItsRecord)
+{
+    const std::string folder = folderWithMetadata("Kept");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(folder, CleanMode::alwaysClean));
+    PreferencesSupport::standardUserDefaults().setObject(Value(true), "simulation");
+
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, false);
+
+    EXPECT_EQ(XTWStore::shared().userSuppliedDisksOrDirectories().size(), 1u);
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_TRUE(m_windows->engines.at(0)->simulation());
+    EXPECT_TRUE(fileExists(folder + "/.DS_Store")) << "a simulation deletes nothing";
+}
+
+TEST_F(XEngineEntryPointsTest, AGivenShiftOverridesTheKeyboard)
+{
+    const std::string folder = folderWithMetadata("Attributes");
+    const std::string file = folder + "/photo.jpg";
+    writeFile(file, "x");
+    ASSERT_EQ(lsetxattr(file.c_str(), "user.com.apple.metadata:kMDItemWhereFroms", "x", 1, 0), 0);
+    PreferencesSupport::standardUserDefaults().setObject(Value(true), "suppressXAttrWarning");
+
+    // Shift held on the keyboard, but the caller says it was not: the folder run.
+    ModifierKeys::setFlagsForTesting(ModifierKeys::shiftKeyMask);
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, false);
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_FALSE(fileExists(folder + "/.DS_Store"));
+    EXPECT_TRUE(hasAttribute(file, "user.com.apple.metadata:kMDItemWhereFroms"));
+
+    // No Shift on the keyboard, but the caller says it was held: the attribute run.
+    writeFile(folder + "/.DS_Store", "x");
+    ModifierKeys::setFlagsForTesting(0);
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, true);
+    ASSERT_TRUE(waitForRuns(2));
+    EXPECT_FALSE(hasAttribute(file, "user.com.apple.metadata:kMDItemWhereFroms"));
+    EXPECT_TRUE(fileExists(folder + "/.DS_Store"));
+
+    // Nothing given: the keyboard decides.
+    ASSERT_EQ(lsetxattr(file.c_str(), "user.com.apple.lastuseddate#PS", "x", 1, 0), 0);
+    ModifierKeys::setFlagsForTesting(ModifierKeys::shiftKeyMask);
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, std::nullopt);
+    ASSERT_TRUE(waitForRuns(3));
+    EXPECT_FALSE(hasAttribute(file, "user.com.apple.lastuseddate#PS"));
+    EXPECT_TRUE(fileExists(folder + "/.DS_Store"));
+}
+
+TEST_F(XEngineEntryPointsTest, AnEmptyListStartsNothingAndLeavesNoEngineBehind)
+{
+    XEngine::cleanInResponseToUserRequest({}, false);
+    XEngine::cleanInResponseToUserRequest({}, true);
+    XEngine::cleanScheduled({});
+    runEventLoopFor(100ms);
+
+    EXPECT_EQ(XEngine::activeEngines().size(), m_activeBefore);
+    EXPECT_TRUE(m_windows->engines.empty());
+    EXPECT_TRUE(m_alerts->shown.empty());
+}
+
+TEST_F(XEngineEntryPointsTest, AScheduledCleanPassesNoGuardAndChangesNoRecord)
+{
+    const std::string cleaned = folderWithMetadata("Scheduled");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(cleaned, CleanMode::alwaysClean));
+    const std::string unknown = folderWithMetadata("Unknown");
+
+    XEngine::cleanScheduled({URL::fileURLWithPath(cleaned), URL::fileURLWithPath(unknown)});
+
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_FALSE(fileExists(cleaned + "/.DS_Store"));
+    EXPECT_TRUE(fileExists(unknown + "/.DS_Store")) << "a folder without a record is not cleaned";
+    EXPECT_FALSE(recordGoverning(unknown));
+    EXPECT_TRUE(m_alerts->shown.empty());
+    const std::shared_ptr<XEngine> engine = m_windows->engines.at(0);
+    EXPECT_TRUE(engine->manuallyCleaning());
+    EXPECT_TRUE(engine->scheduledClean());
+    EXPECT_FALSE(engine->unmountAfterClean());
+}
+
+TEST_F(XEngineEntryPointsTest, AScheduledCleanWithOptionHeldUnmountsAtTheEnd)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "unmounting needs a mount (run as root)";
+    TemporaryDirectory mounts;
+    fs::create_directories(mounts.file("Card"));
+    const ScopedMount card("tmpfs", mounts.file("Card"));
+    ASSERT_TRUE(card.isMounted()) << card.failure();
+
+    ModifierKeys::setFlagsForTesting(ModifierKeys::optionKeyMask);
+    XEngine::cleanScheduled({URL::fileURLWithPath(mounts.file("Card"))});
+    ModifierKeys::setFlagsForTesting(0);
+
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_TRUE(m_windows->engines.at(0)->unmountAfterClean());
+    EXPECT_TRUE(runEventLoopUntil([&] { return !MountTable::current().mountAt(mounts.file("Card")); }));
+}
+
+TEST_F(XEngineEntryPointsTest, CleaningAllVolumesUsesABackgroundEngineThatLeavesAtOnce)
+{
+    XEngine::cleanAllVolumes();
+    runEventLoopFor(100ms);
+
+    EXPECT_EQ(XEngine::activeEngines().size(), m_activeBefore);
+    EXPECT_TRUE(m_windows->engines.empty());
+}
+
+TEST_F(XEngineEntryPointsTest, ReadOnlyVolumesAreNamedAndStopTheRequest)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "read-only volumes need mounts (run as root)";
+    TemporaryDirectory mounts;
+    fs::create_directories(mounts.file("A"));
+    fs::create_directories(mounts.file("B"));
+    const ScopedMount a("tmpfs", mounts.file("A"), true);
+    const ScopedMount b("tmpfs", mounts.file("B"), true);
+    ASSERT_TRUE(a.isMounted()) << a.failure();
+    ASSERT_TRUE(b.isMounted()) << b.failure();
+    const std::string writable = folderWithMetadata("Writable");
+
+    EXPECT_FALSE(XEngine::warningIfAnyVolumesAreReadOnly({URL::fileURLWithPath(writable)}));
+    EXPECT_TRUE(m_alerts->shown.empty());
+
+    const std::vector<URL> chosen{URL::fileURLWithPath(mounts.file("A")), URL::fileURLWithPath(writable),
+                                  URL::fileURLWithPath(mounts.file("B"))};
+    XEngine::cleanInResponseToUserRequest(chosen, false);
+
+    ASSERT_EQ(m_alerts->shown.size(), 1u);
+    const ShownAlert &alert = m_alerts->shown[0];
+    EXPECT_EQ(alert.messageText, "Sorry, Tarnwick can't clean the disk \"A,B\" as it is locked or read only.");
+    EXPECT_EQ(alert.informativeText, "Please unlock the disk or make the disk writable and try again.");
+    EXPECT_EQ(alert.style, Alert::Style::critical);
+    EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
+    EXPECT_FALSE(alert.showsSuppressionButton);
+
+    EXPECT_FALSE(recordGoverning(writable)) << "a stopped request changes no record";
+    runEventLoopFor(100ms);
+    EXPECT_TRUE(m_windows->engines.empty());
+    EXPECT_TRUE(fileExists(writable + "/.DS_Store"));
+}
+
+TEST_F(XEngineEntryPointsTest, NothingIsCleanedWhileADiscIsBurnt)
+{
+    // A pretend machine with one optical drive that wodim writes to.
+    TemporaryDirectory machine;
+    const std::string sys = machine.file("sys"), dev = machine.file("dev"), proc = machine.file("proc");
+    fs::create_directories(sys + "/class/block/sr0");
+    writeFile(sys + "/class/block/sr0/uevent", "DEVNAME=sr0\n");
+    fs::create_directories(dev);
+    writeFile(dev + "/sr0", "");
+    fs::create_directories(proc + "/4242");
+    writeFile(proc + "/4242/comm", "wodim\n");
+    writeFile(proc + "/4242/cmdline", std::string("wodim\0dev=", 10) + dev + "/sr0" + '\0');
+    KernelRoots::setSysRootForTesting(sys);
+    KernelRoots::setProcRootForTesting(proc);
+    DeviceRoots::setDevRootForTesting(dev);
+    // The shared watcher looks at the drives again only when its last look is old enough:
+    // each step puts the clock further ahead than any earlier step, also of an earlier run.
+    static std::atomic<std::chrono::seconds> ahead{0s};
+    const auto stepAhead = [] { ahead = ahead.load() + DiscRecordingWatcher::rescanInterval + 1s; };
+    stepAhead();
+    MonotonicClock::setNowForTesting([] { return std::chrono::steady_clock::now() + ahead.load(); });
+
+    const std::string folder = folderWithMetadata("Burning");
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, false);
+    const std::vector<ShownAlert> shown = m_alerts->shown;
+
+    // Leave the shared watcher with the drive gone.
+    fs::remove_all(sys + "/class/block/sr0");
+    stepAhead();
+    EXPECT_FALSE(DiscRecordingWatcher::shared().isBusyBurning());
+    MonotonicClock::setNowForTesting({});
+    KernelRoots::setSysRootForTesting({});
+    KernelRoots::setProcRootForTesting({});
+    DeviceRoots::setDevRootForTesting({});
+
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].messageText, "Sorry, Tarnwick can't clean right now.");
+    EXPECT_EQ(shown[0].informativeText, "It appears your Mac is busy burning a CD or DVD. Please try cleaning the "
+                                        "selected item again after the burn has completed.");
+    EXPECT_EQ(shown[0].style, Alert::Style::informational);
+    EXPECT_EQ(shown[0].buttons, std::vector<std::string>{"OK"});
+    EXPECT_FALSE(recordGoverning(folder));
+    runEventLoopFor(100ms);
+    EXPECT_TRUE(m_windows->engines.empty());
+    EXPECT_TRUE(fileExists(folder + "/.DS_Store"));
+}
+
+namespace
+{
+// The scripted disks plus an AFP share whose records clean ".AppleDouble" folders.
+class AfpNoteTest : public XEngineEntryPointsTest
+{
+protected:
+    void SetUp() override
+    {
+        m_share = m_environment.volumesFolder() + "/AFP";
+        fs::create_directories(m_share + "/Projects");
+        auto source = std::make_shared<ScriptedVolumeFactsSource>(
+            m_environment.fixtureText("mountinfo.txt") + "60 22 0:80 / " + m_share
+            + " rw shared:40 - afpfs afp://server/share rw\n");
+        source->setStatfs("/", {4096, 250000});
+        source->setProbeAnswer("/", true);
+        source->setStatfs(m_environment.volume("MacDisk"), {4096, 5000});
+        source->setProbeAnswer(m_environment.volume("MacDisk"), true);
+        source->setStatfs(m_share, {4096, 800});
+        m_scopedSource = std::make_unique<ScopedVolumeFactsSource>(source);
+        XEngineEntryPointsTest::SetUp();
+    }
+
+    void TearDown() override
+    {
+        XEngineEntryPointsTest::TearDown();
+        m_scopedSource.reset();
+    }
+
+    void addShareRecord(bool netatalkEnabled)
+    {
+        XTWStore &store = XTWStore::shared();
+        ASSERT_TRUE(store.addDetailsForVolumeAtPath(m_share, CleanMode::alwaysClean));
+        XFSDiskOrDirectory record = *recordGoverning(m_share);
+        const std::string key = rawValue(XFSDetailsFlagItemKeys::appledouble_netatalk);
+        ASSERT_TRUE(record.findFlag(key));
+        record.updateFlags({record.findFlag(key)->withEnabled(netatalkEnabled)});
+        store.update(record);
+    }
+
+    std::vector<URL> shareAndOthers()
+    {
+        return {URL::fileURLWithPath(m_share), URL::fileURLWithPath(folderWithMetadata("Local")),
+                URL::fileURLWithPath(m_share + "/Projects")};
+    }
+
+    std::string m_share;
+    std::unique_ptr<ScopedVolumeFactsSource> m_scopedSource;
+};
+}
+
+TEST_F(AfpNoteTest, ShownForEveryMatchingItemUntilSuppressed)
+{
+    addShareRecord(true);
+    UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+
+    XEngine::warnIfTryingToDeleteDotAppleDoubleFromAFP(shareAndOthers());
+    ASSERT_EQ(m_alerts->shown.size(), 2u);
+    for (const ShownAlert &alert : m_alerts->shown) {
+        EXPECT_EQ(alert.messageText, "Note: Tarnwick cannot remove '.AppleDouble' folders from the selected disk as "
+                                     "it is an AFP share. However other metadata will be removed.");
+        EXPECT_EQ(alert.informativeText,
+                  "If you wish to remove '.AppleDouble' folders please connect to the disk using SMB try again.");
+        EXPECT_EQ(alert.style, Alert::Style::informational);
+        EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
+        EXPECT_TRUE(alert.showsSuppressionButton);
+    }
+    EXPECT_FALSE(defaults.boolForKey("AFP_APPLEDOUBLE_WARN"));
+
+    // Ticked on the first note of a request: the rest of it shows none.
+    m_alerts->tickSuppressionBox = true;
+    XEngine::warnIfTryingToDeleteDotAppleDoubleFromAFP(shareAndOthers());
+    EXPECT_EQ(m_alerts->shown.size(), 3u);
+    EXPECT_TRUE(defaults.boolForKey("AFP_APPLEDOUBLE_WARN"));
+
+    XEngine::warnIfTryingToDeleteDotAppleDoubleFromAFP(shareAndOthers());
+    EXPECT_EQ(m_alerts->shown.size(), 3u);
+}
+
+TEST_F(AfpNoteTest, NotShownWhenTheRecordLeavesAppleDoubleFoldersAlone)
+{
+    addShareRecord(false);
+    XEngine::warnIfTryingToDeleteDotAppleDoubleFromAFP(shareAndOthers());
+    EXPECT_TRUE(m_alerts->shown.empty());
+}
+
+TEST_F(AfpNoteTest, TheNoteDoesNotStopTheClean)
+{
+    addShareRecord(true);
+    writeFile(m_share + "/.DS_Store", "x");
+
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(m_share)}, false);
+
+    EXPECT_EQ(m_alerts->shown.size(), 1u);
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_FALSE(fileExists(m_share + "/.DS_Store"));
+}

@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../store/LogCapture.h"
+#include "EngineFixture.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace
+{
+class XEngineWalkTest : public EngineFixture
+{
+protected:
+    void SetUp() override
+    {
+        EngineFixture::SetUp();
+        setDiskOptions({{"appledouble_netatalk", false}});
+    }
+
+    std::shared_ptr<RunProgress> runAndWait(const std::shared_ptr<XEngine> &engine, const std::vector<URL> &urls,
+                                            bool cleanArchives = false)
+    {
+        const std::size_t runs = m_windows->m_displays.size() + 1;
+        engine->cleanWithProgressUI(urls, cleanArchives);
+        EXPECT_TRUE(waitForFinishedRuns(runs));
+        std::lock_guard lock(m_windows->m_mutex);
+        return m_windows->m_displays.empty() ? std::make_shared<RunProgress>() : m_windows->m_displays.back();
+    }
+
+    std::string relative(const std::string &full) const
+    {
+        return full == m_docs ? "." : full.substr(m_docs.size() + 1);
+    }
+};
+
+bool isListed(const std::shared_ptr<XEngine> &engine)
+{
+    const auto &engines = XEngine::activeEngines();
+    return std::find(engines.begin(), engines.end(), engine) != engines.end();
+}
+}
+
+TEST_F(XEngineWalkTest, EachFolderIsCleanedBeforeItsContentsAndNothingForbiddenIsEntered)
+{
+    setDiskOptions({{"appledouble_netatalk", false}, {"volumeAttrs", false}, {"securityData", false},
+                    {"tags", false}, {"aliasData", false}, {"colorLabels", false}, {"customIcons", false}});
+    TemporaryDirectory outside;
+    writeFile(outside.file(".DS_Store"), "x");
+    for (const char *name : {"f", "._f", ".DS_Store", "a/.DS_Store", "a/b/.DS_Store", "c/.DS_Store", "X.app/.DS_Store",
+                             ".AppleDouble/.DS_Store", ".DocumentRevisions-V100/.DS_Store"})
+        file(name);
+    fs::create_directory_symlink(outside.path(), path("link"));
+
+    auto engine = makeEngine();
+    const auto display = runAndWait(engine, {docsURL()});
+
+    for (const char *gone : {"._f", ".DS_Store", "a/.DS_Store", "a/b/.DS_Store", "c/.DS_Store"})
+        EXPECT_FALSE(fileExists(path(gone))) << gone;
+    for (const char *kept : {"X.app/.DS_Store", ".AppleDouble/.DS_Store", ".DocumentRevisions-V100/.DS_Store"})
+        EXPECT_TRUE(fileExists(path(kept))) << kept;
+    EXPECT_TRUE(fileExists(outside.file(".DS_Store"))) << "a link is never followed";
+
+    std::vector<std::string> shown;
+    // The AppleDouble pass shows the folder too: one entry per visit.
+    for (const std::string &folder : display->foldersShown()) {
+        if (shown.empty() || shown.back() != relative(folder))
+            shown.push_back(relative(folder));
+    }
+    ASSERT_EQ(shown.size(), 4u) << testing::PrintToString(shown);
+    EXPECT_EQ(shown.front(), ".");
+    EXPECT_LT(std::find(shown.begin(), shown.end(), "a"), std::find(shown.begin(), shown.end(), "a/b"));
+    std::sort(shown.begin(), shown.end());
+    EXPECT_EQ(shown, (std::vector<std::string>{".", "a", "a/b", "c"}));
+
+    // f, a, c, X.app and link in Docs, b in a: what was deleted and the two skipped folders are not counted.
+    EXPECT_EQ(engine->totalNumberOfDirectoriesEnumerated(), 6);
+    EXPECT_EQ(display->m_examined.load(), 6);
+    EXPECT_EQ(display->feedback().back(), "Cleaning completed.");
+    const auto lines = display->lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Cleaning Docs..."), lines.end());
+    EXPECT_EQ(lines.back(), "Completed cleaning Docs.");
+}
+
+TEST_F(XEngineWalkTest, AnEngineWithAWindowStaysListedUntilItsWindowCloses)
+{
+    file(".DS_Store");
+    std::shared_ptr<XEngine> engine = XEngine::make(false, true, false, false, false);
+    const std::weak_ptr<XEngine> watched = engine;
+    runAndWait(engine, {docsURL()});
+    engine.reset();
+    runEventLoopFor(30ms);
+    ASSERT_FALSE(watched.expired());
+    EXPECT_TRUE(isListed(watched.lock()));
+
+    watched.lock()->progressWindowClosed();
+    EXPECT_TRUE(gone(watched));
+}
+
+TEST_F(XEngineWalkTest, ACancelledRunStopsAndDoesNotUnmount)
+{
+    for (int index = 0; index < 20; ++index)
+        file("f" + std::to_string(index) + "/.DS_Store");
+    m_windows->m_prepare = [](RunProgress &display) { display.cancelFromCall(4); };
+
+    const auto display = runAndWait(makeEngine(true, false, true), {docsURL()});
+
+    EXPECT_EQ(display->feedback().back(), "Cleaning stopped.");
+    int left = 0;
+    for (int index = 0; index < 20; ++index)
+        left += fileExists(path("f" + std::to_string(index) + "/.DS_Store"));
+    EXPECT_GT(left, 15);
+    runEventLoopFor(50ms);
+    EXPECT_TRUE(display->stdoutLines().empty()) << "no unmount after a cancel";
+}
+
+TEST_F(XEngineWalkTest, AnItemThatIsNoMountPointCannotBeUnmounted)
+{
+    const auto display = runAndWait(makeEngine(true, false, true), {docsURL()});
+    ASSERT_TRUE(runEventLoopUntil([&] { return !display->stdoutLines().empty(); }));
+    EXPECT_EQ(display->stdoutLines(), std::vector<std::string>{"Couldn't unmount file://" + m_docs + "/"});
+}
+
+TEST_F(XEngineWalkTest, ARootABusyWindowIsCleaningIsBroughtForwardAndTheNewEngineLeaves)
+{
+    file(".DS_Store");
+    m_windows->m_busyRoots.push_back(m_docs);
+    std::shared_ptr<XEngine> engine = XEngine::make(false, true, false, false, false);
+    const std::weak_ptr<XEngine> watched = engine;
+    engine->cleanWithProgressUI({URL::fileURLWithPath(m_docs + "/")}, false);
+    engine.reset();
+
+    EXPECT_TRUE(gone(watched));
+    EXPECT_EQ(m_windows->m_broughtToFront, std::vector<std::string>{m_docs});
+    EXPECT_TRUE(m_windows->m_displays.empty());
+    EXPECT_TRUE(fileExists(path(".DS_Store")));
+}
+
+TEST_F(XEngineWalkTest, ASimulatedWalkChangesNothing)
+{
+    setDiskOptions({{"appledouble_netatalk", true}, {"volumeAttrs", false}, {"securityData", false},
+                    {"tags", false}, {"aliasData", false}, {"colorLabels", false}, {"customIcons", false}});
+    for (const char *name : {".DS_Store", "a/.DS_Store", "a/b/Thumbs.db", "a/x", "a/._x", "c/desktop.ini"})
+        file(name);
+    folder("c/.AppleDouble");
+    const auto before = treeSnapshot(m_docs);
+
+    const auto display = runAndWait(makeEngine(true, true), {docsURL()});
+
+    EXPECT_EQ(treeSnapshot(m_docs), before);
+    EXPECT_EQ(display->feedback().back(), "Cleaning completed.");
+    EXPECT_GT(display->m_deleted.load(), 0) << "what would go is still reported";
+}
+
+TEST_F(XEngineWalkTest, FoldersDeeperThanAPathCanNameAreSkippedWithOneLogLine)
+{
+    // Only the .DS_Store option, and files at two levels: every step of a clean goes by path,
+    // and a path this deep costs the kernel one lookup per level.
+    setDiskOptions({{"thumbsdb", false}, {"desktopini", false}, {"apdisk", false}, {"appledouble", false},
+                    {"eaDir_Synology", false}});
+    // Made relative to open folders, since their paths grow past what a path can name.
+    const std::string step = "dd";
+    const std::size_t levels = PATH_MAX / (step.size() + 1) + 40;
+    int directory = open(m_docs.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(directory, 0);
+    for (std::size_t level = 0; level < levels; ++level) {
+        ASSERT_EQ(mkdirat(directory, step.c_str(), 0755), 0);
+        const int child = openat(directory, step.c_str(), O_RDONLY | O_DIRECTORY);
+        close(directory);
+        ASSERT_GE(child, 0);
+        directory = child;
+        if (level == 2 || level + 1 == levels)
+            close(openat(directory, ".DS_Store", O_CREAT | O_WRONLY, 0644));
+    }
+    close(directory);
+
+    LogCapture log;
+    runAndWait(makeEngine(), {docsURL()});
+
+    EXPECT_FALSE(fileExists(path("dd/dd/dd/.DS_Store")));
+    EXPECT_EQ(log.countContaining("Path too long"), 1u);
+    // The deepest level is still there, with its file.
+    int deepest = open(m_docs.c_str(), O_RDONLY | O_DIRECTORY);
+    for (std::size_t level = 0; level < levels; ++level) {
+        const int child = openat(deepest, step.c_str(), O_RDONLY | O_DIRECTORY);
+        close(deepest);
+        deepest = child;
+    }
+    EXPECT_EQ(faccessat(deepest, ".DS_Store", F_OK, AT_SYMLINK_NOFOLLOW), 0);
+
+    // Taken down from the bottom up, since the temporary folder's removal goes by path.
+    unlinkat(deepest, ".DS_Store", 0);
+    for (std::size_t level = 0; level < levels; ++level) {
+        const int parent = openat(deepest, "..", O_RDONLY | O_DIRECTORY);
+        close(deepest);
+        deepest = parent;
+        EXPECT_EQ(unlinkat(deepest, step.c_str(), AT_REMOVEDIR), 0);
+    }
+    close(deepest);
+}
+
+TEST_F(XEngineWalkTest, ABatchCleansOnlyEachFolderItselfAndLetsItsEngineGo)
+{
+    file(".DS_Store");
+    file("Sub/.DS_Store");
+    std::shared_ptr<XEngine> engine = XEngine::make(false, false, false, false, false);
+    const std::weak_ptr<XEngine> watched = engine;
+    runEventLoopFor(20ms);
+    engine->cleanOnThread({m_docs});
+    engine.reset();
+
+    EXPECT_FALSE(fileExists(path(".DS_Store")));
+    EXPECT_TRUE(fileExists(path("Sub/.DS_Store")));
+    EXPECT_TRUE(gone(watched));
+}
