@@ -1,11 +1,16 @@
 #include "MountTable.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <unordered_map>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace
 {
@@ -160,9 +165,38 @@ bool MountEntry::isReadOnly() const
     return false;
 }
 
-ProcMountInfoSource::ProcMountInfoSource(std::string path)
-    : m_path(std::move(path))
+std::uint64_t MountInfoSource::generation() const
 {
+    static std::atomic<std::uint64_t> fresh{0};
+    return ++fresh;
+}
+
+ProcMountInfoSource::ProcMountInfoSource(std::string path)
+    : m_path(std::move(path)), m_watch(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC))
+{
+}
+
+ProcMountInfoSource::~ProcMountInfoSource()
+{
+    if (m_watch >= 0)
+        ::close(m_watch);
+}
+
+std::uint64_t ProcMountInfoSource::generation() const
+{
+    std::lock_guard lock(m_watchMutex);
+    if (m_watch < 0)
+        return MountInfoSource::generation();
+    pollfd watch{m_watch, POLLPRI, 0};
+    if (::poll(&watch, 1, 0) > 0 && (watch.revents & (POLLPRI | POLLERR))) {
+        // Reading the table through the watching descriptor clears the flag.
+        char buffer[65536];
+        ::lseek(m_watch, 0, SEEK_SET);
+        while (::read(m_watch, buffer, sizeof buffer) > 0) {
+        }
+        ++m_generation;
+    }
+    return m_generation;
 }
 
 std::optional<std::string> ProcMountInfoSource::read() const
@@ -186,6 +220,13 @@ void ScriptedMountInfoSource::setText(std::string text)
 {
     std::lock_guard lock(m_mutex);
     m_text = std::move(text);
+    ++m_generation;
+}
+
+std::uint64_t ScriptedMountInfoSource::generation() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_generation;
 }
 
 std::optional<std::string> ScriptedMountInfoSource::read() const
@@ -213,10 +254,33 @@ MountTable MountTable::parse(std::string_view text)
     return MountTable(visibleEntries(std::move(entries)));
 }
 
+// The table is parsed again only when its source says it may have changed:
+// cleaning asks for it for every item it deletes.
 MountTable MountTable::current()
 {
-    const std::optional<std::string> text = source()->read();
-    return text ? parse(*text) : MountTable();
+    struct Cache
+    {
+        std::mutex mutex;
+        std::shared_ptr<const MountInfoSource> source;
+        std::uint64_t generation = 0;
+        std::optional<MountTable> table;
+    };
+    static Cache *cache = new Cache;
+
+    const std::shared_ptr<const MountInfoSource> from = source();
+    const std::uint64_t generation = from->generation();
+    {
+        std::lock_guard lock(cache->mutex);
+        if (cache->table && cache->source == from && cache->generation == generation)
+            return *cache->table;
+    }
+    const std::optional<std::string> text = from->read();
+    MountTable table = text ? parse(*text) : MountTable();
+    std::lock_guard lock(cache->mutex);
+    cache->source = from;
+    cache->generation = generation;
+    cache->table = table;
+    return table;
 }
 
 void MountTable::setSourceForTesting(std::shared_ptr<const MountInfoSource> newSource)

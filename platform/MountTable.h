@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,6 +37,9 @@ public:
     virtual ~MountInfoSource() = default;
     // Nullopt when the text cannot be read.
     virtual std::optional<std::string> read() const = 0;
+    // Changes whenever the text may have changed; a source that cannot tell
+    // answers a new value every time, so its text is never reused.
+    virtual std::uint64_t generation() const;
 };
 
 // The running system's table.
@@ -43,11 +47,17 @@ class TALLOW_EXPORT ProcMountInfoSource : public MountInfoSource
 {
 public:
     explicit ProcMountInfoSource(std::string path = "/proc/self/mountinfo");
+    ~ProcMountInfoSource() override;
     std::optional<std::string> read() const override;
+    // The kernel flags the open table (POLLPRI) whenever a mount comes or goes.
+    std::uint64_t generation() const override;
     const std::string &path() const { return m_path; }
 
 private:
     std::string m_path;
+    mutable std::mutex m_watchMutex;
+    int m_watch = -1;
+    mutable std::uint64_t m_generation = 0;
 };
 
 // Fixture text in place of the kernel's; the text may be changed while other threads read it.
@@ -57,10 +67,12 @@ public:
     explicit ScriptedMountInfoSource(std::string text = {});
     void setText(std::string text);
     std::optional<std::string> read() const override;
+    std::uint64_t generation() const override;
 
 private:
     mutable std::mutex m_mutex;
     std::string m_text;
+    std::uint64_t m_generation = 0;
 };
 
 // The mounts that are visible: for a mount point mounted more than once only the last

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "MountTable.h"
+#include "ScopedMount.h"
 #include "TestSupport.h"
 
 namespace
@@ -203,4 +204,22 @@ TEST(MountTable, LiveTableHoldsTheTemporaryFolder)
         EXPECT_EQ(major(folderStatus.st_dev), mount->major);
         EXPECT_EQ(minor(folderStatus.st_dev), mount->minor);
     }
+}
+
+TEST(MountTable, TheCurrentTableFollowsRealMountsAndUnmounts)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "needs root to mount a tmpfs";
+    TemporaryDirectory folder;
+    const std::string point = folder.file("point");
+    ASSERT_EQ(::mkdir(point.c_str(), 0755), 0);
+    EXPECT_FALSE(MountTable::current().mountAt(point));
+    {
+        ScopedMount mounted("tmpfs", point);
+        ASSERT_TRUE(mounted.isMounted()) << mounted.failure();
+        const auto entry = MountTable::current().mountAt(point);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->fileSystemType, "tmpfs");
+    }
+    EXPECT_FALSE(MountTable::current().mountAt(point)) << "a cached table must not outlive the mount";
 }
