@@ -141,15 +141,21 @@ void XMetadataRemover::deleteFile(const URL &url)
         try {
             unlink(url);
         } catch (const Error &error) {
-            if (error.code() != ENOENT) {
-                if (const std::shared_ptr<XProgressProtocol> current = progress())
-                    current->deletionMessageForURL(url, error);
-            }
+            reportFailure(url, error);
             return;
         }
     }
     if (const std::shared_ptr<XProgressProtocol> current = progress())
         reportDeletion(*current, url, information);
+}
+
+// An item that vanished on its own is no failure.
+void XMetadataRemover::reportFailure(const URL &url, const Error &error) const
+{
+    if (error.code() == ENOENT)
+        return;
+    if (const std::shared_ptr<XProgressProtocol> current = progress())
+        current->deletionMessageForURL(url, error);
 }
 
 void XMetadataRemover::deleteDirectory(const URL &url)
@@ -166,10 +172,7 @@ void XMetadataRemover::deleteDirectory(const URL &url)
         if (!deleteDirectoryLow(url))
             return;
     } catch (const Error &error) {
-        if (error.code() != ENOENT) {
-            if (const std::shared_ptr<XProgressProtocol> current = progress())
-                current->deletionMessageForURL(url, error);
-        }
+        reportFailure(url, error);
         return;
     }
     if (const std::shared_ptr<XProgressProtocol> current = progress())

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Error.h"
 #include "StatisticsManager.h"
 #include "URL.h"
 
@@ -71,6 +72,7 @@ public:
 
 private:
     std::shared_ptr<XProgressProtocol> progress() const;
+    void reportFailure(const URL &url, const Error &error) const;
     StatisticsManager &statistics() const;
     void reportDeletion(XProgressProtocol &progress, const URL &url,
                         const std::optional<StatisticsManager::DeletionInformation> &information);
