@@ -140,6 +140,9 @@ void XEngine::cleaningFinished()
     display->finishedCleaning();
     if (m_scheduledClean && PreferencesSupport::standardUserDefaults().boolForKey(autoCloseWindowKey))
         display->closeProgressWindow();
+    // A run that got no window keeps its silent progress, and no window will
+    // ever close for it: it leaves the active engines now.
+    complete();
 }
 
 void XEngine::cleanOnThread(const std::vector<std::string> &paths)

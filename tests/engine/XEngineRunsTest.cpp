@@ -205,3 +205,19 @@ TEST_F(XEngineRunsTest, AScheduledRunClosesItsWindowOnlyWhenAskedTo)
     EXPECT_TRUE(m_windows->m_displays[0]->m_closed.load());
     EXPECT_FALSE(m_windows->m_displays[1]->m_closed.load()) << "a user's clean never closes its window";
 }
+
+TEST_F(XEngineRunsTest, AWindowRunThatGotNoWindowLeavesTheActiveEngines)
+{
+    ProgressDisplayFactory::setCurrent(nullptr);
+    setDiskOptions({{"dsstore", true}, {"onlyCleanManually", false}});
+    file(".DS_Store");
+    std::weak_ptr<XEngine> watched;
+    {
+        const std::shared_ptr<XEngine> engine = makeEngine();
+        watched = engine;
+        engine->cleanWithProgressUI({docsURL()}, false);
+    }
+    m_engines.clear();
+    EXPECT_TRUE(gone(watched)) << "the run ended with its silent progress, so nothing else releases it";
+    EXPECT_FALSE(fileExists(path(".DS_Store")));
+}
