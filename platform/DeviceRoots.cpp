@@ -1,45 +1,40 @@
 #include "DeviceRoots.h"
 
-#include <mutex>
+#include "ReplaceableFolder.h"
 
 namespace
 {
-struct Roots
+ReplaceableFolder &devFolder()
 {
-    std::mutex mutex;
-    std::string dev = "/dev";
-    std::string udev = "/run/udev";
-};
+    static ReplaceableFolder folder("/dev");
+    return folder;
+}
 
-Roots &roots()
+ReplaceableFolder &udevFolder()
 {
-    static Roots instance;
-    return instance;
+    static ReplaceableFolder folder("/run/udev");
+    return folder;
 }
 }
 
 std::string DeviceRoots::devRoot()
 {
-    std::lock_guard lock(roots().mutex);
-    return roots().dev;
+    return devFolder().path();
 }
 
 std::string DeviceRoots::udevRoot()
 {
-    std::lock_guard lock(roots().mutex);
-    return roots().udev;
+    return udevFolder().path();
 }
 
 void DeviceRoots::setDevRootForTesting(const std::string &path)
 {
-    std::lock_guard lock(roots().mutex);
-    roots().dev = path.empty() ? "/dev" : path;
+    devFolder().replaceForTesting(path);
 }
 
 void DeviceRoots::setUdevRootForTesting(const std::string &path)
 {
-    std::lock_guard lock(roots().mutex);
-    roots().udev = path.empty() ? "/run/udev" : path;
+    udevFolder().replaceForTesting(path);
 }
 
 std::string DeviceRoots::mapDevicePath(const std::string &path)

@@ -1,43 +1,38 @@
 #include "KernelRoots.h"
 
-#include <mutex>
+#include "ReplaceableFolder.h"
 
 namespace
 {
-struct Roots
+ReplaceableFolder &procFolder()
 {
-    std::mutex mutex;
-    std::string proc = "/proc";
-    std::string sys = "/sys";
-};
+    static ReplaceableFolder folder("/proc");
+    return folder;
+}
 
-Roots &roots()
+ReplaceableFolder &sysFolder()
 {
-    static Roots instance;
-    return instance;
+    static ReplaceableFolder folder("/sys");
+    return folder;
 }
 }
 
 std::string KernelRoots::procRoot()
 {
-    std::lock_guard lock(roots().mutex);
-    return roots().proc;
+    return procFolder().path();
 }
 
 std::string KernelRoots::sysRoot()
 {
-    std::lock_guard lock(roots().mutex);
-    return roots().sys;
+    return sysFolder().path();
 }
 
 void KernelRoots::setProcRootForTesting(const std::string &path)
 {
-    std::lock_guard lock(roots().mutex);
-    roots().proc = path.empty() ? "/proc" : path;
+    procFolder().replaceForTesting(path);
 }
 
 void KernelRoots::setSysRootForTesting(const std::string &path)
 {
-    std::lock_guard lock(roots().mutex);
-    roots().sys = path.empty() ? "/sys" : path;
+    sysFolder().replaceForTesting(path);
 }

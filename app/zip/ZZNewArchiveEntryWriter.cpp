@@ -138,31 +138,38 @@ bool ZZNewArchiveEntryWriter::writeLocalFileToChannelOutput(ZZChannelOutput &cha
     return channelOutput.writeData(descriptor, sizeof descriptor, error);
 }
 
+bool ZZNewArchiveEntryWriter::writeThroughStream(ZZOutputStream &stream, Error *error)
+{
+    stream.open();
+    bool written = stream.streamStatus() == ZZStreamStatusOpen
+        || zzFail(error, stream.streamError().value_or(Error::posix(EIO)));
+    if (written && m_dataBlock) {
+        const auto data = m_dataBlock(error);
+        written = data && writeAll(stream, *data, error);
+    } else if (written && m_streamBlock) {
+        written = m_streamBlock(stream, error);
+    } else if (written && m_dataConsumerBlock) {
+        ZZDataConsumer consumer(stream);
+        written = m_dataConsumerBlock(consumer, error);
+    }
+    stream.close();
+    if (written && stream.streamStatus() == ZZStreamStatusError)
+        written = zzFail(error, stream.streamError().value_or(Error::posix(EIO)));
+    return written;
+}
+
 bool ZZNewArchiveEntryWriter::writeData(ZZChannelOutput &channelOutput, std::uint32_t &crc32,
                                         std::uint64_t &compressedSize, std::uint64_t &uncompressedSize, Error *error)
 {
     if (m_compressionLevel != 0) {
         ZZDeflateOutputStream stream(channelOutput, m_compressionLevel);
-        stream.open();
-        bool written = stream.streamStatus() == ZZStreamStatusOpen
-            || zzFail(error, stream.streamError().value_or(Error::posix(EIO)));
-        if (written && m_dataBlock) {
-            const auto data = m_dataBlock(error);
-            written = data && writeAll(stream, *data, error);
-        } else if (written && m_streamBlock) {
-            written = m_streamBlock(stream, error);
-        } else if (written && m_dataConsumerBlock) {
-            ZZDataConsumer consumer(stream);
-            written = m_dataConsumerBlock(consumer, error);
-        }
-        stream.close();
-        if (written && stream.streamStatus() == ZZStreamStatusError)
-            written = zzFail(error, stream.streamError().value_or(Error::posix(EIO)));
+        const bool written = writeThroughStream(stream, error);
         crc32 = stream.crc32();
         compressedSize = stream.compressedSize();
         uncompressedSize = stream.uncompressedSize();
         return written;
     }
+    // Stored data already in memory goes straight to the channel.
     if (m_dataBlock) {
         const auto data = m_dataBlock(error);
         if (!data || !channelOutput.writeData(data->data(), data->size(), error))
@@ -174,17 +181,7 @@ bool ZZNewArchiveEntryWriter::writeData(ZZChannelOutput &channelOutput, std::uin
     if (!m_streamBlock && !m_dataConsumerBlock)
         return true;
     ZZStoreOutputStream stream(channelOutput);
-    stream.open();
-    bool written;
-    if (m_streamBlock) {
-        written = m_streamBlock(stream, error);
-    } else {
-        ZZDataConsumer consumer(stream);
-        written = m_dataConsumerBlock(consumer, error);
-    }
-    stream.close();
-    if (written && stream.streamStatus() == ZZStreamStatusError)
-        written = zzFail(error, stream.streamError().value_or(Error::posix(EIO)));
+    const bool written = writeThroughStream(stream, error);
     crc32 = stream.crc32();
     compressedSize = uncompressedSize = stream.size();
     return written;

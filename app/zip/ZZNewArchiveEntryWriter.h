@@ -3,6 +3,7 @@
 #include "Value.h"
 #include "ZZArchiveEntry.h"
 #include "ZZArchiveEntryWriter.h"
+#include "ZZOutputStream.h"
 
 // Writes a new entry: local header, stored or deflated data, then a data
 // descriptor; the central record gets the CRC-32 and sizes once the data is out.
@@ -23,6 +24,8 @@ public:
     const Data &localFileHeader() const;
 
 private:
+    // Opens the stream, feeds it the entry's contents and closes it.
+    bool writeThroughStream(ZZOutputStream &stream, Error *error);
     bool writeData(ZZChannelOutput &channelOutput, std::uint32_t &crc32, std::uint64_t &compressedSize,
                    std::uint64_t &uncompressedSize, Error *error);
 
