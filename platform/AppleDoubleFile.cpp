@@ -11,6 +11,7 @@
 
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "OwnChanges.h"
 
 namespace
 {
@@ -350,6 +351,7 @@ void AppleDoubleFile::write(int directoryFd, const std::string &name) const
     FileDescriptor fd;
     for (int attempt = 0; attempt < 100 && !fd.isValid(); ++attempt) {
         temporary = temporaryName();
+        OwnChanges::noteScratchFileAt(directoryFd, temporary);
         fd.reset(openat(directoryFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (!fd.isValid() && errno != EEXIST)
             throw Error::POSIXerrno();
@@ -367,6 +369,7 @@ void AppleDoubleFile::write(int directoryFd, const std::string &name) const
         if (!writeFully(fd.get(), bytes.data(), bytes.size()) || fsync(fd.get()) != 0)
             throw Error::POSIXerrno();
         fd.reset();
+        OwnChanges::noteReplacementAt(directoryFd, name);
         if (renameat(directoryFd, temporary.c_str(), directoryFd, name.c_str()) != 0)
             throw Error::POSIXerrno();
     } catch (...) {

@@ -13,6 +13,7 @@
 #include "AppleDoubleFile.h"
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "OwnChanges.h"
 
 namespace
 {
@@ -137,6 +138,7 @@ Data getNative(const Item &item, const std::string &name)
 
 void removeNative(const Item &item, const std::string &name)
 {
+    OwnChanges::noteAttributeRemovalAt(item.parent.get(), item.name);
     if (lremovexattr(item.path.c_str(), linuxName(name).c_str()) != 0)
         throw Error::POSIXerrno();
 }
@@ -227,6 +229,7 @@ void ExtendedAttributes::remove(const std::string &path, const std::string &name
         file->write(companion.folder, companion.name);
         return;
     }
+    OwnChanges::noteRemovalAt(companion.folder, companion.name);
     if (unlinkat(companion.folder, companion.name.c_str(), 0) != 0 && errno != ENOENT)
         throw Error::POSIXerrno();
 }

@@ -11,6 +11,7 @@
 
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "OwnChanges.h"
 
 namespace
 {
@@ -55,10 +56,12 @@ public:
         if (fstatat(m_parentFd, m_name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
             throw Error::POSIXerrno();
         if (!S_ISDIR(status.st_mode)) {
+            OwnChanges::noteRemovalAt(m_parentFd, m_name);
             if (unlinkat(m_parentFd, m_name.c_str(), 0) != 0)
                 throw Error::POSIXerrno();
             return;
         }
+        OwnChanges::noteTreeRemovalAt(m_parentFd, m_name);
         FileDescriptor folder(openat(m_parentFd, m_name.c_str(), directoryOpenFlags));
         if (!folder.isValid())
             throw Error::POSIXerrno();

@@ -1,13 +1,21 @@
 #include "VolumeUnmounter.h"
 
+#include <QObject>
+#include <QPointer>
+#include <QThread>
 #include <cstdlib>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <spawn.h>
+#include <thread>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "MainThread.h"
 #include "MountTable.h"
 
 extern char **environ;
@@ -59,9 +67,8 @@ std::string withoutFinalSlashes(std::string path)
         path.pop_back();
     return path;
 }
-}
 
-bool VolumeUnmounter::unmountAndEjectDeviceAtPath(const std::string &path)
+bool unmountNow(const std::string &path)
 {
     const std::string mountPoint = withoutFinalSlashes(path);
     const std::optional<MountEntry> mount = MountTable::current().mountAt(mountPoint);
@@ -76,4 +83,86 @@ bool VolumeUnmounter::unmountAndEjectDeviceAtPath(const std::string &path)
         }
     }
     return umount2(mountPoint.c_str(), 0) == 0;
+}
+
+struct Approval
+{
+    std::mutex mutex;
+    QPointer<QObject> context;
+    VolumeUnmounter::ApprovalCallback callback;
+};
+
+Approval &approval()
+{
+    static Approval *shared = new Approval;
+    return *shared;
+}
+
+// Runs its step when the last holder lets go: after the approval callback has run, or when the
+// callback's thread dropped the request unrun (its context went away), so the unmount always follows.
+class AfterApproval
+{
+public:
+    explicit AfterApproval(std::function<void()> next) : m_next(std::move(next)) {}
+    ~AfterApproval() { m_next(); }
+    AfterApproval(const AfterApproval &) = delete;
+    AfterApproval &operator=(const AfterApproval &) = delete;
+
+private:
+    std::function<void()> m_next;
+};
+
+void approveThen(const std::string &path, std::function<void()> next)
+{
+    auto after = std::make_shared<AfterApproval>(std::move(next));
+    Approval &shared = approval();
+    std::unique_lock lock(shared.mutex);
+    if (!shared.context || !shared.callback)
+        return;
+    if (shared.context->thread() == QThread::currentThread()) {
+        const VolumeUnmounter::ApprovalCallback callback = shared.callback;
+        lock.unlock();
+        callback(path);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        shared.context.data(), [path, callback = shared.callback, after] { callback(path); }, Qt::QueuedConnection);
+}
+}
+
+void VolumeUnmounter::setApprovalCallback(QObject *context, ApprovalCallback callback)
+{
+    Approval &shared = approval();
+    std::lock_guard lock(shared.mutex);
+    shared.context = context;
+    shared.callback = std::move(callback);
+}
+
+void VolumeUnmounter::clearApprovalCallback(QObject *context)
+{
+    Approval &shared = approval();
+    std::lock_guard lock(shared.mutex);
+    if (shared.context != context)
+        return;
+    shared.context = nullptr;
+    shared.callback = nullptr;
+}
+
+void VolumeUnmounter::unmountAndEjectDeviceAtPathAsync(const std::string &path, Completion completion)
+{
+    approveThen(path, [path, completion = std::move(completion)] {
+        std::thread([path, completion] {
+            const bool unmounted = unmountNow(path);
+            MainThread::post([completion, unmounted] { completion(unmounted); });
+        }).detach();
+    });
+}
+
+bool VolumeUnmounter::unmountAndEjectDeviceAtPath(const std::string &path)
+{
+    auto approved = std::make_shared<std::promise<void>>();
+    std::future<void> done = approved->get_future();
+    approveThen(path, [approved] { approved->set_value(); });
+    done.wait();
+    return unmountNow(path);
 }

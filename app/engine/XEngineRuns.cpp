@@ -122,12 +122,22 @@ void XEngine::cleanFolderOfRun(const URL &url)
 
 void XEngine::requestUnmount(const std::vector<URL> &urls)
 {
-    GCDAdditions::onMain([display = progress(), urls] {
-        for (const URL &url : urls) {
-            if (!VolumeUnmounter::unmountAndEjectDeviceAtPath(url.path()))
-                display->stdoutMsg("Couldn't unmount " + absoluteURLString(url));
+    // One volume after the other, in order; the main thread never waits for an unmount.
+    struct InTurn
+    {
+        static void unmount(std::shared_ptr<XProgressProtocol> display, std::vector<URL> urls, std::size_t index)
+        {
+            if (index >= urls.size())
+                return;
+            const std::string path = urls[index].path();
+            VolumeUnmounter::unmountAndEjectDeviceAtPathAsync(path, [display, urls, index](bool unmounted) {
+                if (!unmounted)
+                    display->stdoutMsg("Couldn't unmount " + absoluteURLString(urls[index]));
+                unmount(display, urls, index + 1);
+            });
         }
-    });
+    };
+    GCDAdditions::onMain([display = progress(), urls] { InTurn::unmount(display, urls, 0); });
 }
 
 void XEngine::cleaningFinished()

@@ -13,6 +13,7 @@
 #include "FileDescriptor.h"
 #include "FileOperations.h"
 #include "FinderInfo.h"
+#include "OwnChanges.h"
 #include "ReaddirIterator.h"
 #include "SystemLog.h"
 #include "XMetadataRemoverOwner.h"
@@ -119,7 +120,11 @@ void XMetadataRemover::reportDeletion(XProgressProtocol &progress, const URL &ur
 void XMetadataRemover::unlink(const URL &url)
 {
     const FileDescriptor parent = openParentOf(url);
-    if (!parent.isValid() || unlinkat(parent.get(), url.lastPathComponent().c_str(), 0) != 0)
+    if (!parent.isValid())
+        throw Error::POSIXerrno();
+    const std::string name = url.lastPathComponent();
+    OwnChanges::noteRemovalAt(parent.get(), name);
+    if (unlinkat(parent.get(), name.c_str(), 0) != 0)
         throw Error::POSIXerrno();
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "OwnChanges.h"
 #include "ZZError.h"
 #include "ZZFileChannelOutput.h"
 
@@ -166,6 +167,7 @@ std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
     }
     ::close(descriptor);
     std::string path(buffer.data());
+    OwnChanges::noteScratchFile(path);
     return std::unique_ptr<ZZChannel>(new ZZFileChannel(path, path, true));
 }
 
@@ -198,6 +200,7 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
     if (!prepared)
         return false;
 
+    OwnChanges::noteReplacement(m_path);
     if (::rename(temporary->m_path.c_str(), m_path.c_str()) != 0)
         return zzFail(error, Error::POSIXerrno());
     temporary->m_isCommitted = true;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TallowExport.h"
+
+// Reports the folders whose contents changed below a set of root folders, through inotify.
+// Every folder below a root is watched, on the root's own file system, never through a
+// symbolic link; folders that appear are watched first and then listed, so that nothing made
+// in between is missed, and they are reported with every folder found in them. Events are
+// gathered in batches: a batch closes a fixed latency after its first event, however many
+// follow, and names each changed folder once, in the order of first change. Changes that
+// Tarnwick made itself (OwnChanges) are left out. The stream lives on the thread that
+// starts it, which must run a Qt event loop; batches are delivered there.
+class TALLOW_EXPORT FileSystemEventStream
+{
+public:
+    using BatchCallback = std::function<void(const std::vector<std::string> &folders)>;
+
+    static constexpr std::chrono::milliseconds applicationLatency{6000};
+
+    FileSystemEventStream(std::chrono::milliseconds latency, BatchCallback callback);
+    // On the stream's thread.
+    ~FileSystemEventStream();
+    FileSystemEventStream(const FileSystemEventStream &) = delete;
+    FileSystemEventStream &operator=(const FileSystemEventStream &) = delete;
+
+    // Starts listening on the calling thread; false (with a system-log line) when the kernel
+    // gives no inotify instance.
+    bool start();
+    // Replaces the folders watched: everything below the roots except below the excluded
+    // folders (a root inside an excluded folder is watched all the same). Only changes from
+    // now on are reported. On the stream's thread.
+    void setRoots(const std::vector<std::string> &roots, const std::vector<std::string> &excluded = {});
+    // The real paths of the roots being watched.
+    std::vector<std::string> roots() const;
+    std::size_t watchedFolderCount() const;
+
+private:
+    class Watcher;
+    std::unique_ptr<Watcher> m_watcher;
+};

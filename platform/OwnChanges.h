@@ -1,0 +1,46 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "TallowExport.h"
+
+// The changes Tarnwick makes itself, so that the file-system event stream does not answer
+// them with a clean of its own. Before it deletes an item, removes an attribute or writes a
+// scratch file that replaces another, the code notes the path; the stream then asks whether
+// the events it saw are explained by those notes. A note of one event is used up by it; notes
+// of a scratch file or of a folder removed with its contents explain every event there until
+// they expire. Notes are kept for a bounded time and in a bounded number, and only while a
+// stream is running. Any thread may note and ask.
+class TALLOW_EXPORT OwnChanges
+{
+public:
+    static constexpr std::chrono::seconds lifetime{60};
+    static constexpr std::size_t capacity = 16384;
+
+    // The file (or empty folder) is about to be unlinked.
+    static void noteRemovalAt(int directoryFd, const std::string &name);
+    // The folder is about to be removed with everything in it.
+    static void noteTreeRemovalAt(int directoryFd, const std::string &name);
+    // An attribute of the item is about to be removed.
+    static void noteAttributeRemovalAt(int directoryFd, const std::string &name);
+    // A scratch file that will be written and then renamed onto another name.
+    static void noteScratchFileAt(int directoryFd, const std::string &name);
+    static void noteScratchFile(const std::string &path);
+    // The name a scratch file is about to be renamed onto.
+    static void noteReplacementAt(int directoryFd, const std::string &name);
+    static void noteReplacement(const std::string &path);
+
+    // Streams say when they run; nothing is noted while none does.
+    static void beginRecording();
+    static void endRecording();
+    static bool isRecording();
+
+    // Whether the noted changes explain every inotify event kind in `events` (IN_CREATE,
+    // IN_DELETE, IN_ATTRIB ...) at the real path; the single-event notes used are consumed.
+    static bool accountFor(const std::string &path, std::uint32_t events);
+
+    static void clearForTesting();
+};

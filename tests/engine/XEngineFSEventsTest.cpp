@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <sys/mount.h>
+
+#include "DeviceRoots.h"
+#include "DiscRecordingWatcher.h"
+#include "EngineFixture.h"
+#include "FileSystemEventStream.h"
+#include "KernelRoots.h"
+#include "MonotonicClock.h"
+#include "MountTable.h"
+#include "ScopedMount.h"
+#include "TestSupport.h"
+#include "VolumeFactsSource.h"
+#include "VolumeUnmounter.h"
+#include "XEngineFSEvents.h"
+#include "XTWStore.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using CleanMode = XFSDiskOrDirectory::CleanMode;
+
+namespace
+{
+std::string realPath(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+bool contains(const std::vector<std::string> &list, const std::string &item)
+{
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+class XEngineFSEventsTest : public EngineFixture
+{
+protected:
+    void SetUp() override
+    {
+        EngineFixture::SetUp();
+        m_activeBefore = XEngine::activeEngines().size();
+    }
+
+    // The watcher's thread is gone; its last batches finish cleaning before the store goes.
+    void stopWatcher(std::optional<XEngineFSEvents> &watcher)
+    {
+        watcher.reset();
+        EXPECT_TRUE(runEventLoopUntil([&] { return XEngine::activeEngines().size() == m_activeBefore; }, 20s));
+    }
+
+    bool waitForRoot(const XEngineFSEvents &watcher, const std::string &folder)
+    {
+        return runEventLoopUntil([&] { return contains(watcher.watchedRoots(), realPath(folder)); }, 20s);
+    }
+
+    std::size_t m_activeBefore = 0;
+};
+}
+
+TEST_F(XEngineFSEventsTest, MetadataMadeInAnAlwaysCleanFolderIsCleanedWithinTwoWindows)
+{
+    const std::string watched = folder("Watched");
+    const std::string ignored = folder("Watched/Ignored");
+    const std::string asked = folder("Asked");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(watched, CleanMode::alwaysClean));
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(ignored, CleanMode::ignore));
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(asked, CleanMode::askToClean));
+
+    const XEngineFSEvents::Roots roots = XEngineFSEvents::chooseRoots();
+    EXPECT_TRUE(contains(roots.watched, watched));
+    EXPECT_FALSE(contains(roots.watched, asked));
+    EXPECT_FALSE(contains(roots.watched, ignored));
+    EXPECT_TRUE(contains(roots.excluded, ignored));
+
+    std::optional<XEngineFSEvents> watcher(std::in_place, FileSystemEventStream::applicationLatency);
+    watcher->makeThread();
+    ASSERT_TRUE(waitForRoot(*watcher, watched));
+
+    QElapsedTimer clock;
+    clock.start();
+    fs::create_directories(watched + "/New/Deeper");
+    writeFile(watched + "/New/Deeper/.DS_Store", "x");
+    writeFile(ignored + "/.DS_Store", "x");
+    writeFile(asked + "/.DS_Store", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(watched + "/New/Deeper/.DS_Store"); },
+                                  2 * FileSystemEventStream::applicationLatency));
+    EXPECT_GE(clock.elapsed(), 5000) << "a batch waits for its window";
+    EXPECT_TRUE(fileExists(ignored + "/.DS_Store"));
+    EXPECT_TRUE(fileExists(asked + "/.DS_Store"));
+    stopWatcher(watcher);
+}
+
+TEST_F(XEngineFSEventsTest, TheCleanersOwnDeletionsMakeNoBatch)
+{
+    setDiskOptions({{"dsstore", true}, {"thumbsdb", true}, {"appledouble_netatalk", true}, {"eaDir_Synology", true}});
+    file("Meta/.DS_Store");
+    file("Meta/Thumbs.db");
+    file("Meta/.AppleDouble/deeper/._a");
+    file("Meta/@eaDir/thumb/SYNOPHOTO_THUMB_S.jpg");
+    file("Meta/kept.txt");
+    folder("Sentinel");
+    std::vector<std::vector<std::string>> batches;
+    FileSystemEventStream stream(300ms, [&](const std::vector<std::string> &folders) { batches.push_back(folders); });
+    ASSERT_TRUE(stream.start());
+    stream.setRoots({m_docs});
+
+    makeEngine(false)->clean(URL::fileURLWithPath(path("Meta")), std::nullopt);
+    ASSERT_FALSE(fileExists(path("Meta/.DS_Store")));
+    ASSERT_FALSE(fileExists(path("Meta/.AppleDouble")));
+    ASSERT_FALSE(fileExists(path("Meta/@eaDir")));
+
+    writeFile(path("Sentinel/touch"), "x");
+    const std::string sentinel = realPath(path("Sentinel"));
+    const auto reported = [&batches] {
+        std::set<std::string> folders;
+        for (const std::vector<std::string> &batch : batches)
+            folders.insert(batch.begin(), batch.end());
+        return folders;
+    };
+    ASSERT_TRUE(runEventLoopUntil([&] { return reported().contains(sentinel); }, 20s));
+    EXPECT_EQ(reported(), std::set<std::string>{sentinel});
+}
+
+TEST_F(XEngineFSEventsTest, ABatchArrivingWhileADiscIsBurntIsDropped)
+{
+    const std::string watched = folder("Burnt");
+    const std::string later = folder("Burnt/Later");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(watched, CleanMode::alwaysClean));
+    std::optional<XEngineFSEvents> watcher(std::in_place, 300ms);
+    watcher->makeThread();
+    ASSERT_TRUE(waitForRoot(*watcher, watched));
+
+    // A pretend machine with one optical drive that wodim writes to.
+    TemporaryDirectory machine;
+    const std::string sys = machine.file("sys"), dev = machine.file("dev"), proc = machine.file("proc");
+    fs::create_directories(sys + "/class/block/sr0");
+    writeFile(sys + "/class/block/sr0/uevent", "DEVNAME=sr0\n");
+    fs::create_directories(dev);
+    writeFile(dev + "/sr0", "");
+    fs::create_directories(proc + "/4242");
+    writeFile(proc + "/4242/comm", "wodim\n");
+    writeFile(proc + "/4242/cmdline", std::string("wodim\0dev=", 10) + dev + "/sr0" + '\0');
+    KernelRoots::setSysRootForTesting(sys);
+    KernelRoots::setProcRootForTesting(proc);
+    DeviceRoots::setDevRootForTesting(dev);
+    // The shared drive watcher looks again only when its last look is old enough.
+    static std::atomic<std::chrono::seconds> ahead{0s};
+    const auto stepAhead = [] { ahead = ahead.load() + DiscRecordingWatcher::rescanInterval + 1s; };
+    stepAhead();
+    MonotonicClock::setNowForTesting([] { return std::chrono::steady_clock::now() + ahead.load(); });
+    ASSERT_TRUE(DiscRecordingWatcher::shared().isBusyBurning());
+
+    // Ten windows long nothing is cleaned while the drive is busy.
+    writeFile(watched + "/.DS_Store", "x");
+    runEventLoopFor(3s);
+    EXPECT_TRUE(fileExists(watched + "/.DS_Store"));
+
+    fs::remove_all(sys + "/class/block/sr0");
+    stepAhead();
+    EXPECT_FALSE(DiscRecordingWatcher::shared().isBusyBurning());
+    MonotonicClock::setNowForTesting({});
+    KernelRoots::setSysRootForTesting({});
+    KernelRoots::setProcRootForTesting({});
+    DeviceRoots::setDevRootForTesting({});
+
+    // A later batch is cleaned, without the dropped one's folder.
+    writeFile(later + "/.DS_Store", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(later + "/.DS_Store"); }, 20s));
+    EXPECT_TRUE(fileExists(watched + "/.DS_Store")) << "a dropped batch is not cleaned later";
+    stopWatcher(watcher);
+}
+
+TEST_F(XEngineFSEventsTest, EjectingThroughTarnwickCleansTheVolumeFirstAndThenUnmounts)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "ejecting needs a real mount (run as root)";
+    // The real system's volume facts, for a real volume.
+    VolumeFactsSource::setCurrentForTesting(nullptr);
+    setDiskOptions({{"dsstore", true}, {"onlyCleanManually", false}});
+    const std::string volume = m_environment.volumesFolder() + "/RAMDISK";
+    fs::create_directories(volume);
+    const ScopedMount ram("ramfs", volume);
+    ASSERT_TRUE(ram.isMounted()) << ram.failure();
+    writeFile(volume + "/.DS_Store", "x");
+    writeFile(volume + "/kept.txt", "x");
+    // A second view of the same file system, to look at it once the volume is unmounted.
+    TemporaryDirectory view;
+    ASSERT_EQ(mount(volume.c_str(), view.path().c_str(), nullptr, MS_BIND, nullptr), 0);
+
+    std::optional<XEngineFSEvents> watcher(std::in_place, 300ms);
+    watcher->makeThread();
+    ASSERT_TRUE(waitForRoot(*watcher, volume)) << "an always-clean volume is watched";
+
+    std::optional<bool> unmounted;
+    VolumeUnmounter::unmountAndEjectDeviceAtPathAsync(volume, [&unmounted](bool result) { unmounted = result; });
+    EXPECT_FALSE(unmounted) << "the caller does not wait";
+    ASSERT_TRUE(runEventLoopUntil([&] { return unmounted.has_value(); }, 30s));
+    EXPECT_TRUE(*unmounted);
+    EXPECT_FALSE(MountTable::current().mountAt(volume));
+    EXPECT_FALSE(fileExists(view.file(".DS_Store"))) << "cleaned before the unmount";
+    EXPECT_TRUE(fileExists(view.file("kept.txt")));
+    stopWatcher(watcher);
+    umount2(view.path().c_str(), MNT_DETACH);
+}
