@@ -6,13 +6,19 @@
 #include <algorithm>
 #include <set>
 
+#include "Alert.h"
 #include "Error.h"
 #include "GCDAdditions.h"
+#include "ModifierKeys.h"
 #include "PreferencesSupport.h"
+#include "SecurityScopedBookmark.h"
+#include "SelectStartupDisk.h"
 #include "SystemLog.h"
+#include "TWFileManager.h"
 #include "TWVolumeInfo.h"
 #include "TarnwickStore.h"
 #include "UserDefaults.h"
+#include "VolumeList.h"
 #include "XEngine.h"
 
 namespace
@@ -373,4 +379,97 @@ void XTWStore::updateNeverDeleteItemsForNewPrefsFormat()
         }
     }
     defaults.setObject(Value(true), "updatedNeverDeleteItemsForNewPrefsFormat");
+}
+
+void XTWStore::accessSecurityScopedSourceItems()
+{
+    std::vector<URL> previous;
+    {
+        std::lock_guard lock(m_scopedURLsMutex);
+        previous.swap(m_activeScopedURLs);
+    }
+    for (const URL &url : previous)
+        SecurityScopedBookmark::stopAccessing(url.path());
+
+    UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+    const std::shared_ptr<const State> state = snapshot();
+    std::vector<URL> opened;
+    for (const URL &volume : VolumeList::buildRWVolumeURLList()) {
+        // Always appended: the root volume gives "//", which no record path begins with, so
+        // records on the start-up disk are left to its own grant.
+        const std::string volumePath = QString::fromStdString(volume.path()).toLower().toStdString() + "/";
+        for (const XFSDiskOrDirectory &record : state->details) {
+            if (record.mode() != CleanMode::alwaysClean || !normalisedPath(record.path()).starts_with(volumePath))
+                continue;
+            const std::optional<Value> bookmark = defaults.objectForKey(bookmarkKeyPrefix + record.storageKey());
+            if (!bookmark || !bookmark->asData())
+                continue;
+            std::string path;
+            try {
+                path = SecurityScopedBookmark::resolve(*bookmark->asData(),
+                                                       SecurityScopedBookmark::scopedResolutionOptions);
+            } catch (const Error &) {
+                continue;
+            }
+            if (SecurityScopedBookmark::startAccessing(path))
+                opened.push_back(URL::fileURLWithPath(path));
+        }
+    }
+    std::lock_guard lock(m_scopedURLsMutex);
+    m_activeScopedURLs = std::move(opened);
+}
+
+bool XTWStore::resolveSecurityBookmark(bool askIfMissing)
+{
+    UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+    const std::optional<Value> stored = defaults.objectForKey(SelectStartupDisk::rootBookmarkKey);
+    if (stored && stored->asData()) {
+        try {
+            // The access stays open for the life of the process.
+            const std::string path = SecurityScopedBookmark::resolve(*stored->asData(),
+                                                                     SecurityScopedBookmark::scopedResolutionOptions);
+            if (SecurityScopedBookmark::startAccessing(path))
+                return true;
+        } catch (const Error &) {
+        }
+        defaults.removeObjectForKey(SelectStartupDisk::rootBookmarkKey);
+    }
+    if (!askIfMissing)
+        return false;
+
+    const std::optional<std::string> diskName = TWFileManager::startupDiskDisplayNameIfPossible();
+    const std::string message = diskName && !diskName->empty() ? "Please choose the disk named " + *diskName
+                                                               : std::string("Please choose your startup disk.");
+    Alert alert = Alert::alert(message, "Choose...", std::string("Cancel"), std::nullopt,
+                               std::string("To grant Tarnwick permission to keep any local or network disk clean "
+                                           "you'll need to choose your Mac's startup disk.\nIf you do not wish to "
+                                           "do this you can add individual disks to clean by click the + button in "
+                                           "the preferences window."));
+    if (alert.runModal() != Alert::firstButtonReturn)
+        return false;
+    // A grant stored here is opened by the next resolution.
+    SelectStartupDisk selector;
+    return selector.selectStartupDiskAndStoreBookmark();
+}
+
+void XTWStore::resolveSecurityBookmarkAtStartup()
+{
+    shared().resolveSecurityBookmarkAtStartupForThisStore();
+}
+
+void XTWStore::resolveSecurityBookmarkAtStartupForThisStore()
+{
+    // Option held lets the user give the grant afresh.
+    if (IsOptionKeyDown())
+        PreferencesSupport::standardUserDefaults().removeObjectForKey(SelectStartupDisk::rootBookmarkKey);
+    if (resolveSecurityBookmark(false))
+        return;
+    // Without the start-up disk's grant the catch-all records clean nothing.
+    disableAnyServerAndAnyDiskCleaning();
+}
+
+std::vector<URL> XTWStore::activeScopedURLs() const
+{
+    std::lock_guard lock(m_scopedURLsMutex);
+    return m_activeScopedURLs;
 }

@@ -68,6 +68,23 @@ public:
     void mergeBlackListIntoAllDetailsOnce();
     void updateNeverDeleteItemsForNewPrefsFormat();
 
+    // The user-defaults key of a record's own access grant is this prefix and its storage key.
+    static constexpr const char *bookmarkKeyPrefix = "bookmark-";
+
+    // Stops every access opened by the previous run, then opens the grants of the records
+    // kept always clean on the mounted writable volumes. Main thread.
+    void accessSecurityScopedSourceItems();
+    // True when the start-up disk's grant is in force; a grant that no longer works is
+    // forgotten. With askIfMissing the user is asked to give one. Main thread.
+    static bool resolveSecurityBookmark(bool askIfMissing);
+    // The check at start-up, for the shared store. Main thread.
+    static void resolveSecurityBookmarkAtStartup();
+    // The same check for this store: Option held forgets the grant; without one the two
+    // built-in records clean nothing (in memory, saved by the next save).
+    void resolveSecurityBookmarkAtStartupForThisStore();
+    // The URLs whose access accessSecurityScopedSourceItems opened and has not yet stopped.
+    std::vector<URL> activeScopedURLs() const;
+
 private:
     struct State
     {
@@ -84,5 +101,7 @@ private:
     void scheduleSave();
 
     mutable std::mutex m_stateMutex;
+    mutable std::mutex m_scopedURLsMutex;
+    std::vector<URL> m_activeScopedURLs;
     std::shared_ptr<const State> m_state = std::make_shared<State>();
 };

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TallowExport.h"
+
+class QLocalServer;
+
+// Keeps Tarnwick to one running instance per user. A start while an instance runs hands its
+// paths to that instance over a local socket and ends; a start while none runs becomes the
+// instance. An exclusive lock on a file beside the socket says who the instance is, so two
+// starts at the same moment cannot both become it, and a socket file left by a crashed
+// instance is known to be stale and removed.
+//
+// A message is the magic "TWIC", a version byte, the payload's length (32-bit big-endian) and
+// the payload: the number of paths, then each path as its length and its bytes (all lengths
+// 32-bit big-endian). Every path is absolute. The instance answers one byte: 'A' accepted,
+// 'R' refused.
+class TALLOW_EXPORT InstanceChannel
+{
+public:
+    using PathsHandler = std::function<void(const std::vector<std::string> &paths)>;
+
+    enum class Outcome
+    {
+        becameInstance,
+        handedOver,
+        failed
+    };
+
+    static constexpr std::uint8_t messageVersion = 1;
+    static constexpr std::uint32_t maximumPathLength = 4096;
+    static constexpr std::uint32_t maximumPathCount = 65536;
+    static constexpr std::uint32_t maximumPayloadSize = 8 * 1024 * 1024;
+    static constexpr char acceptedReply = 'A';
+    static constexpr char refusedReply = 'R';
+
+    // "tarnwick-UID" in $XDG_RUNTIME_DIR when it is set, else in the temporary folder.
+    static std::string defaultSocketPath();
+
+    explicit InstanceChannel(std::string socketPath = defaultSocketPath());
+    // Stops listening and gives up the instance's lock.
+    ~InstanceChannel();
+    InstanceChannel(const InstanceChannel &) = delete;
+    InstanceChannel &operator=(const InstanceChannel &) = delete;
+
+    const std::string &socketPath() const { return m_socketPath; }
+
+    // Hands the paths to the running instance (handedOver once it has acknowledged them), or,
+    // when none runs, takes the instance's lock (becameInstance). An instance that holds the
+    // lock but does not answer within the timeout, a refusal or a socket that is not the
+    // user's own gives failed, with the reason in error. Needs no Qt application.
+    Outcome handOverOrBecomeInstance(const std::vector<std::string> &paths, std::chrono::milliseconds timeout,
+                                     std::string &error);
+
+    // Main thread, with the application made and the lock held: removes a stale socket file and
+    // listens. The handler receives each accepted message's paths on the main thread, after the
+    // sender has been answered; no paths means "show yourself". False (with a system-log line)
+    // when listening fails.
+    bool listen(PathsHandler handler);
+    bool isListening() const;
+
+    // The message that carries the paths; throws Error (POSIX domain) when one is relative,
+    // too long or holds a NUL, or when there are too many.
+    static std::string encodeMessage(const std::vector<std::string> &paths);
+    // The paths of a complete message; false with the reason in error when it is malformed.
+    static bool decodeMessage(const std::string &message, std::vector<std::string> &paths, std::string &error);
+
+private:
+    enum class Delivery
+    {
+        delivered,
+        noInstance,
+        failed
+    };
+
+    Delivery deliver(const std::string &message, std::chrono::steady_clock::time_point deadline,
+                     std::string &error) const;
+    bool tryLock(std::string &error);
+    void acceptConnections();
+
+    std::string m_socketPath;
+    int m_lockDescriptor = -1;
+    std::unique_ptr<QLocalServer> m_server;
+    PathsHandler m_handler;
+};

@@ -1,0 +1,274 @@
+#include "EnvironmentOverride.h"
+#include "Error.h"
+#include "InstanceChannel.h"
+#include "SystemLog.h"
+#include "TestSupport.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <algorithm>
+#include <filesystem>
+#include <future>
+#include <gtest/gtest.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace
+{
+constexpr auto handOverTimeout = 20s;
+constexpr auto processTimeout = std::chrono::milliseconds(30000);
+
+// Sends raw bytes to the socket and answers the one-byte reply, or 0 when none came.
+char sendRaw(const std::string &socketPath, const std::string &bytes)
+{
+    const int descriptor = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::copy(socketPath.begin(), socketPath.end(), address.sun_path);
+    char reply = 0;
+    if (connect(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0
+        && send(descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size())) {
+        pollfd entry{descriptor, POLLIN, 0};
+        if (poll(&entry, 1, 20000) != 1 || recv(descriptor, &reply, 1, 0) != 1)
+            reply = 0;
+    }
+    close(descriptor);
+    return reply;
+}
+
+// Waits for work done on a worker thread while the main event loop serves the instance.
+template<typename T>
+T waitServing(std::future<T> &future)
+{
+    EXPECT_TRUE(runEventLoopUntil([&future] { return future.wait_for(0s) == std::future_status::ready; },
+                                  processTimeout));
+    return future.get();
+}
+
+// A start of the real executable, its standard error collected; killed if still running at the end.
+class TarnwickProcess
+{
+public:
+    TarnwickProcess(const QStringList &arguments, const std::string &workingFolder)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        m_process.setProcessEnvironment(environment);
+        m_process.setWorkingDirectory(QString::fromStdString(workingFolder));
+        QObject::connect(&m_process, &QProcess::readyReadStandardError,
+                         [this] { m_errors += m_process.readAllStandardError().toStdString(); });
+        m_process.start(TARNWICK_EXECUTABLE, arguments);
+        EXPECT_TRUE(m_process.waitForStarted(30000));
+    }
+    ~TarnwickProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(30000);
+        }
+    }
+
+    bool hasEnded() const { return m_process.state() == QProcess::NotRunning; }
+    int exitCode() const { return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1; }
+    bool logged(const std::string &text) const { return m_errors.find(text) != std::string::npos; }
+    const std::string &errors() const { return m_errors; }
+    void kill()
+    {
+        m_process.kill();
+        EXPECT_TRUE(runEventLoopUntil([this] { return hasEnded(); }, processTimeout));
+    }
+
+private:
+    QProcess m_process;
+    std::string m_errors;
+};
+
+class InstanceChannelTest : public testing::Test
+{
+protected:
+    InstanceChannelTest() : m_runtime("XDG_RUNTIME_DIR", m_runtimeFolder.path()) {}
+
+    std::string socketPath() const { return InstanceChannel::defaultSocketPath(); }
+
+    // This process as the running instance, recording what it is handed.
+    void becomeInstance(InstanceChannel &channel)
+    {
+        std::string error;
+        ASSERT_EQ(channel.handOverOrBecomeInstance({}, handOverTimeout, error),
+                  InstanceChannel::Outcome::becameInstance)
+            << error;
+        ASSERT_TRUE(channel.listen([this](const std::vector<std::string> &paths) { m_received.push_back(paths); }));
+    }
+
+    // Hands the paths over from a worker thread, as another start would.
+    InstanceChannel::Outcome handOverFromAnotherStart(const std::vector<std::string> &paths)
+    {
+        std::future<InstanceChannel::Outcome> outcome = std::async(std::launch::async, [paths] {
+            InstanceChannel other;
+            std::string error;
+            return other.handOverOrBecomeInstance(paths, handOverTimeout, error);
+        });
+        return waitServing(outcome);
+    }
+
+    TemporaryDirectory m_runtimeFolder;
+    EnvironmentOverride m_runtime;
+    TemporaryDirectory m_workingFolder;
+    std::vector<std::vector<std::string>> m_received;
+};
+}
+
+TEST_F(InstanceChannelTest, TheSocketIsTheUsersOwnInTheRuntimeFolder)
+{
+    EXPECT_EQ(socketPath(), m_runtimeFolder.file("tarnwick-" + std::to_string(getuid())));
+    EnvironmentOverride noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    EXPECT_EQ(InstanceChannel::defaultSocketPath(),
+              (std::filesystem::temp_directory_path() / ("tarnwick-" + std::to_string(getuid()))).string());
+}
+
+TEST_F(InstanceChannelTest, MessagesCarryAbsolutePathsAndNothingElse)
+{
+    const std::vector<std::string> paths{"/media/me/USB Stick", "/home/me/Fotos à l'été", "/"};
+    std::vector<std::string> decoded;
+    std::string error;
+    ASSERT_TRUE(InstanceChannel::decodeMessage(InstanceChannel::encodeMessage(paths), decoded, error)) << error;
+    EXPECT_EQ(decoded, paths);
+    ASSERT_TRUE(InstanceChannel::decodeMessage(InstanceChannel::encodeMessage({}), decoded, error));
+    EXPECT_TRUE(decoded.empty());
+
+    EXPECT_THROW(InstanceChannel::encodeMessage({"relative"}), Error);
+    EXPECT_THROW(InstanceChannel::encodeMessage({std::string("/with\0nul", 9)}), Error);
+    EXPECT_THROW(InstanceChannel::encodeMessage({"/" + std::string(InstanceChannel::maximumPathLength, 'a')}), Error);
+
+    const std::string good = InstanceChannel::encodeMessage({"/a", "/bc"});
+    std::vector<std::string> malformed{good.substr(0, 4), good.substr(0, good.size() - 1), good + "x"};
+    std::string otherMagic = good;
+    otherMagic[0] = 'X';
+    malformed.push_back(otherMagic);
+    std::string otherVersion = good;
+    otherVersion[4] = 2;
+    malformed.push_back(otherVersion);
+    std::string countTooHigh = good;
+    countTooHigh[12] = 3; // three paths announced, two present
+    malformed.push_back(countTooHigh);
+    std::string pathRunsOver = good;
+    pathRunsOver[16] = 9; // the first path claims more bytes than follow
+    malformed.push_back(pathRunsOver);
+    std::string relative = good;
+    relative[17] = 'a'; // "/a" becomes "aa"
+    malformed.push_back(relative);
+    for (std::size_t i = 0; i < malformed.size(); ++i) {
+        decoded = {"left over"};
+        EXPECT_FALSE(InstanceChannel::decodeMessage(malformed[i], decoded, error)) << "message " << i;
+        EXPECT_TRUE(decoded.empty()) << "message " << i;
+    }
+}
+
+TEST_F(InstanceChannelTest, OnlyOneOfTwoChannelsBecomesTheInstance)
+{
+    InstanceChannel instance;
+    becomeInstance(instance);
+    EXPECT_TRUE(fileExists(socketPath()));
+
+    EXPECT_EQ(handOverFromAnotherStart({"/one", "/two"}), InstanceChannel::Outcome::handedOver);
+    EXPECT_EQ(handOverFromAnotherStart({}), InstanceChannel::Outcome::handedOver);
+    ASSERT_TRUE(runEventLoopUntil([this] { return m_received.size() == 2; }));
+    EXPECT_EQ(m_received[0], (std::vector<std::string>{"/one", "/two"}));
+    EXPECT_TRUE(m_received[1].empty()) << "a start without paths asks the instance to show itself";
+}
+
+TEST_F(InstanceChannelTest, MalformedAndOversizedMessagesAreRefusedWithALogLine)
+{
+    InstanceChannel instance;
+    becomeInstance(instance);
+    std::mutex linesMutex;
+    std::vector<std::string> lines;
+    const int sink = SystemLog::addSink([&](const std::string &line) {
+        std::lock_guard lock(linesMutex);
+        lines.push_back(line);
+    });
+
+    std::string oversized = InstanceChannel::encodeMessage({});
+    oversized.replace(5, 4, "\x7f\xff\xff\xff");
+    std::string relative = InstanceChannel::encodeMessage({"/ab"});
+    relative[17] = 'a';
+    for (const std::string &bytes : {std::string("GET / HTTP/1.0\r\n\r\n"), oversized, relative}) {
+        std::future<char> reply = std::async(std::launch::async, [this, bytes] { return sendRaw(socketPath(), bytes); });
+        EXPECT_EQ(waitServing(reply), InstanceChannel::refusedReply);
+    }
+    SystemLog::removeSink(sink);
+    {
+        std::lock_guard lock(linesMutex);
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string &line) { return line.starts_with("Refused a message"); }),
+                  3);
+    }
+
+    // The instance goes on serving.
+    EXPECT_EQ(handOverFromAnotherStart({"/after"}), InstanceChannel::Outcome::handedOver);
+    ASSERT_TRUE(runEventLoopUntil([this] { return m_received.size() == 1; }));
+    EXPECT_EQ(m_received[0], (std::vector<std::string>{"/after"}));
+}
+
+TEST_F(InstanceChannelTest, ASecondStartOfTarnwickHandsItsPathsToTheInstance)
+{
+    InstanceChannel instance;
+    becomeInstance(instance);
+
+    TarnwickProcess withPaths({"Photos/2024", "/srv/share", "--", "-odd"}, m_workingFolder.path());
+    ASSERT_TRUE(runEventLoopUntil([&withPaths] { return withPaths.hasEnded(); }, processTimeout));
+    EXPECT_EQ(withPaths.exitCode(), 0) << withPaths.errors();
+    ASSERT_TRUE(runEventLoopUntil([this] { return m_received.size() == 1; }));
+    EXPECT_EQ(m_received[0], (std::vector<std::string>{m_workingFolder.file("Photos/2024"), "/srv/share",
+                                                       m_workingFolder.file("-odd")}));
+
+    TarnwickProcess withoutPaths({}, m_workingFolder.path());
+    ASSERT_TRUE(runEventLoopUntil([&withoutPaths] { return withoutPaths.hasEnded(); }, processTimeout));
+    EXPECT_EQ(withoutPaths.exitCode(), 0) << withoutPaths.errors();
+    ASSERT_TRUE(runEventLoopUntil([this] { return m_received.size() == 2; }));
+    EXPECT_TRUE(m_received[1].empty());
+}
+
+TEST_F(InstanceChannelTest, AStartWithoutInstanceBecomesItAndReplacesAStaleSocket)
+{
+    const std::string ownPath = m_workingFolder.file("mine");
+    {
+        TarnwickProcess first({"mine"}, m_workingFolder.path());
+        // Its own paths are handled once its start-up is done.
+        ASSERT_TRUE(runEventLoopUntil([&] { return first.logged("Asked to clean " + ownPath); }, processTimeout))
+            << first.errors();
+        EXPECT_FALSE(first.hasEnded());
+
+        EXPECT_EQ(handOverFromAnotherStart({"/from/test"}), InstanceChannel::Outcome::handedOver);
+        EXPECT_TRUE(runEventLoopUntil([&] { return first.logged("Asked to clean /from/test"); }, processTimeout));
+        first.kill();
+    }
+    // A crashed instance leaves its socket behind.
+    ASSERT_TRUE(fileExists(socketPath()));
+
+    TarnwickProcess second({"mine"}, m_workingFolder.path());
+    ASSERT_TRUE(runEventLoopUntil([&] { return second.logged("Asked to clean " + ownPath); }, processTimeout))
+        << second.errors();
+    EXPECT_EQ(handOverFromAnotherStart({}), InstanceChannel::Outcome::handedOver);
+    EXPECT_TRUE(runEventLoopUntil([&] { return second.logged("Asked to show the main window."); }, processTimeout));
+}
+
+TEST_F(InstanceChannelTest, OfTwoSimultaneousStartsOneBecomesTheInstance)
+{
+    TarnwickProcess one({"/one"}, m_workingFolder.path());
+    TarnwickProcess two({"/two"}, m_workingFolder.path());
+    ASSERT_TRUE(runEventLoopUntil([&] { return one.hasEnded() || two.hasEnded(); }, processTimeout));
+    TarnwickProcess &handedOver = one.hasEnded() ? one : two;
+    TarnwickProcess &instance = one.hasEnded() ? two : one;
+    EXPECT_EQ(handedOver.exitCode(), 0) << handedOver.errors();
+    EXPECT_TRUE(runEventLoopUntil([&] { return instance.logged("Asked to clean /one") && instance.logged("Asked to clean /two"); },
+                                  processTimeout))
+        << instance.errors();
+    EXPECT_FALSE(instance.hasEnded());
+}
