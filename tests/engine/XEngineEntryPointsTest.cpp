@@ -1,11 +1,9 @@
 #include "../store/StoreTestEnvironment.h"
 #include "Alert.h"
-#include "DeviceRoots.h"
 #include "DiscRecordingWatcher.h"
-#include "KernelRoots.h"
 #include "ModifierKeys.h"
-#include "MonotonicClock.h"
 #include "MountTable.h"
+#include "PretendBurningMachine.h"
 #include "PreferencesSupport.h"
 #include "ProgressDisplayFactory.h"
 #include "RecordingProgress.h"
@@ -332,38 +330,16 @@ TEST_F(XEngineEntryPointsTest, ReadOnlyVolumesAreNamedAndStopTheRequest)
 
 TEST_F(XEngineEntryPointsTest, NothingIsCleanedWhileADiscIsBurnt)
 {
-    // A pretend machine with one optical drive that wodim writes to.
-    TemporaryDirectory machine;
-    const std::string sys = machine.file("sys"), dev = machine.file("dev"), proc = machine.file("proc");
-    fs::create_directories(sys + "/class/block/sr0");
-    writeFile(sys + "/class/block/sr0/uevent", "DEVNAME=sr0\n");
-    fs::create_directories(dev);
-    writeFile(dev + "/sr0", "");
-    fs::create_directories(proc + "/4242");
-    writeFile(proc + "/4242/comm", "wodim\n");
-    writeFile(proc + "/4242/cmdline", std::string("wodim\0dev=", 10) + dev + "/sr0" + '\0');
-    KernelRoots::setSysRootForTesting(sys);
-    KernelRoots::setProcRootForTesting(proc);
-    DeviceRoots::setDevRootForTesting(dev);
-    // The shared watcher looks at the drives again only when its last look is old enough:
-    // each step puts the clock further ahead than any earlier step, also of an earlier run.
-    static std::atomic<std::chrono::seconds> ahead{0s};
-    const auto stepAhead = [] { ahead = ahead.load() + DiscRecordingWatcher::rescanInterval + 1s; };
-    stepAhead();
-    MonotonicClock::setNowForTesting([] { return std::chrono::steady_clock::now() + ahead.load(); });
+    std::optional<PretendBurningMachine> machine(std::in_place);
 
     const std::string folder = folderWithMetadata("Burning");
     XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, false);
     const std::vector<ShownAlert> shown = m_alerts->shown;
 
     // Leave the shared watcher with the drive gone.
-    fs::remove_all(sys + "/class/block/sr0");
-    stepAhead();
+    machine->removeDrive();
     EXPECT_FALSE(DiscRecordingWatcher::shared().isBusyBurning());
-    MonotonicClock::setNowForTesting({});
-    KernelRoots::setSysRootForTesting({});
-    KernelRoots::setProcRootForTesting({});
-    DeviceRoots::setDevRootForTesting({});
+    machine.reset();
 
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].messageText, "Sorry, Tarnwick can't clean right now.");

@@ -10,13 +10,11 @@
 #include <set>
 #include <sys/mount.h>
 
-#include "DeviceRoots.h"
 #include "DiscRecordingWatcher.h"
 #include "EngineFixture.h"
 #include "FileSystemEventStream.h"
-#include "KernelRoots.h"
-#include "MonotonicClock.h"
 #include "MountTable.h"
+#include "PretendBurningMachine.h"
 #include "ScopedMount.h"
 #include "TestSupport.h"
 #include "VolumeFactsSource.h"
@@ -139,24 +137,7 @@ TEST_F(XEngineFSEventsTest, ABatchArrivingWhileADiscIsBurntIsDropped)
     watcher->makeThread();
     ASSERT_TRUE(waitForRoot(*watcher, watched));
 
-    // A pretend machine with one optical drive that wodim writes to.
-    TemporaryDirectory machine;
-    const std::string sys = machine.file("sys"), dev = machine.file("dev"), proc = machine.file("proc");
-    fs::create_directories(sys + "/class/block/sr0");
-    writeFile(sys + "/class/block/sr0/uevent", "DEVNAME=sr0\n");
-    fs::create_directories(dev);
-    writeFile(dev + "/sr0", "");
-    fs::create_directories(proc + "/4242");
-    writeFile(proc + "/4242/comm", "wodim\n");
-    writeFile(proc + "/4242/cmdline", std::string("wodim\0dev=", 10) + dev + "/sr0" + '\0');
-    KernelRoots::setSysRootForTesting(sys);
-    KernelRoots::setProcRootForTesting(proc);
-    DeviceRoots::setDevRootForTesting(dev);
-    // The shared drive watcher looks again only when its last look is old enough.
-    static std::atomic<std::chrono::seconds> ahead{0s};
-    const auto stepAhead = [] { ahead = ahead.load() + DiscRecordingWatcher::rescanInterval + 1s; };
-    stepAhead();
-    MonotonicClock::setNowForTesting([] { return std::chrono::steady_clock::now() + ahead.load(); });
+    std::optional<PretendBurningMachine> machine(std::in_place);
     ASSERT_TRUE(DiscRecordingWatcher::shared().isBusyBurning());
 
     // Ten windows long nothing is cleaned while the drive is busy.
@@ -164,13 +145,9 @@ TEST_F(XEngineFSEventsTest, ABatchArrivingWhileADiscIsBurntIsDropped)
     runEventLoopFor(3s);
     EXPECT_TRUE(fileExists(watched + "/.DS_Store"));
 
-    fs::remove_all(sys + "/class/block/sr0");
-    stepAhead();
+    machine->removeDrive();
     EXPECT_FALSE(DiscRecordingWatcher::shared().isBusyBurning());
-    MonotonicClock::setNowForTesting({});
-    KernelRoots::setSysRootForTesting({});
-    KernelRoots::setProcRootForTesting({});
-    DeviceRoots::setDevRootForTesting({});
+    machine.reset();
 
     // A later batch is cleaned, without the dropped one's folder.
     writeFile(later + "/.DS_Store", "x");

@@ -5,40 +5,13 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "ScriptedPrompts.h"
 #include "UserNotificationAlert.h"
 
 using namespace std::chrono_literals;
 
 namespace
 {
-class RecordedAlert : public ShownUserNotificationAlert
-{
-public:
-    void withdraw() override { withdrawn = true; }
-    bool withdrawn = false;
-};
-
-// Keeps what it was asked to show and answers when the test says; or refuses.
-class ScriptedPresenter : public UserNotificationAlertPresenter
-{
-public:
-    std::shared_ptr<ShownUserNotificationAlert> show(const UserNotificationAlert::Content &content,
-                                                     Answer answer) override
-    {
-        contents.push_back(content);
-        if (refuse)
-            return nullptr;
-        alerts.push_back(std::make_shared<RecordedAlert>());
-        answers.push_back(std::move(answer));
-        return alerts.back();
-    }
-
-    bool refuse = false;
-    std::vector<UserNotificationAlert::Content> contents;
-    std::vector<std::shared_ptr<RecordedAlert>> alerts;
-    std::vector<Answer> answers;
-};
-
 std::future<UserNotificationAlert::Result> askOnWorker(double timeout)
 {
     return std::async(std::launch::async, [timeout] {
@@ -58,14 +31,14 @@ TEST(UserNotificationAlert, AnsweredTimedOutAndFailedAlerts)
 {
     EXPECT_TRUE(askOnWorker(60).get().failed) << "no presenter";
 
-    auto presenter = std::make_shared<ScriptedPresenter>();
+    auto presenter = std::make_shared<ScriptedPrompts>();
     UserNotificationAlert::setPresenter(presenter);
 
     auto answered = askOnWorker(60);
-    ASSERT_TRUE(runEventLoopUntil([&] { return presenter->answers.size() == 1; }));
+    ASSERT_TRUE(runEventLoopUntil([&] { return presenter->pending.size() == 1; }));
     EXPECT_EQ(answered.wait_for(50ms), std::future_status::timeout) << "the worker waits while the alert shows";
-    presenter->answers[0](UserNotificationAlert::otherResponse);
-    presenter->answers[0](UserNotificationAlert::defaultResponse); // a second answer changes nothing
+    presenter->pending[0](UserNotificationAlert::otherResponse);
+    presenter->pending[0](UserNotificationAlert::defaultResponse); // a second answer changes nothing
     const UserNotificationAlert::Result other = waitFor(answered);
     EXPECT_EQ(other.response, UserNotificationAlert::otherResponse);
     EXPECT_FALSE(other.failed);
@@ -81,7 +54,7 @@ TEST(UserNotificationAlert, AnsweredTimedOutAndFailedAlerts)
     const UserNotificationAlert::Result timedOut = waitFor(stuck);
     EXPECT_EQ(timedOut.response, UserNotificationAlert::cancelResponse);
     EXPECT_FALSE(timedOut.failed);
-    EXPECT_TRUE(runEventLoopUntil([&] { return presenter->alerts[1]->withdrawn; }));
+    EXPECT_TRUE(runEventLoopUntil([&] { return presenter->shown[1]->withdrawn; }));
 
     presenter->refuse = true;
     auto refused = askOnWorker(60);

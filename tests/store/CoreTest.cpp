@@ -19,6 +19,7 @@
 #include "ScopedMount.h"
 #include "StatisticsManager.h"
 #include "StoreTestEnvironment.h"
+#include "ScriptedPrompts.h"
 #include "UserNotificationAlert.h"
 #include "XTWStore.h"
 
@@ -27,46 +28,6 @@ using CleanMode = XFSDiskOrDirectory::CleanMode;
 
 namespace
 {
-class ScriptedPrompt : public ShownUserNotificationAlert
-{
-public:
-    void withdraw() override { withdrawn = true; }
-    bool withdrawn = false;
-};
-
-// Stands in for the prompt window: keeps each prompt and answers it at once, or when the
-// test says, or refuses to show it. Used on the main thread only.
-class ScriptedPrompts : public UserNotificationAlertPresenter
-{
-public:
-    std::shared_ptr<ShownUserNotificationAlert> show(const UserNotificationAlert::Content &content,
-                                                     Answer answer) override
-    {
-        contents.push_back(content);
-        if (refuse)
-            return nullptr;
-        shown.push_back(std::make_shared<ScriptedPrompt>());
-        if (immediateResponse)
-            answer(*immediateResponse);
-        else
-            pending.push_back(std::move(answer));
-        return shown.back();
-    }
-
-    void answerPending(UserNotificationAlert::Response response)
-    {
-        for (const Answer &answer : pending)
-            answer(response);
-        pending.clear();
-    }
-
-    std::optional<UserNotificationAlert::Response> immediateResponse;
-    bool refuse = false;
-    std::vector<UserNotificationAlert::Content> contents;
-    std::vector<std::shared_ptr<ScriptedPrompt>> shown;
-    std::vector<Answer> pending;
-};
-
 void postMount(const std::string &path)
 {
     NotificationCenter::workspaceCenter().post(NotificationCenter::DidMountNotification, nullptr,
