@@ -1,5 +1,6 @@
 #include "ExtendedAttributes.h"
 
+#include "FolderAndName.h"
 #include "Utf8.h"
 
 #include <cerrno>
@@ -31,23 +32,12 @@ struct Item
 
 Item itemAt(const std::string &path)
 {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
     Item item;
-    item.path = trimmed;
-    std::string parentPath;
-    const std::size_t slash = trimmed.rfind('/');
-    if (trimmed == "/") {
-        parentPath = "/";
-        item.name = ".";
-    } else if (slash == std::string::npos) {
-        parentPath = ".";
-        item.name = trimmed;
-    } else {
-        parentPath = slash == 0 ? "/" : trimmed.substr(0, slash);
-        item.name = trimmed.substr(slash + 1);
-    }
+    item.path = FolderAndName::trimmed(path);
+    FolderAndName split = FolderAndName::of(path);
+    const std::string parentPath = split.folder;
+    // The root is reached as "." of itself.
+    item.name = item.path == "/" ? "." : std::move(split.name);
     if (item.name.empty())
         throw Error::posix(ENOENT);
     item.parent.reset(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

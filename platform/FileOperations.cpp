@@ -11,6 +11,7 @@
 
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "FolderAndName.h"
 #include "OwnChanges.h"
 
 namespace
@@ -236,14 +237,9 @@ bool isPlainName(const std::string &name)
 
 void FileOperations::removeItem(const std::string &path)
 {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    const std::size_t slash = trimmed.rfind('/');
-    const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    const auto [parentPath, name] = FolderAndName::of(path);
     if (!isPlainName(name))
         throw Error::posix(EINVAL);
-    const std::string parentPath = slash == std::string::npos ? "." : (slash == 0 ? "/" : trimmed.substr(0, slash));
     FileDescriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent.isValid())
         throw Error::POSIXerrno();

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "FolderAndName.h"
 #include "MonotonicClock.h"
 
 namespace
@@ -186,12 +187,7 @@ void noteAtPath(Kind kind, const std::string &path)
 {
     if (!OwnChanges::isRecording())
         return;
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    const std::size_t slash = trimmed.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : trimmed.substr(0, slash));
-    const std::string name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    const auto [folder, name] = FolderAndName::of(path);
     char resolved[PATH_MAX];
     if (!name.empty() && realpath(folder.c_str(), resolved))
         registry().note(kind, joined(resolved, name));

@@ -3,6 +3,8 @@
 #include <array>
 #include <sys/stat.h>
 
+#include "FolderAndName.h"
+
 namespace
 {
 // Lower case; compared without regard to case.
@@ -49,13 +51,9 @@ bool PackageExtensions::hasPackageExtension(std::string_view name)
 bool PackageExtensions::isPackage(const std::string &path)
 {
     // A final slash would make lstat follow a link.
-    std::string_view trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.remove_suffix(1);
-    const std::string itemPath(trimmed);
+    const std::string itemPath(FolderAndName::trimmed(path));
     struct stat status;
     if (lstat(itemPath.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
         return false;
-    const std::size_t slash = trimmed.rfind('/');
-    return hasPackageExtension(slash == std::string_view::npos ? trimmed : trimmed.substr(slash + 1));
+    return hasPackageExtension(FolderAndName::nameOf(itemPath));
 }

@@ -13,6 +13,7 @@
 #include "FileDescriptor.h"
 #include "FileOperations.h"
 #include "FinderInfo.h"
+#include "FolderAndName.h"
 #include "OwnChanges.h"
 #include "ReaddirIterator.h"
 #include "SystemLog.h"
@@ -29,12 +30,6 @@ constexpr const char *simulationPrefix = "Simulation mode is running so would ha
 
 const char *const builtInNames[] = {".DS_Store", "desktop.ini", "Desktop.ini", "Thumbs.db", ".VolumeIcon.icns",
                                     ".apdisk",   "Icon\r",      ".AppleDouble", "@eaDir"};
-
-std::string lastComponentOf(const std::string &path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The text after the name's last dot; a leading dot starts no extension.
 std::string pathExtension(const std::string &name)
@@ -224,11 +219,11 @@ void XMetadataRemover::removeBlackListFiles(const std::vector<std::string> &patt
     std::vector<URL> files;
     std::vector<URL> folders;
     for (const std::string &path : listing.files) {
-        if (matchesAny(patterns, lastComponentOf(path)))
+        if (matchesAny(patterns, FolderAndName::nameOf(path)))
             files.push_back(URL::fileURLWithPath(path));
     }
     for (const std::string &path : listing.directories) {
-        if (matchesAny(patterns, lastComponentOf(path)))
+        if (matchesAny(patterns, FolderAndName::nameOf(path)))
             folders.push_back(URL::fileURLWithPath(path));
     }
     for (const URL &file : files)
@@ -255,7 +250,7 @@ XMetadataRemover::removeAppleDoubleFiles(const URL &directory, bool keepVolumeAt
         const std::shared_ptr<XProgressProtocol> current = progress();
         if (!current || current->userHasCanceled())
             break;
-        const std::string name = lastComponentOf(path);
+        const std::string name = FolderAndName::nameOf(path);
         if (name == "._." && keepVolumeAttrs)
             continue;
         // "._" names no data file, and the data file of "._.." would be the parent folder.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FolderAndName.h"
 #include "OwnChanges.h"
 #include "ZZError.h"
 #include "ZZFileChannelOutput.h"
@@ -38,25 +39,11 @@ std::string resolvedPath(const std::string &path)
     return path;
 }
 
-std::string folderOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string lastComponentOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 Error noSuchFileError(const std::string &path)
 {
     return Error(ZZCocoaErrorDomain, ZZFileReadNoSuchFileError,
                  Dictionary{{Error::LocalizedDescriptionKey,
-                             Value("The file “" + lastComponentOf(path) + "” couldn’t be opened because there is no such file.")}});
+                             Value("The file “" + FolderAndName::nameOf(path) + "” couldn’t be opened because there is no such file.")}});
 }
 
 bool sameFile(const struct stat &a, const struct stat &b)
@@ -156,8 +143,8 @@ std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
         return nullptr;
     }
     // Never a name that looks like metadata ("._..."), which a clean running beside us would delete.
-    const std::string name = lastComponentOf(m_path).substr(0, 200);
-    const std::string pattern = folderOf(m_path) + "/.tarnwick-" + name + ".XXXXXX";
+    const std::string name = FolderAndName::nameOf(m_path).substr(0, 200);
+    const std::string pattern = FolderAndName::of(m_path).folder + "/.tarnwick-" + name + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     const int descriptor = ::mkostemp(buffer.data(), O_CLOEXEC);
@@ -205,7 +192,7 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
         return zzFail(error, Error::POSIXerrno());
     temporary->m_isCommitted = true;
     m_loadedStatus.reset();
-    const int folder = ::open(folderOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = ::open(FolderAndName::of(m_path).folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);
