@@ -13,20 +13,13 @@
 #include "BundleInfo.h"
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "FolderAndName.h"
 #include "PropertyList.h"
 #include "SystemLog.h"
 #include "XdgPaths.h"
 
 namespace
 {
-std::string folderOf(const std::string &path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string errnoText()
 {
     return Error::POSIXerrno().localizedDescription();
@@ -38,7 +31,7 @@ bool makeFolders(const std::string &folder, std::string &failure)
     struct stat status;
     if (stat(folder.c_str(), &status) == 0)
         return true;
-    const std::string parent = folderOf(folder);
+    const std::string parent = FolderAndName::of(folder).folder;
     if (parent != folder && !makeFolders(parent, failure))
         return false;
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -52,7 +45,7 @@ bool makeFolders(const std::string &folder, std::string &failure)
 // holds either the old or the new contents whatever happens on the way.
 bool replaceFileAtomically(const std::string &path, const std::string &contents, std::string &failure)
 {
-    const std::string folder = folderOf(path);
+    const std::string folder = FolderAndName::of(path).folder;
     if (!makeFolders(folder, failure))
         return false;
     std::string temporaryPath = path + ".tmp-XXXXXX";

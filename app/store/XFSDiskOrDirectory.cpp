@@ -7,6 +7,7 @@
 #include "Bundle.h"
 #include "DictionaryValue.h"
 #include "ErrorDescription.h"
+#include "FolderAndName.h"
 #include "Md5.h"
 #include "SystemLog.h"
 #include "TWFileManager.h"
@@ -67,15 +68,11 @@ QIcon bundleImage(const char *name)
     return path ? QIcon(QString::fromStdString(*path)) : QIcon();
 }
 
+// The root's last component is the root itself.
 std::string lastPathComponent(const std::string &path)
 {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == '/')
-        trimmed.pop_back();
-    const std::size_t slash = trimmed.rfind('/');
-    if (slash == std::string::npos || trimmed == "/")
-        return trimmed;
-    return trimmed.substr(slash + 1);
+    const std::string_view trimmed = FolderAndName::trimmed(path);
+    return trimmed == "/" ? "/" : FolderAndName::nameOf(trimmed);
 }
 }
 
