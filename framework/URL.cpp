@@ -13,6 +13,7 @@
 #include "FileSystemTypes.h"
 #include "MountTable.h"
 #include "PackageExtensions.h"
+#include "PhysicalPath.h"
 #include "VolumeFacts.h"
 #include "VolumesFolders.h"
 #include "XdgPaths.h"
@@ -55,14 +56,6 @@ std::string normalizedPath(const std::string &path)
     return result;
 }
 
-std::optional<std::string> resolvedPath(const std::string &path)
-{
-    char resolved[PATH_MAX];
-    if (!realpath(path.c_str(), resolved))
-        return std::nullopt;
-    return std::string(resolved);
-}
-
 // The volume of the item itself: for a symbolic link, the folder that holds the link.
 class ItemVolume
 {
@@ -73,9 +66,9 @@ public:
     {
         if (!m_mountLooked) {
             m_mountLooked = true;
-            m_physicalPath = m_isLink ? resolvedFolderOfLink() : resolvedPath(m_url.path());
+            m_physicalPath = m_isLink ? resolvedFolderOfLink() : physicalPath(m_url.path());
             if (m_physicalPath)
-                m_mount = MountTable::current().mountForPath(*m_physicalPath);
+                m_mount = MountTable::snapshot().table->mountForPath(*m_physicalPath);
         }
         return m_mount;
     }
@@ -98,7 +91,7 @@ public:
 private:
     std::optional<std::string> resolvedFolderOfLink() const
     {
-        const std::optional<std::string> folder = resolvedPath(m_url.deletingLastPathComponent().path());
+        const std::optional<std::string> folder = physicalPath(m_url.deletingLastPathComponent().path());
         if (!folder)
             return std::nullopt;
         return (*folder == "/" ? std::string() : *folder) + "/" + m_url.lastPathComponent();

@@ -256,14 +256,14 @@ MountTable MountTable::parse(std::string_view text)
 
 // The table is parsed again only when its source says it may have changed:
 // cleaning asks for it for every item it deletes.
-MountTable MountTable::current()
+MountTable::Snapshot MountTable::snapshot()
 {
     struct Cache
     {
         std::mutex mutex;
         std::shared_ptr<const MountInfoSource> source;
         std::uint64_t generation = 0;
-        std::optional<MountTable> table;
+        Snapshot snapshot;
     };
     static Cache *cache = new Cache;
 
@@ -271,16 +271,21 @@ MountTable MountTable::current()
     const std::uint64_t generation = from->generation();
     {
         std::lock_guard lock(cache->mutex);
-        if (cache->table && cache->source == from && cache->generation == generation)
-            return *cache->table;
+        if (cache->snapshot.table && cache->source == from && cache->generation == generation)
+            return cache->snapshot;
     }
     const std::optional<std::string> text = from->read();
-    MountTable table = text ? parse(*text) : MountTable();
+    auto table = std::make_shared<const MountTable>(text ? parse(*text) : MountTable());
     std::lock_guard lock(cache->mutex);
     cache->source = from;
     cache->generation = generation;
-    cache->table = table;
-    return table;
+    cache->snapshot = Snapshot{std::move(table), cache->snapshot.stamp + 1};
+    return cache->snapshot;
+}
+
+MountTable MountTable::current()
+{
+    return *snapshot().table;
 }
 
 void MountTable::setSourceForTesting(std::shared_ptr<const MountInfoSource> newSource)

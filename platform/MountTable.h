@@ -86,6 +86,15 @@ public:
     static MountTable parse(std::string_view text);
     // The table from the process-wide source; empty when it cannot be read.
     static MountTable current();
+    // The same table, shared rather than copied, with a stamp that differs from every earlier
+    // snapshot's whenever the table may have changed since: facts derived from a mount may be
+    // kept for as long as the stamp stays the same.
+    struct Snapshot
+    {
+        std::shared_ptr<const MountTable> table;
+        std::uint64_t stamp = 0;
+    };
+    static Snapshot snapshot();
 
     // Replaces the process-wide source; nullptr restores /proc/self/mountinfo.
     static void setSourceForTesting(std::shared_ptr<const MountInfoSource> source);

@@ -1,26 +1,19 @@
 #include "VolumeFacts.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <dirent.h>
+#include <map>
+#include <mutex>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 
 #include "DeviceRoots.h"
 #include "FileSystemTypes.h"
 #include "MountTable.h"
+#include "PhysicalPath.h"
 
 namespace
 {
-std::optional<std::string> resolvedPath(const std::string &path)
-{
-    char resolved[PATH_MAX];
-    if (!realpath(path.c_str(), resolved))
-        return std::nullopt;
-    return std::string(resolved);
-}
-
 int hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -58,44 +51,95 @@ std::string lastComponent(const std::string &mountPoint)
     return mountPoint.substr(mountPoint.rfind('/') + 1);
 }
 
-std::optional<VolumeFacts> factsFor(const MountEntry &mount, const std::string &statPath)
+// The facts that follow from the mount alone: its types, label, attribute support and
+// visibility. Reading them means the device folders, udev's data and a probe of the mount
+// point, so they are kept per mount for as long as the mount table and the device folders
+// stay the same; a walk then reads them once per volume, not once per deleted item.
+class MountFactsCache
+{
+public:
+    VolumeFacts factsOf(const MountEntry &mount, std::uint64_t stamp)
+    {
+        const std::string devRoot = DeviceRoots::devRoot();
+        const std::string udevRoot = DeviceRoots::udevRoot();
+        {
+            std::lock_guard lock(m_mutex);
+            if (stamp != m_stamp || devRoot != m_devRoot || udevRoot != m_udevRoot) {
+                m_facts.clear();
+                m_stamp = stamp;
+                m_devRoot = devRoot;
+                m_udevRoot = udevRoot;
+            }
+            const auto known = m_facts.find(mount.mountId);
+            if (known != m_facts.end() && known->second.first == mount)
+                return known->second.second;
+        }
+        const VolumeFacts facts = read(mount);
+        std::lock_guard lock(m_mutex);
+        if (stamp == m_stamp && devRoot == m_devRoot && udevRoot == m_udevRoot)
+            m_facts.insert_or_assign(mount.mountId, std::pair(mount, facts));
+        return facts;
+    }
+
+private:
+    static VolumeFacts read(const MountEntry &mount)
+    {
+        VolumeFacts facts;
+        facts.mountPoint = mount.mountPoint;
+        facts.fileSystemType = FileSystemTypes::translate(mount);
+        facts.kernelFileSystemType = mount.fileSystemType;
+        facts.source = mount.source;
+        facts.isLocal = !FileSystemTypes::isNetwork(mount.fileSystemType, mount.source);
+        facts.hasNativeExtendedAttributes = VolumeFacts::probeNativeExtendedAttributes(mount.mountPoint);
+        facts.name = VolumeFacts::labelForSource(mount.source).value_or(lastComponent(mount.mountPoint));
+        facts.localizedName = facts.name;
+        facts.isHidden = VolumeFacts::isHiddenMount(mount.mountPoint, mount.fileSystemType, facts.name);
+        facts.localizedFormatDescription = FileSystemTypes::localizedFormatDescription(facts.fileSystemType);
+        return facts;
+    }
+
+    std::mutex m_mutex;
+    std::uint64_t m_stamp = 0;
+    std::string m_devRoot;
+    std::string m_udevRoot;
+    std::map<int, std::pair<MountEntry, VolumeFacts>> m_facts;
+};
+
+MountFactsCache &mountFactsCache()
+{
+    static MountFactsCache *cache = new MountFactsCache;
+    return *cache;
+}
+
+// Read-only state and size are read afresh every time: either may change under a mount.
+std::optional<VolumeFacts> factsFor(const MountEntry &mount, const std::string &statPath, std::uint64_t stamp)
 {
     struct statvfs status;
     if (statvfs(statPath.c_str(), &status) != 0)
         return std::nullopt;
-
-    VolumeFacts facts;
-    facts.mountPoint = mount.mountPoint;
-    facts.fileSystemType = FileSystemTypes::translate(mount);
-    facts.kernelFileSystemType = mount.fileSystemType;
-    facts.source = mount.source;
-    facts.isLocal = !FileSystemTypes::isNetwork(mount.fileSystemType, mount.source);
+    VolumeFacts facts = mountFactsCache().factsOf(mount, stamp);
     facts.isReadOnly = (status.f_flag & ST_RDONLY) != 0;
     facts.blockSize = static_cast<std::uint32_t>(status.f_frsize);
     facts.blockCount = status.f_blocks;
-    facts.hasNativeExtendedAttributes = VolumeFacts::probeNativeExtendedAttributes(mount.mountPoint);
-    facts.name = VolumeFacts::labelForSource(mount.source).value_or(lastComponent(mount.mountPoint));
-    facts.localizedName = facts.name;
-    facts.isHidden = VolumeFacts::isHiddenMount(mount.mountPoint, mount.fileSystemType, facts.name);
-    facts.localizedFormatDescription = FileSystemTypes::localizedFormatDescription(facts.fileSystemType);
     return facts;
 }
 }
 
 std::optional<VolumeFacts> VolumeFacts::forPath(const std::string &path)
 {
-    const std::optional<std::string> resolved = resolvedPath(path);
+    const std::optional<std::string> resolved = physicalPath(path);
     if (!resolved)
         return std::nullopt;
-    const std::optional<MountEntry> mount = MountTable::current().mountForPath(*resolved);
+    const MountTable::Snapshot mounts = MountTable::snapshot();
+    const std::optional<MountEntry> mount = mounts.table->mountForPath(*resolved);
     if (!mount)
         return std::nullopt;
-    return factsFor(*mount, *resolved);
+    return factsFor(*mount, *resolved, mounts.stamp);
 }
 
 std::optional<VolumeFacts> VolumeFacts::forMount(const MountEntry &mount)
 {
-    return factsFor(mount, mount.mountPoint);
+    return factsFor(mount, mount.mountPoint, MountTable::snapshot().stamp);
 }
 
 bool VolumeFacts::probeNativeExtendedAttributes(const std::string &folder)
@@ -111,7 +155,7 @@ std::optional<std::string> VolumeFacts::labelForSource(const std::string &source
 {
     if (source.rfind("/dev/", 0) != 0)
         return std::nullopt;
-    const std::optional<std::string> device = resolvedPath(DeviceRoots::mapDevicePath(source));
+    const std::optional<std::string> device = physicalPath(DeviceRoots::mapDevicePath(source));
     if (!device)
         return std::nullopt;
     const std::string folder = DeviceRoots::devRoot() + "/disk/by-label";
@@ -123,7 +167,7 @@ std::optional<std::string> VolumeFacts::labelForSource(const std::string &source
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
-        if (resolvedPath(folder + "/" + name) == device) {
+        if (physicalPath(folder + "/" + name) == device) {
             label = decodeUdevName(name);
             break;
         }

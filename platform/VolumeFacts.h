@@ -8,7 +8,8 @@
 
 struct MountEntry;
 
-// What the system knows about one mounted volume, read afresh on each request.
+// What the system knows about one mounted volume. Read-only state and size are read afresh on
+// each request; what follows from the mount alone is kept until the mount table changes.
 struct TALLOW_EXPORT VolumeFacts
 {
     // The volume's URL.

@@ -1,12 +1,11 @@
 #include "VolumesFolders.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
 #include <mutex>
 #include <unistd.h>
 
 #include "MountTable.h"
+#include "PhysicalPath.h"
 #include "XdgPaths.h"
 
 namespace
@@ -70,17 +69,17 @@ void VolumesFolders::unregisterFolderForTesting(const std::string &folder)
 
 VolumeLocation VolumesFolders::locate(const std::string &path)
 {
-    return locate(path, MountTable::current());
+    return locate(path, *MountTable::snapshot().table);
 }
 
 VolumeLocation VolumesFolders::locate(const std::string &path, const MountTable &table)
 {
-    char resolved[PATH_MAX];
-    if (path.empty() || !realpath(path.c_str(), resolved))
+    const std::optional<std::string> resolved = physicalPath(path);
+    if (!resolved)
         return locateByName(path);
-    const std::optional<MountEntry> mount = table.mountForPath(resolved);
+    const std::optional<MountEntry> mount = table.mountForPath(*resolved);
     if (!mount)
-        return locateByName(resolved);
+        return locateByName(*resolved);
 
     const std::string &mountPoint = mount->mountPoint;
     for (const std::string &folder : folders()) {

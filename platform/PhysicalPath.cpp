@@ -1,0 +1,39 @@
+#include "PhysicalPath.h"
+
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+
+#include "FileDescriptor.h"
+
+namespace
+{
+std::optional<std::string> resolvedByComponents(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved))
+        return std::nullopt;
+    return std::string(resolved);
+}
+}
+
+std::optional<std::string> physicalPath(const std::string &path)
+{
+    if (path.empty())
+        return std::nullopt;
+    const FileDescriptor item(open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (!item.isValid())
+        return std::nullopt;
+    const std::string link = "/proc/self/fd/" + std::to_string(item.get());
+    char target[PATH_MAX];
+    const ssize_t length = readlink(link.c_str(), target, sizeof target);
+    const std::string_view name(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+    // Without /proc, for an item outside this process's root, or for one removed meanwhile,
+    // the kernel's name is no path: ask component by component.
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || name.front() != '/'
+        || name.ends_with(" (deleted)"))
+        return resolvedByComponents(path);
+    return std::string(name);
+}
