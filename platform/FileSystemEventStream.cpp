@@ -4,8 +4,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,6 +16,7 @@
 
 #include "FileDescriptor.h"
 #include "OwnChanges.h"
+#include "PhysicalPath.h"
 #include "SystemLog.h"
 
 namespace
@@ -94,16 +93,15 @@ public:
     {
         std::set<std::string> newRoots;
         for (const std::string &root : roots) {
-            char resolved[PATH_MAX];
+            const std::optional<std::string> resolved = physicalPath(root);
             struct stat status;
-            if (realpath(root.c_str(), resolved) && stat(resolved, &status) == 0 && S_ISDIR(status.st_mode))
-                newRoots.insert(resolved);
+            if (resolved && stat(resolved->c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+                newRoots.insert(*resolved);
         }
         std::set<std::string> newExcluded;
         for (const std::string &folder : excluded) {
-            char resolved[PATH_MAX];
-            if (realpath(folder.c_str(), resolved))
-                newExcluded.insert(resolved);
+            if (const std::optional<std::string> resolved = physicalPath(folder))
+                newExcluded.insert(*resolved);
         }
         const std::set<std::string> formerRoots = std::move(m_roots);
         const bool exclusionsChanged = newExcluded != m_excluded;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
-#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <sys/inotify.h>
@@ -13,6 +11,7 @@
 
 #include "FolderAndName.h"
 #include "MonotonicClock.h"
+#include "PhysicalPath.h"
 
 namespace
 {
@@ -158,17 +157,6 @@ Registry &registry()
     return *shared;
 }
 
-// The real path of an open folder, as the stream names the folders it watches.
-std::string folderPathOf(int directoryFd)
-{
-    const std::string link = "/proc/self/fd/" + std::to_string(directoryFd);
-    char target[PATH_MAX];
-    const ssize_t length = readlink(link.c_str(), target, sizeof target);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || target[0] != '/')
-        return {};
-    return std::string(target, static_cast<std::size_t>(length));
-}
-
 std::string joined(const std::string &folder, const std::string &name)
 {
     return folder == "/" ? "/" + name : folder + "/" + name;
@@ -178,9 +166,9 @@ void noteAt(Kind kind, int directoryFd, const std::string &name)
 {
     if (!OwnChanges::isRecording() || name.empty() || name.find('/') != std::string::npos)
         return;
-    const std::string folder = folderPathOf(directoryFd);
-    if (!folder.empty())
-        registry().note(kind, joined(folder, name));
+    // The real path of the open folder, as the stream names the folders it watches.
+    if (const std::optional<std::string> folder = physicalPathOfDescriptor(directoryFd))
+        registry().note(kind, joined(*folder, name));
 }
 
 void noteAtPath(Kind kind, const std::string &path)
@@ -188,9 +176,10 @@ void noteAtPath(Kind kind, const std::string &path)
     if (!OwnChanges::isRecording())
         return;
     const auto [folder, name] = FolderAndName::of(path);
-    char resolved[PATH_MAX];
-    if (!name.empty() && realpath(folder.c_str(), resolved))
-        registry().note(kind, joined(resolved, name));
+    if (name.empty())
+        return;
+    if (const std::optional<std::string> resolved = physicalPath(folder))
+        registry().note(kind, joined(*resolved, name));
 }
 }
 

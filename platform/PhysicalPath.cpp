@@ -26,14 +26,21 @@ std::optional<std::string> physicalPath(const std::string &path)
     const FileDescriptor item(open(path.c_str(), O_PATH | O_CLOEXEC));
     if (!item.isValid())
         return std::nullopt;
-    const std::string link = "/proc/self/fd/" + std::to_string(item.get());
+    // Where the kernel's name is no path, ask component by component.
+    if (std::optional<std::string> named = physicalPathOfDescriptor(item.get()))
+        return named;
+    return resolvedByComponents(path);
+}
+
+std::optional<std::string> physicalPathOfDescriptor(int descriptor)
+{
+    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
     char target[PATH_MAX];
     const ssize_t length = readlink(link.c_str(), target, sizeof target);
-    const std::string_view name(target, length > 0 ? static_cast<std::size_t>(length) : 0);
-    // Without /proc, for an item outside this process's root, or for one removed meanwhile,
-    // the kernel's name is no path: ask component by component.
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || name.front() != '/'
-        || name.ends_with(" (deleted)"))
-        return resolvedByComponents(path);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target)
+        return std::nullopt;
+    const std::string_view name(target, static_cast<std::size_t>(length));
+    if (name.front() != '/' || name.ends_with(" (deleted)"))
+        return std::nullopt;
     return std::string(name);
 }
