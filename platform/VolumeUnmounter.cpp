@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <future>
 #include <memory>
@@ -68,6 +71,22 @@ std::string withoutFinalSlashes(std::string path)
     return path;
 }
 
+// A volume is busy for an instant whenever something looks at it (the background watcher
+// resolving its roots, a desktop indexer): a refusal for that reason is retried for a while.
+bool unmountRetryingWhileBusy(const std::string &mountPoint)
+{
+    constexpr auto patience = std::chrono::seconds(3);
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    auto pause = std::chrono::milliseconds(5);
+    while (umount2(mountPoint.c_str(), 0) != 0) {
+        if (errno != EBUSY || std::chrono::steady_clock::now() + pause > deadline)
+            return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(250));
+    }
+    return true;
+}
+
 bool unmountNow(const std::string &path)
 {
     const std::string mountPoint = withoutFinalSlashes(path);
@@ -82,7 +101,7 @@ bool unmountNow(const std::string &path)
             }
         }
     }
-    return umount2(mountPoint.c_str(), 0) == 0;
+    return unmountRetryingWhileBusy(mountPoint);
 }
 
 struct Approval

@@ -29,6 +29,7 @@ public:
     // The same, waiting for the approval and the unmount; never on the main thread nor on the
     // approval callback's own thread.
     // True when the volume is no longer mounted there; false when the path is no mount point
-    // or the unmount was refused. A drive that will not power off still counts as unmounted.
+    // or the unmount was refused (a volume still busy after a few seconds of trying again).
+    // A drive that will not power off still counts as unmounted.
     static bool unmountAndEjectDeviceAtPath(const std::string &path);
 };

@@ -3,9 +3,14 @@
 #include <QObject>
 #include <QThread>
 #include <condition_variable>
+#include <filesystem>
+#include <fcntl.h>
 #include <mutex>
 #include <optional>
 
+#include "FileDescriptor.h"
+#include "MountTable.h"
+#include "ScopedMount.h"
 #include "TestSupport.h"
 #include "VolumeUnmounter.h"
 
@@ -54,4 +59,33 @@ TEST(VolumeUnmounter, TheApprovalRunsOnItsOwnThreadFirstWhileTheCallerGoesOn)
 
     approvalThread.quit();
     approvalThread.wait();
+}
+
+TEST(VolumeUnmounter, ABusyVolumeIsTriedAgainForAWhileBeforeTheUnmountIsRefused)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "unmounting needs a real mount (run as root)";
+    TemporaryDirectory folder;
+    const std::string volume = folder.file("Busy");
+    std::filesystem::create_directories(volume);
+    ScopedMount ram("ramfs", volume);
+    ASSERT_TRUE(ram.isMounted()) << ram.failure();
+
+    std::optional<FileDescriptor> holder(std::in_place, open(volume.c_str(), O_PATH | O_CLOEXEC));
+    ASSERT_TRUE(holder->isValid());
+    std::optional<bool> unmounted;
+    VolumeUnmounter::unmountAndEjectDeviceAtPathAsync(volume, [&](bool result) { unmounted = result; });
+    ASSERT_TRUE(runEventLoopUntil([&] { return unmounted.has_value(); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(*unmounted) << "held open throughout: refused";
+    EXPECT_TRUE(MountTable::current().mountAt(volume));
+
+    // Let go while the unmount is still trying: it then goes through.
+    unmounted.reset();
+    VolumeUnmounter::unmountAndEjectDeviceAtPathAsync(volume, [&](bool result) { unmounted = result; });
+    EXPECT_FALSE(runEventLoopUntil([&] { return unmounted.has_value(); }, std::chrono::milliseconds(300)))
+        << "a busy volume is not given up at once";
+    holder.reset();
+    ASSERT_TRUE(runEventLoopUntil([&] { return unmounted.has_value(); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(*unmounted);
+    EXPECT_FALSE(MountTable::current().mountAt(volume));
 }
