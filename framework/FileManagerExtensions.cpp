@@ -23,6 +23,10 @@ std::string bundleIdentifierOrThrow()
 // mkdir -p: an existing folder (or a link to one) is fine, anything else in the way is not.
 void createFolderWithIntermediates(const std::string &path)
 {
+    // The usual case, asked for once per log line: the folder is there already.
+    struct stat existing;
+    if (stat(path.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
+        return;
     std::size_t position = 0;
     while (position != std::string::npos) {
         position = path.find('/', position + 1);

@@ -38,7 +38,8 @@ VolumeLocation startupDisk(std::string mountPoint)
 std::vector<std::string> VolumesFolders::folders()
 {
     std::vector<std::string> result;
-    const std::string user = XdgPaths::userName();
+    // Looked up once: the password database is read from disk, and the walk asks per item.
+    static const std::string user = XdgPaths::userName();
     if (!user.empty()) {
         result.push_back("/run/media/" + user + "/");
         result.push_back("/media/" + user + "/");

@@ -88,11 +88,6 @@ void Logger::log(const std::string &message)
 
     std::lock_guard lock(m_fileMutex);
     rotateIfNeeded(*urls, date);
-    if (!URL::fileURLWithPath(urls->currentLogURL).isReachable()) {
-        const int fd = ::open(urls->currentLogURL.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        if (fd >= 0)
-            ::close(fd);
-    }
     append(urls->currentLogURL, bytes);
 }
 
@@ -112,13 +107,14 @@ void Logger::rotateIfNeeded(const LogURLs &urls, const Date &date)
 
 void Logger::append(const std::string &path, const std::string &bytes)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    // Made when missing; each line lands at the end even with another writer at work.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         SystemLog::write("Logger: Can't open log file: " + Error::POSIXerrno().localizedDescription());
         return;
     }
     // A full or failing disk must not lose the line without a trace.
-    if (::lseek(fd, 0, SEEK_END) < 0 || !writeFully(fd, bytes.data(), bytes.size()))
+    if (!writeFully(fd, bytes.data(), bytes.size()))
         SystemLog::write("Logger: Can't write log file: " + Error::POSIXerrno().localizedDescription());
     ::close(fd);
 }
