@@ -9,7 +9,10 @@
 //   c  one folder of 100,000 entries, 5% of them "._" companions
 //   d  a chain of folders 1,000 deep with short names, ".DS_Store" in 5% of them
 //
-// Usage: EngineWalkBench [trees (default abcd)] [work folder (default /tmp)]
+// Each contestant runs in turn for a number of rounds, on a fresh copy each time; the medians
+// are printed.
+//
+// Usage: EngineWalkBench [trees (default abcd)] [work folder (default /tmp)] [rounds (default 3)]
 
 #include <QCoreApplication>
 
@@ -47,6 +50,12 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 void touch(const fs::path &path)
 {
     std::ofstream(path) << "x";
@@ -65,7 +74,9 @@ void buildSpread(const fs::path &root, bool withMetadata)
     std::vector<fs::path> folders{root};
     for (int index = 1; index <= 10000; ++index) {
         const fs::path parent = folders[random() % folders.size()];
-        folders.push_back(parent / ("f" + std::to_string(index)));
+        std::string name = "f";
+        name += std::to_string(index);
+        folders.push_back(parent / name);
         fs::create_directory(folders.back());
     }
     for (std::size_t index = 1; index < folders.size(); ++index) {
@@ -230,6 +241,7 @@ int main(int argc, char **argv)
 {
     const std::string trees = argc > 1 ? argv[1] : "abcd";
     const fs::path work = fs::path(argc > 2 ? argv[2] : "/tmp") / ("tarnwick-walk-bench-" + std::to_string(getpid()));
+    const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 3);
     fs::create_directories(work / "home");
     fs::create_directories(work / "runs");
     setenv("XDG_CACHE_HOME", (work / "home/cache").c_str(), 1);
@@ -240,8 +252,8 @@ int main(int argc, char **argv)
     PreferencesSupport::registerBundleDefaults(defaults);
     XTWStore::shared().load();
     addRecordWithEveryOption((work / "runs").string());
-    std::printf("logDeletions %s (the log goes to %s)\n", defaults.boolForKey("logDeletions") ? "on" : "off",
-                (work / "home/cache").c_str());
+    std::printf("logDeletions %s (the log goes to %s); median of %d rounds\n",
+                defaults.boolForKey("logDeletions") ? "on" : "off", (work / "home/cache").c_str(), rounds);
 
     // The deletion lines on standard error would time the terminal.
     const int savedError = dup(STDERR_FILENO);
@@ -265,42 +277,56 @@ int main(int argc, char **argv)
             const fs::path copy = runs / name;
             fs::remove_all(copy);
             runProgram({"cp", "-a", master.string(), copy.string()});
-            // Warm the cache for the copy, as for every contestant.
+            // Warm the cache for the copy, as for every contestant, and write the copy out first:
+            // the journal's writeback would otherwise land on whichever contestant runs next.
             entryCount(copy);
+            sync();
             return copy;
         };
 
-        const fs::path walked = freshCopy(std::string("walk-") + tree);
-        // The walk's own growth over what the process held before it.
-        const long residentBefore = statusKiB("VmRSS:");
-        resetPeakResident();
-        quietError();
-        const double walkSeconds = timeWalk(application, walked);
-        restoreError();
-        const long walkPeak = statusKiB("VmHWM:") - residentBefore;
+        // The contestants take turns, a fresh copy each, so that a busy moment of the machine
+        // does not fall on one of them alone.
+        std::vector<double> walkSeconds, dsSeconds, allSeconds;
+        long walkPeak = 0, dsPeak = 0, allPeak = 0;
+        bool same = true;
+        for (int round = 0; round < rounds; ++round) {
+            const fs::path walked = freshCopy(std::string("walk-") + tree);
+            // The walk's own growth over what the process held before it.
+            const long residentBefore = statusKiB("VmRSS:");
+            resetPeakResident();
+            quietError();
+            walkSeconds.push_back(timeWalk(application, walked));
+            restoreError();
+            walkPeak = std::max(walkPeak, statusKiB("VmHWM:") - residentBefore);
 
-        const fs::path dsOnly = freshCopy(std::string("find-ds-") + tree);
-        Clock::time_point start = Clock::now();
-        const long dsPeak = runMeasured({"find", dsOnly.string(), "-name", ".DS_Store", "-delete"}, work / "time.txt");
-        const double dsSeconds = secondsSince(start);
+            const fs::path dsOnly = freshCopy(std::string("find-ds-") + tree);
+            Clock::time_point start = Clock::now();
+            dsPeak = std::max(dsPeak, runMeasured({"find", dsOnly.string(), "-name", ".DS_Store", "-delete"},
+                                                  work / "time.txt"));
+            dsSeconds.push_back(secondsSince(start));
 
-        const fs::path allNames = freshCopy(std::string("find-all-") + tree);
-        start = Clock::now();
-        const long allPeak =
-            runMeasured({"find", allNames.string(), "-type", "f", "(", "-name", ".DS_Store", "-o", "-name", "._*", "-o",
-                        "-name", "Thumbs.db", "-o", "-name", "desktop.ini", "-o", "-name", "Desktop.ini", "-o",
-                        "-name", ".apdisk", "-o", "-name", "Icon\r", ")", "-delete"},
-                        work / "time.txt");
-        const double allSeconds = secondsSince(start);
+            const fs::path allNames = freshCopy(std::string("find-all-") + tree);
+            start = Clock::now();
+            allPeak = std::max(
+                allPeak, runMeasured({"find", allNames.string(), "-type", "f", "(", "-name", ".DS_Store", "-o",
+                                      "-name", "._*", "-o", "-name", "Thumbs.db", "-o", "-name", "desktop.ini", "-o",
+                                      "-name", "Desktop.ini", "-o", "-name", ".apdisk", "-o", "-name", "Icon\r", ")",
+                                      "-delete"},
+                                     work / "time.txt"));
+            allSeconds.push_back(secondsSince(start));
 
-        const bool same = survivors(walked) == survivors(allNames);
+            same = same && survivors(walked) == survivors(allNames);
+            fs::remove_all(walked);
+            fs::remove_all(dsOnly);
+            fs::remove_all(allNames);
+        }
+        const double walk = median(walkSeconds);
+        const double ds = median(dsSeconds);
+        const double all = median(allSeconds);
         std::printf("%-5c %9zu | %10.3f %9.0f %9ld | %10.3f %9ld | %10.3f %9ld | %8.2f %8.2f | %s\n", tree, entries,
-                    walkSeconds, entries / walkSeconds, walkPeak, dsSeconds, dsPeak, allSeconds, allPeak,
-                    walkSeconds / dsSeconds, walkSeconds / allSeconds, same ? "yes" : "NO");
+                    walk, entries / walk, walkPeak, ds, dsPeak, all, allPeak, walk / ds, walk / all,
+                    same ? "yes" : "NO");
         std::fflush(stdout);
-        fs::remove_all(runs / (std::string("walk-") + tree));
-        fs::remove_all(dsOnly);
-        fs::remove_all(allNames);
         fs::remove_all(master);
     }
     fs::remove_all(work);
