@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,4 +26,16 @@ public:
     // Removing the last attribute kept in a companion deletes the companion; otherwise the
     // companion is rewritten atomically without it.
     static void remove(const std::string &path, const std::string &name);
+
+    // The same for the entry `itemName` of the open folder `folderFd`, reached without leaving
+    // it. `folderKeepsThem`, when known, is keepsAttributesNatively of that folder, so that a
+    // caller working through many items of one folder asks the volume once.
+    static std::vector<std::string> listAt(int folderFd, const std::string &itemName,
+                                           std::optional<bool> folderKeepsThem = std::nullopt);
+    static Data getAt(int folderFd, const std::string &itemName, const std::string &name,
+                      std::optional<bool> folderKeepsThem = std::nullopt);
+    static void removeAt(int folderFd, const std::string &itemName, const std::string &name,
+                         std::optional<bool> folderKeepsThem = std::nullopt);
+    // Whether the open folder's volume keeps `user.` attributes itself (else in companions).
+    static bool keepsAttributesNatively(int folderFd);
 };

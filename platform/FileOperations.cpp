@@ -33,6 +33,17 @@ std::optional<Identity> identityOf(int fd)
     return Identity{status.st_dev, status.st_ino};
 }
 
+bool isMountRoot(int parentFd, const std::string &name, const struct stat &status)
+{
+    struct statx extended;
+    if (statx(parentFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, 0, &extended) == 0
+        && (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+        && (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+        return true;
+    struct stat parentStatus;
+    return fstat(parentFd, &parentStatus) != 0 || parentStatus.st_dev != status.st_dev;
+}
+
 // One folder on the way down: what is still to be entered and what had to stay.
 struct Level
 {
@@ -62,6 +73,10 @@ public:
                 throw Error::POSIXerrno();
             return;
         }
+        // A folder that is itself the root of a mount (a bind mount of a folder elsewhere too)
+        // is never emptied: its contents belong to another place.
+        if (isMountRoot(m_parentFd, m_name, status))
+            throw Error::posix(EBUSY);
         OwnChanges::noteTreeRemovalAt(m_parentFd, m_name);
         FileDescriptor folder(openat(m_parentFd, m_name.c_str(), directoryOpenFlags));
         if (!folder.isValid())

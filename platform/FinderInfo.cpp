@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "AppleDoubleFile.h"
@@ -36,6 +37,17 @@ std::optional<FinderInfo> FinderInfo::ofItem(const std::string &path)
     }
 }
 
+std::optional<FinderInfo> FinderInfo::ofItemAt(int folderFd, const std::string &name,
+                                               std::optional<bool> folderKeepsAttributes)
+{
+    try {
+        return finderInfoFrom(ExtendedAttributes::getAt(folderFd, name, AppleDoubleFile::finderInfoName,
+                                                        folderKeepsAttributes));
+    } catch (const Error &) {
+        return std::nullopt;
+    }
+}
+
 std::uint32_t FinderInfo::typeCode() const
 {
     return (std::uint32_t(m_bytes[0]) << 24) | (std::uint32_t(m_bytes[1]) << 16) | (std::uint32_t(m_bytes[2]) << 8)
@@ -57,17 +69,20 @@ int FinderInfo::colorLabel() const
     return (finderFlags() >> 1) & 7;
 }
 
-std::optional<std::string> NSHFSTypeOfFile(const std::string &path)
+namespace
 {
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0)
+// The type from a stat of the item and a reader of its Finder info attribute.
+template<typename ReadFinderInfo>
+std::optional<std::string> typeOfFile(int statResult, const struct stat &status, ReadFinderInfo read)
+{
+    if (statResult != 0)
         return std::nullopt;
     // A folder's first bytes are its window's place, not a type.
     if (S_ISDIR(status.st_mode))
         return "''";
     std::optional<FinderInfo> finderInfo;
     try {
-        finderInfo = finderInfoFrom(ExtendedAttributes::get(path, AppleDoubleFile::finderInfoName));
+        finderInfo = finderInfoFrom(read());
     } catch (const Error &error) {
         if (error.code() != ENODATA)
             return std::nullopt;
@@ -76,4 +91,22 @@ std::optional<std::string> NSHFSTypeOfFile(const std::string &path)
         return "''";
     const std::uint32_t type = finderInfo->typeCode();
     return std::string {'\'', char(type >> 24), char(type >> 16), char(type >> 8), char(type), '\''};
+}
+}
+
+std::optional<std::string> NSHFSTypeOfFile(const std::string &path)
+{
+    struct stat status;
+    const int result = lstat(path.c_str(), &status);
+    return typeOfFile(result, status, [&] { return ExtendedAttributes::get(path, AppleDoubleFile::finderInfoName); });
+}
+
+std::optional<std::string> NSHFSTypeOfFileAt(int folderFd, const std::string &name,
+                                             std::optional<bool> folderKeepsAttributes)
+{
+    struct stat status;
+    const int result = fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW);
+    return typeOfFile(result, status, [&] {
+        return ExtendedAttributes::getAt(folderFd, name, AppleDoubleFile::finderInfoName, folderKeepsAttributes);
+    });
 }

@@ -18,6 +18,9 @@ public:
 
     // The item's Finder info; nothing when it has none, it is not 32 bytes or cannot be read.
     static std::optional<FinderInfo> ofItem(const std::string &path);
+    // The same for the entry of an open folder (see ExtendedAttributes::getAt).
+    static std::optional<FinderInfo> ofItemAt(int folderFd, const std::string &name,
+                                              std::optional<bool> folderKeepsAttributes = std::nullopt);
 
     std::uint32_t typeCode() const;
     std::uint16_t finderFlags() const;
@@ -32,3 +35,6 @@ private:
 // The item's classic type as a four-character code between single quotes ("'TEXT'"), or "''"
 // when it has none (folders have none); nothing when the item cannot be examined.
 TALLOW_EXPORT std::optional<std::string> NSHFSTypeOfFile(const std::string &path);
+// The same for the entry of an open folder.
+TALLOW_EXPORT std::optional<std::string> NSHFSTypeOfFileAt(int folderFd, const std::string &name,
+                                                           std::optional<bool> folderKeepsAttributes = std::nullopt);

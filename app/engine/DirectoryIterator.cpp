@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "DirectoryRecords.h"
 
@@ -31,20 +32,28 @@ DirectoryIterator::DirectoryIterator()
 
 std::vector<FSItemAndAttrs> DirectoryIterator::contentsOfDirectoryAtPath(const std::string &path)
 {
+    const FileDescriptor directory = DirectoryRecords::openDirectory(path);
+    if (!directory.isValid()) {
+        std::vector<FSItemAndAttrs> items;
+        items.reserve(initialCapacity);
+        return items;
+    }
+    return contentsOfDirectoryAt(directory.get(), path);
+}
+
+std::vector<FSItemAndAttrs> DirectoryIterator::contentsOfDirectoryAt(int directoryFd, const std::string &path)
+{
     std::vector<FSItemAndAttrs> items;
     items.reserve(initialCapacity);
-    const FileDescriptor directory = DirectoryRecords::openDirectory(path);
-    if (!directory.isValid())
-        return items;
     struct stat directoryStatus;
-    if (fstat(directory.get(), &directoryStatus) != 0)
+    if (fstat(directoryFd, &directoryStatus) != 0 || lseek(directoryFd, 0, SEEK_SET) != 0)
         return items;
 
-    const int error = DirectoryRecords::read(directory.get(), m_attrBuffer.get(), attrBufferSize,
+    const int error = DirectoryRecords::read(directoryFd, m_attrBuffer.get(), attrBufferSize,
                                              [&](std::string_view name, unsigned char type) {
                                                  std::string entryName(name);
                                                  const bool isDirectory = type == DT_DIR;
-                                                 if (isDirectory && isMountPoint(directory.get(), directoryStatus.st_dev, entryName))
+                                                 if (isDirectory && isMountPoint(directoryFd, directoryStatus.st_dev, entryName))
                                                      return;
                                                  items.push_back(FSItemAndAttrs::forEntry(path, std::move(entryName), isDirectory));
                                              });

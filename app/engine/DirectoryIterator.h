@@ -26,6 +26,8 @@ public:
     // listing that fails midway prints "error: " and the error number to standard output and
     // gives what it had gathered.
     std::vector<FSItemAndAttrs> contentsOfDirectoryAtPath(const std::string &path);
+    // The same for a directory already open, listed from its start; `path` is its path.
+    std::vector<FSItemAndAttrs> contentsOfDirectoryAt(int directoryFd, const std::string &path);
 
 private:
     std::unique_ptr<std::uint8_t[]> m_attrBuffer;

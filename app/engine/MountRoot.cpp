@@ -5,8 +5,13 @@
 
 bool isMountRoot(const std::string &path)
 {
+    return isMountRootAt(AT_FDCWD, path);
+}
+
+bool isMountRootAt(int folderFd, const std::string &name)
+{
     struct statx status;
-    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0)
+    if (statx(folderFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0)
         return false;
     if (!(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT))
         return true;

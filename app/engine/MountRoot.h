@@ -5,3 +5,5 @@
 // Whether the folder is the root of a mounted file system; a symbolic link never is. Where
 // the kernel cannot say, true, so that callers go on to ask the mount table.
 bool isMountRoot(const std::string &path);
+// The same for the entry `name` of the open folder `folderFd`.
+bool isMountRootAt(int folderFd, const std::string &name);

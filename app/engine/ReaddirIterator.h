@@ -19,4 +19,7 @@ public:
     // cannot be settled. Never throws: a directory that cannot be opened (a symbolic link
     // among them) gives two empty arrays.
     static Results contentsOfDirectory(const std::string &directory);
+    // The same for a folder already open, listed from its start; `directory` is its path, which
+    // begins the results' paths.
+    static Results contentsOfDirectoryAt(int directoryFd, const std::string &directory);
 };

@@ -103,10 +103,19 @@ bool FolderContents::markMatching(const std::vector<std::string> &patterns)
     return found;
 }
 
-void FolderContents::dropRemoved(const std::string &folder)
+void FolderContents::dropRemoved(int folderFd, const std::vector<std::string> &removed)
 {
-    std::erase_if(entries, [&folder](const WalkEntry &entry) {
-        return entry.mayBeRemoved
-               && faccessat(AT_FDCWD, (folder + "/" + entry.name).c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0;
+    if (removed.empty())
+        return;
+    std::erase_if(entries, [&](const WalkEntry &entry) {
+        if (!entry.mayBeRemoved)
+            return false;
+        bool sameButCase = false;
+        for (const std::string &name : removed) {
+            if (name == entry.name)
+                return true;
+            sameButCase = sameButCase || equalIgnoringCase(name, entry.name);
+        }
+        return sameButCase && faccessat(folderFd, entry.name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0;
     });
 }

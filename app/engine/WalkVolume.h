@@ -46,6 +46,9 @@ struct WalkEntry
     bool isDirectory = false;
     // A deletion of the folder's clean may have taken it.
     bool mayBeRemoved = false;
+    bool isRegularFile = false;
+    // A folder that is the root of a mount (a bind mount too).
+    bool isMountRoot = false;
 };
 
 // A folder's entries, read before its clean: the clean asks for no name that is not there,
@@ -61,8 +64,9 @@ struct FolderContents
     bool markAppleDoubleFiles();
     // Marks the entries a black-list pattern matches; true when there is one.
     bool markMatching(const std::vector<std::string> &patterns);
-    // Drops the marked entries that are gone.
-    void dropRemoved(const std::string &folder);
+    // Drops the marked entries the clean removed: those of the removed names, and the ones
+    // that differ from such a name in letter case alone and are gone from the folder.
+    void dropRemoved(int folderFd, const std::vector<std::string> &removed);
 };
 
 // A path as the store compares record paths: lower case, with a final "/".

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "FileOperations.h"
+#include "ConfinedTree.h"
 #include "GCDAdditions.h"
 #include "Logger.h"
 #include "MountRoot.h"
@@ -30,6 +30,29 @@ bool simulationDefault()
 {
     return PreferencesSupport::standardUserDefaults().boolForKey("simulation");
 }
+}
+
+XEngine::TreeScope::TreeScope(XMetadataRemover &remover, const std::string &root)
+    : m_remover(remover)
+{
+    if (m_remover.tree())
+        return;
+    try {
+        m_remover.setTree(ConfinedTree::open(root));
+        m_owned = true;
+    } catch (const Error &) {
+        // Nothing to reach: every step on its items fails on its own.
+    }
+}
+
+XEngine::TreeScope::~TreeScope()
+{
+    if (m_owned)
+        m_remover.setTree(nullptr);
+}
+
+namespace
+{
 
 }
 
@@ -146,7 +169,27 @@ void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &giv
         givenDetails ? givenDetails : XTWStore::shared().detailsForURL(dir, true, true);
     if (!details)
         return;
-    cleanDirectory(dir, *info, *details, nullptr, isMountRoot(dir.path()));
+    const TreeScope scope(m_metadataRemover, dir.path());
+    const std::optional<FileDescriptor> folder = openFolderOfTree(dir);
+    if (!folder)
+        return;
+    cleanDirectory(dir, folder->get(), *info, *details, nullptr, isMountRoot(dir.path()));
+}
+
+std::optional<FileDescriptor> XEngine::openFolderOfTree(const URL &dir)
+{
+    const std::shared_ptr<const ConfinedTree> &tree = m_metadataRemover.tree();
+    if (!tree)
+        return std::nullopt;
+    try {
+        return tree->openFolder(dir.path());
+    } catch (const Error &error) {
+        // Gone meanwhile is no news; anything else (a folder on the way swapped for a link)
+        // is worth a line.
+        if (error.code() != ENOENT)
+            Logger::shared().log("Not cleaned: " + dir.path() + ": " + error.localizedDescription());
+        return std::nullopt;
+    }
 }
 
 void XEngine::updateLastCleanDate(const URL &dir, const TWVolumeInfo &info)
@@ -166,12 +209,20 @@ void XEngine::updateLastCleanDate(const URL &dir, const TWVolumeInfo &info)
     });
 }
 
-void XEngine::cleanDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
-                             FolderContents *contents, bool mayBeMountRoot)
+std::vector<std::string> XEngine::cleanDirectory(const URL &dir, int folderFd, const TWVolumeInfo &info,
+                                                 const XFSDiskOrDirectory &details, FolderContents *contents,
+                                                 bool mayBeMountRoot)
 {
     if (optionEnabled(details, "onlyCleanManually") && !m_manuallyCleaning)
-        return;
+        return {};
+    m_metadataRemover.enterFolder(dir.path(), folderFd, contents ? &contents->entries : nullptr);
+    cleanEnteredDirectory(dir, info, details, contents, mayBeMountRoot);
+    return m_metadataRemover.leaveFolder();
+}
 
+void XEngine::cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
+                                    FolderContents *contents, bool mayBeMountRoot)
+{
     updateLastCleanDate(dir, info);
 
     if (mayBeMountRoot) {
@@ -224,6 +275,7 @@ void XEngine::cleanVolume(const URL &root)
 {
     if (isInIgnoreList(root))
         return;
+    const TreeScope scope(m_metadataRemover, root.path());
     TWVolumeInfo info;
     if (CFUGetVolumeInfo(root.path(), &info) != 0)
         return;
@@ -294,7 +346,7 @@ void XEngine::deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls)
         std::optional<Error> error;
         if (!m_simulation && url.isReachable()) {
             try {
-                FileOperations::removeItem(url.path());
+                m_metadataRemover.removeItem(url);
             } catch (const Error &removalError) {
                 error = removalError;
             }

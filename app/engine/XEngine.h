@@ -121,6 +121,23 @@ public:
 private:
     struct WalkFrame;
 
+    // Puts the remover on the tree of the clean for its length, unless a walk already did.
+    class TreeScope
+    {
+    public:
+        TreeScope(XMetadataRemover &remover, const std::string &root);
+        ~TreeScope();
+        TreeScope(const TreeScope &) = delete;
+        TreeScope &operator=(const TreeScope &) = delete;
+
+    private:
+        XMetadataRemover &m_remover;
+        bool m_owned = false;
+    };
+    // A folder of the remover's tree, open; nothing (with a log line unless it vanished) when
+    // the tree cannot reach it.
+    std::optional<FileDescriptor> openFolderOfTree(const URL &dir);
+
     // The path tests with what a walk already knows about the volume, white list and records.
     // An item listed as a directory (never a link) is not examined again.
     static bool shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
@@ -130,11 +147,16 @@ private:
     // Steps of the per-directory clean that follow the choice of the record.
     // With the folder's contents, only the names among them are asked for, and the entries the
     // clean may have removed are marked.
-    void cleanDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
-                        FolderContents *contents, bool mayBeMountRoot);
+    // Works through the open folder; answers the names of the entries it removed.
+    std::vector<std::string> cleanDirectory(const URL &dir, int folderFd, const TWVolumeInfo &info,
+                                            const XFSDiskOrDirectory &details, FolderContents *contents,
+                                            bool mayBeMountRoot);
+    void cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
+                               FolderContents *contents, bool mayBeMountRoot);
     // The per-directory clean of a walk, given the folder's contents.
-    void cleanInWalk(const URL &dir, WalkVolume &volume, const WalkContext &context, bool knownNotIgnored,
-                     const std::optional<TWVolumeInfo> &knownInfo, FolderContents *contents, bool mayBeMountRoot);
+    std::vector<std::string> cleanInWalk(const URL &dir, int folderFd, WalkVolume &volume, const WalkContext &context,
+                                         bool knownNotIgnored, const std::optional<TWVolumeInfo> &knownInfo,
+                                         FolderContents *contents, bool mayBeMountRoot);
     std::optional<XFSDiskOrDirectory> recordInWalk(const URL &dir, WalkVolume &volume, const WalkContext &context);
     // One hop to the main thread per volume at a time: a hop still waiting sets the same date.
     void updateLastCleanDate(const URL &dir, const TWVolumeInfo &info);
@@ -150,7 +172,7 @@ private:
     void runAttributes(const std::vector<URL> &urls);
     void cleanFolderOfRun(const URL &url);
     void requestUnmount(const std::vector<URL> &urls);
-    void removeAttributesOfItem(const URL &item);
+    void removeAttributesOfItem(int folderFd, const URL &item);
     void countExamined(std::int64_t total);
     // Runs the work on a new operation queue that lives until the work is done.
     void runOnQueueOfItsOwn(std::function<void()> work);

@@ -2,10 +2,12 @@
 
 #include <QUrl>
 #include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "Alert.h"
-#include "ExtendedAttributeHelpers.h"
+#include "ExtendedAttributes.h"
+#include "FileDescriptor.h"
 #include "GCDAdditions.h"
 #include "LocalizedString.h"
 #include "OperationQueue.h"
@@ -203,13 +205,22 @@ void XEngine::removeAttributes(const URL &url)
         return;
     if (!S_ISDIR(status.st_mode)) {
         countExamined(1);
-        removeAttributesOfItem(url);
+        const FileDescriptor folder(
+            open(url.deletingLastPathComponent().path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!folder.isValid()) {
+            progress()->deletionMessageForURL(url, Error::POSIXerrno());
+            return;
+        }
+        removeAttributesOfItem(folder.get(), url);
         return;
     }
     countExamined(m_totalNumberOfDirectoriesEnumerated + 1);
-    for (const FSItemAndAttrs &entry : m_iterator.contentsOfDirectoryAtPath(url.path())) {
+    const FileDescriptor folder(open(url.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.isValid())
+        return;
+    for (const FSItemAndAttrs &entry : m_iterator.contentsOfDirectoryAt(folder.get(), url.path())) {
         if (entry.fullPath && !entry.isDirectory)
-            removeAttributesOfItem(URL::fileURLWithPath(*entry.fullPath));
+            removeAttributesOfItem(folder.get(), URL::fileURLWithPath(*entry.fullPath));
     }
 }
 
@@ -219,13 +230,15 @@ void XEngine::countExamined(std::int64_t total)
     progress()->setNumberOfItemsExamined(total);
 }
 
-// Every attribute of the item, one after the other; the first failure ends the item.
-void XEngine::removeAttributesOfItem(const URL &item)
+// Every attribute of the item, one after the other; the first failure ends the item. The
+// item is reached through its open folder, never through a link.
+void XEngine::removeAttributesOfItem(int folderFd, const URL &item)
 {
     const std::shared_ptr<XProgressProtocol> display = progress();
+    const std::string itemName = item.lastPathComponent();
     try {
-        for (const std::string &name : listExtendedAttributes(item.path())) {
-            removeExtendedAttribute(item.path(), name);
+        for (const std::string &name : ExtendedAttributes::listAt(folderFd, itemName)) {
+            ExtendedAttributes::removeAt(folderFd, itemName, name);
             display->logMsg("Removed " + name + " attribute from " + item.lastPathComponent());
             display->incrementNumberOfItemsDeleted();
         }

@@ -25,22 +25,20 @@ constexpr auto slowEntryInterval = std::chrono::seconds(1);
 constexpr const char *spinnerHideName = "progressSpinnerHide";
 constexpr float spinnerHideDelay = 10.0f;
 
-// One level of the folder, hidden entries included; links are never directories. The
-// directory is closed again before anything of its contents is looked at.
-std::optional<FolderContents> listFolder(const std::string &path, std::uint8_t *buffer, std::size_t size)
+// One level of the open folder, hidden entries included; links are never directories.
+FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
 {
-    const FileDescriptor directory = DirectoryRecords::openDirectory(path);
-    if (!directory.isValid())
-        return std::nullopt;
     FolderContents contents;
-    DirectoryRecords::read(directory.get(), buffer, size, [&](std::string_view name, unsigned char type) {
-        contents.entries.push_back(WalkEntry{std::string(name), type == DT_DIR, false});
+    DirectoryRecords::read(folderFd, buffer, size, [&](std::string_view name, unsigned char type) {
+        WalkEntry entry{std::string(name), type == DT_DIR, false, type == DT_REG, false};
+        if (entry.isDirectory)
+            entry.isMountRoot = isMountRootAt(folderFd, entry.name);
+        contents.entries.push_back(std::move(entry));
     });
     return contents;
 }
 
 }
-
 // The folder being walked: its listing, read in full and closed, and how far the walk got.
 struct XEngine::WalkFrame
 {
@@ -82,33 +80,35 @@ std::optional<XFSDiskOrDirectory> XEngine::recordInWalk(const URL &dir, WalkVolu
     return record;
 }
 
-void XEngine::cleanInWalk(const URL &dir, WalkVolume &volume, const WalkContext &context, bool knownNotIgnored,
-                          const std::optional<TWVolumeInfo> &knownInfo, FolderContents *contents, bool mayBeMountRoot)
+std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, WalkVolume &volume,
+                                              const WalkContext &context, bool knownNotIgnored,
+                                              const std::optional<TWVolumeInfo> &knownInfo, FolderContents *contents,
+                                              bool mayBeMountRoot)
 {
-    // A folder just listed is there.
-    if (!contents && !dir.isReachable())
-        return;
     std::optional<TWVolumeInfo> info = knownInfo;
     if (!knownNotIgnored && shouldIgnoreVolume(dir, false, volume, context, info)) {
         if (info && !info->isRW())
             Logger::shared().log(dir.lastPathComponent() + " is read only. Will ignore.");
-        return;
+        return {};
     }
     if (!info)
-        return;
+        return {};
     const std::optional<XFSDiskOrDirectory> details = recordInWalk(dir, volume, context);
     if (!details)
-        return;
-    cleanDirectory(dir, *info, *details, contents, mayBeMountRoot);
+        return {};
+    return cleanDirectory(dir, folderFd, *info, *details, contents, mayBeMountRoot);
 }
 
 // Depth first, each folder cleaned before its contents, on an explicit stack: the depth is
-// bounded by memory, not by the thread's stack, and only one folder is open at a time. The
-// facts of a volume are read where the walk enters it, not for every folder.
+// bounded by memory, not by the thread's stack. Every folder is opened through the root's
+// descriptor, never through a symbolic link and never outside the tree, and only while it is
+// listed and cleaned. The facts of a volume are read where the walk enters it, not for every
+// folder.
 void XEngine::cleanRecursively(const URL &root)
 {
     const std::shared_ptr<XProgressProtocol> display = progress();
     const WalkContext context = WalkContext::current();
+    const TreeScope scope(m_metadataRemover, root.path());
     std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[DirectoryIterator::attrBufferSize]);
     MonotonicClock::TimePoint lastTick = MonotonicClock::now();
     std::vector<WalkFrame> stack;
@@ -119,17 +119,21 @@ void XEngine::cleanRecursively(const URL &root)
             Logger::shared().log("Path too long, not cleaned: " + dir.path());
             return;
         }
+        const std::optional<FileDescriptor> folder = openFolderOfTree(dir);
+        if (!folder) {
+            if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
+                Logger::shared().log(dir.path());
+            return;
+        }
         // The listing is read before the clean and then stripped of what the clean removed:
         // the same entries a listing after the clean would give, for one reading of the folder.
-        std::optional<FolderContents> contents = listFolder(dir.path(), buffer.get(), DirectoryIterator::attrBufferSize);
-        cleanInWalk(dir, *volume, context, knownNotIgnored, knownInfo, contents ? &*contents : nullptr,
-                    mayBeMountRoot);
+        FolderContents contents = listFolder(folder->get(), buffer.get(), DirectoryIterator::attrBufferSize);
+        const std::vector<std::string> removed =
+            cleanInWalk(dir, folder->get(), *volume, context, knownNotIgnored, knownInfo, &contents, mayBeMountRoot);
         if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
             Logger::shared().log(dir.path());
-        if (!contents)
-            return;
-        contents->dropRemoved(dir.path());
-        WalkFrame frame{dir, std::move(contents->entries), 0,
+        contents.dropRemoved(folder->get(), removed);
+        WalkFrame frame{dir, std::move(contents.entries), 0,
                         mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr, volume};
         lastTick = MonotonicClock::now();
         display->displayCleaningProgressForFolder(dir);
@@ -167,7 +171,7 @@ void XEngine::cleanRecursively(const URL &root)
         if (entry.isDirectory && item.path().size() >= PATH_MAX) {
             Logger::shared().log("Path too long, not cleaned: " + item.path());
         } else if (entry.isDirectory) {
-            const bool mountRoot = isMountRoot(item.path());
+            const bool mountRoot = entry.isMountRoot;
             const std::shared_ptr<WalkVolume> volume = mountRoot ? WalkVolume::read(item.path()) : frame.volume;
             std::optional<TWVolumeInfo> info;
             if (shouldIgnoreVolume(item, true, *volume, context, info)) {

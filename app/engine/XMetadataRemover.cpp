@@ -1,6 +1,7 @@
 #include "XMetadataRemover.h"
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <fcntl.h>
 #include <fnmatch.h>
@@ -9,7 +10,7 @@
 #include <unistd.h>
 
 #include "Error.h"
-#include "ExtendedAttributeHelpers.h"
+#include "ExtendedAttributes.h"
 #include "FileDescriptor.h"
 #include "FileOperations.h"
 #include "FinderInfo.h"
@@ -40,11 +41,11 @@ std::string pathExtension(const std::string &name)
     return name.substr(dot + 1);
 }
 
-// The folder holding the item, opened without following a final symbolic link.
-FileDescriptor openParentOf(const URL &url)
+// Whether the folder's entry is there, its own self and not what a link points to.
+bool entryExists(int folderFd, const std::string &name)
 {
-    return FileDescriptor(open(url.deletingLastPathComponent().path().c_str(),
-                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status;
+    return fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool matchesAny(const std::vector<std::string> &patterns, const std::string &name)
@@ -104,6 +105,94 @@ StatisticsManager &XMetadataRemover::statistics() const
     return m_statistics ? *m_statistics : StatisticsManager::shared();
 }
 
+void XMetadataRemover::setTree(std::shared_ptr<const ConfinedTree> tree)
+{
+    m_tree = std::move(tree);
+}
+
+void XMetadataRemover::enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries)
+{
+    m_folderPath = std::string(FolderAndName::trimmed(path));
+    m_folderFd = fd;
+    m_folderEntries = entries;
+    m_removedFromFolder.clear();
+    m_folderKeepsAttributes.reset();
+}
+
+std::vector<std::string> XMetadataRemover::leaveFolder()
+{
+    m_folderPath.clear();
+    m_folderFd = -1;
+    m_folderEntries = nullptr;
+    m_folderKeepsAttributes.reset();
+    return std::exchange(m_removedFromFolder, {});
+}
+
+void XMetadataRemover::setVolumeRoot(std::optional<URL> volumeRoot)
+{
+    m_volumeRoot = std::move(volumeRoot);
+}
+
+XMetadataRemover::Folder XMetadataRemover::folderNamed(const std::string &path)
+{
+    Folder folder;
+    if (m_folderFd >= 0 && FolderAndName::trimmed(path) == m_folderPath) {
+        folder.fd = m_folderFd;
+        folder.entered = true;
+        return folder;
+    }
+    if (m_tree) {
+        folder.owned = m_tree->openFolder(path);
+    } else {
+        folder.owned.reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folder.owned.isValid())
+            throw Error::POSIXerrno();
+    }
+    folder.fd = folder.owned.get();
+    return folder;
+}
+
+void XMetadataRemover::listFolder(const URL &directory, const Folder &folder, std::vector<std::string> &files,
+                                  std::vector<std::string> &directories) const
+{
+    if (folder.entered && m_folderEntries) {
+        for (const WalkEntry &entry : *m_folderEntries) {
+            if (entry.isRegularFile)
+                files.push_back(entry.name);
+            else if (entry.isDirectory)
+                directories.push_back(entry.name);
+        }
+        return;
+    }
+    readdirIterator::Results listing = readdirIterator::contentsOfDirectoryAt(folder.fd, directory.path());
+    for (const std::string &path : listing.files)
+        files.push_back(FolderAndName::nameOf(path));
+    for (const std::string &path : listing.directories)
+        directories.push_back(FolderAndName::nameOf(path));
+}
+
+std::optional<bool> XMetadataRemover::folderKeepsAttributes(const Folder &folder)
+{
+    if (!folder.entered)
+        return std::nullopt;
+    if (!m_folderKeepsAttributes)
+        m_folderKeepsAttributes = ExtendedAttributes::keepsAttributesNatively(folder.fd);
+    return m_folderKeepsAttributes;
+}
+
+void XMetadataRemover::noteRemoved(const Folder &folder, const std::string &name)
+{
+    if (folder.entered)
+        m_removedFromFolder.push_back(name);
+}
+
+std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletionInformation(const URL &item) const
+{
+    if (m_volumeRoot)
+        return StatisticsManager::DeletionInformation{*m_volumeRoot, item.deletingLastPathComponent().displayName()};
+    return StatisticsManager::DeletionInformation::forItem(item);
+}
+
 void XMetadataRemover::reportDeletion(XProgressProtocol &progress, const URL &url,
                                       const std::optional<StatisticsManager::DeletionInformation> &information)
 {
@@ -112,38 +201,36 @@ void XMetadataRemover::reportDeletion(XProgressProtocol &progress, const URL &ur
     statistics().deletedItem(information);
 }
 
-void XMetadataRemover::unlink(const URL &url)
-{
-    const FileDescriptor parent = openParentOf(url);
-    if (!parent.isValid())
-        throw Error::POSIXerrno();
-    const std::string name = url.lastPathComponent();
-    OwnChanges::noteRemovalAt(parent.get(), name);
-    if (unlinkat(parent.get(), name.c_str(), 0) != 0)
-        throw Error::POSIXerrno();
-}
-
 void XMetadataRemover::deleteFile(const URL &url)
 {
-    if (!progress() || !url.isReachable())
+    if (!progress())
         return;
     const std::string name = url.lastPathComponent();
     if (name == "." || name == "..") {
-        SystemLog::write("Ignoring request to delete . or .. " + url.path());
+        if (url.isReachable())
+            SystemLog::write("Ignoring request to delete . or .. " + url.path());
         return;
     }
-    const std::optional<StatisticsManager::DeletionInformation> information =
-        StatisticsManager::DeletionInformation::forItem(url);
+    Folder folder;
+    try {
+        folder = folderOf(url);
+    } catch (const Error &error) {
+        reportFailure(url, error);
+        return;
+    }
+    if (!entryExists(folder.fd, name))
+        return;
+    const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(url);
     if (m_isASimulation) {
         SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path()
                          + ". Stats will be updated as if the items were deleted.");
     } else {
-        try {
-            unlink(url);
-        } catch (const Error &error) {
-            reportFailure(url, error);
+        OwnChanges::noteRemovalAt(folder.fd, name);
+        if (unlinkat(folder.fd, name.c_str(), 0) != 0) {
+            reportFailure(url, Error::POSIXerrno());
             return;
         }
+        noteRemoved(folder, name);
     }
     if (const std::shared_ptr<XProgressProtocol> current = progress())
         reportDeletion(*current, url, information);
@@ -160,14 +247,14 @@ void XMetadataRemover::reportFailure(const URL &url, const Error &error) const
 
 void XMetadataRemover::deleteDirectory(const URL &url)
 {
-    if (!progress() || !url.isReachable())
+    if (!progress())
         return;
     if (m_isASimulation) {
-        SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path() + ".");
+        if (url.isReachable())
+            SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path() + ".");
         return;
     }
-    const std::optional<StatisticsManager::DeletionInformation> information =
-        StatisticsManager::DeletionInformation::forItem(url);
+    const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(url);
     try {
         if (!deleteDirectoryLow(url))
             return;
@@ -179,20 +266,25 @@ void XMetadataRemover::deleteDirectory(const URL &url)
         reportDeletion(*current, url, information);
 }
 
+void XMetadataRemover::removeItem(const URL &url)
+{
+    const Folder parent = folderOf(url);
+    const std::string name = url.lastPathComponent();
+    FileOperations::removeItemAt(parent.fd, name);
+    noteRemoved(parent, name);
+}
+
 bool XMetadataRemover::deleteDirectoryLow(const URL &url)
 {
-    if (!url.isReachable())
-        return false;
     if (m_isASimulation) {
-        SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path() + ".");
+        if (url.isReachable())
+            SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path() + ".");
         return false;
     }
-    const FileDescriptor parent = openParentOf(url);
-    if (!parent.isValid())
-        throw Error::POSIXerrno();
+    const Folder parent = folderOf(url);
     const std::string name = url.lastPathComponent();
     struct statx status;
-    if (statx(parent.get(), name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0) {
+    if (statx(parent.fd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &status) != 0) {
         if (errno == ENOENT)
             return false;
         throw Error::POSIXerrno();
@@ -201,13 +293,14 @@ bool XMetadataRemover::deleteDirectoryLow(const URL &url)
         return false;
     // A folder that another file system is mounted on is never entered.
     struct stat parentStatus;
-    if (fstat(parent.get(), &parentStatus) != 0)
+    if (fstat(parent.fd, &parentStatus) != 0)
         throw Error::POSIXerrno();
     const bool isMountRoot =
         (status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
     if (isMountRoot || makedev(status.stx_dev_major, status.stx_dev_minor) != parentStatus.st_dev)
         throw Error::posix(EBUSY);
-    FileOperations::removeItemAt(parent.get(), name);
+    FileOperations::removeItemAt(parent.fd, name);
+    noteRemoved(parent, name);
     return true;
 }
 
@@ -215,16 +308,23 @@ void XMetadataRemover::removeBlackListFiles(const std::vector<std::string> &patt
 {
     if (patterns.empty() || !progress())
         return;
-    const readdirIterator::Results listing = readdirIterator::contentsOfDirectory(directory.path());
+    std::vector<std::string> fileNames;
+    std::vector<std::string> folderNames;
+    try {
+        listFolder(directory, folderNamed(directory.path()), fileNames, folderNames);
+    } catch (const Error &error) {
+        reportFailure(directory, error);
+        return;
+    }
     std::vector<URL> files;
     std::vector<URL> folders;
-    for (const std::string &path : listing.files) {
-        if (matchesAny(patterns, FolderAndName::nameOf(path)))
-            files.push_back(URL::fileURLWithPath(path));
+    for (const std::string &name : fileNames) {
+        if (matchesAny(patterns, name))
+            files.push_back(directory.appendingPathComponent(name));
     }
-    for (const std::string &path : listing.directories) {
-        if (matchesAny(patterns, FolderAndName::nameOf(path)))
-            folders.push_back(URL::fileURLWithPath(path));
+    for (const std::string &name : folderNames) {
+        if (matchesAny(patterns, name))
+            folders.push_back(directory.appendingPathComponent(name));
     }
     for (const URL &file : files)
         deleteFile(file);
@@ -243,24 +343,30 @@ XMetadataRemover::removeAppleDoubleFiles(const URL &directory, bool keepVolumeAt
     const std::string neverDeleteExtensions = XTWStore::neverDeleteFileExtensions();
     const std::string neverDeleteTypes = XTWStore::neverDeleteMacOSTypes();
 
-    const readdirIterator::Results listing = readdirIterator::contentsOfDirectory(directory.path());
+    std::vector<std::string> fileNames;
+    std::vector<std::string> folderNames;
+    try {
+        listFolder(directory, folderNamed(directory.path()), fileNames, folderNames);
+    } catch (const Error &error) {
+        reportFailure(directory, error);
+        return CanRemoveAppleDoubleFileResult::keep;
+    }
     CanRemoveAppleDoubleFileResult result = CanRemoveAppleDoubleFileResult::remove;
     std::vector<URL> removable;
-    for (const std::string &path : listing.files) {
-        const std::shared_ptr<XProgressProtocol> current = progress();
-        if (!current || current->userHasCanceled())
-            break;
-        const std::string name = FolderAndName::nameOf(path);
+    for (const std::string &name : fileNames) {
         if (name == "._." && keepVolumeAttrs)
             continue;
         // "._" names no data file, and the data file of "._.." would be the parent folder.
         if (!name.starts_with("._") || name == "._" || name == "._..")
             continue;
+        const std::shared_ptr<XProgressProtocol> current = progress();
+        if (!current || current->userHasCanceled())
+            break;
         const URL dataFile = directory.appendingPathComponent(name.substr(2));
         if (canRemoveAppleDoubleFile(dataFile, keepSecurityData, keepTags, keepAliasData, keepColorLabels,
                                      keepCustomIcons, neverDeleteExtensions, neverDeleteTypes)
             == CanRemoveAppleDoubleFileResult::remove)
-            removable.push_back(URL::fileURLWithPath(path));
+            removable.push_back(directory.appendingPathComponent(name));
         else
             result = CanRemoveAppleDoubleFileResult::keep;
     }
@@ -279,7 +385,16 @@ XMetadataRemover::canRemoveAppleDoubleFile(const URL &fileURL, bool securityData
         return CanRemoveAppleDoubleFileResult::keep;
     if (!extension.empty() && neverDeleteExtensions.find(extension) != std::string::npos)
         return CanRemoveAppleDoubleFileResult::keep;
-    if (const std::optional<std::string> quotedType = NSHFSTypeOfFile(fileURL.path())) {
+    const std::string name = fileURL.lastPathComponent();
+    Folder folder;
+    try {
+        folder = folderOf(fileURL);
+    } catch (const Error &error) {
+        reportFailure(fileURL, error);
+        return CanRemoveAppleDoubleFileResult::keep;
+    }
+    const std::optional<bool> keepsAttributes = folderKeepsAttributes(folder);
+    if (const std::optional<std::string> quotedType = NSHFSTypeOfFileAt(folder.fd, name, keepsAttributes)) {
         std::string type = *quotedType;
         std::erase(type, '\'');
         if (!type.empty() && neverDeleteTypes.find(type) != std::string::npos)
@@ -288,11 +403,11 @@ XMetadataRemover::canRemoveAppleDoubleFile(const URL &fileURL, bool securityData
 
     bool keepFinderInfo = customIcons || tags;
     if (!keepFinderInfo && (aliasData || colorLabels)) {
-        const std::optional<FinderInfo> finderInfo = FinderInfo::ofItem(fileURL.path());
+        const std::optional<FinderInfo> finderInfo = FinderInfo::ofItemAt(folder.fd, name, keepsAttributes);
         if (aliasData && finderInfo && finderInfo->isAlias())
             keepFinderInfo = true;
         // A label that cannot be had because the data file is missing counts as a label.
-        if (colorLabels && (!fileURL.isReachable() || (finderInfo && finderInfo->colorLabel() != 0)))
+        if (colorLabels && (!entryExists(folder.fd, name) || (finderInfo && finderInfo->colorLabel() != 0)))
             keepFinderInfo = true;
     }
     return stripUnwantedAttrs(fileURL, keepFinderInfo, securityData, tags, customIcons)
@@ -320,16 +435,25 @@ XMetadataRemover::StripUnwantedAttrsResult XMetadataRemover::stripUnwantedAttrs(
     if (kept.empty())
         return StripUnwantedAttrsResult::remove;
 
+    const std::string dataName = fileURL.lastPathComponent();
+    const std::string companionName = "._" + dataName;
+    Folder folder;
+    try {
+        folder = folderOf(fileURL);
+    } catch (const Error &error) {
+        reportFailure(fileURL, error);
+        return StripUnwantedAttrsResult::keep;
+    }
+    const std::optional<bool> keepsAttributes = folderKeepsAttributes(folder);
     std::vector<std::string> names;
     try {
-        names = listExtendedAttributes(fileURL.path());
+        names = ExtendedAttributes::listAt(folder.fd, dataName, keepsAttributes);
     } catch (const Error &) {
         return StripUnwantedAttrsResult::keep;
     }
-    const std::optional<StatisticsManager::DeletionInformation> information =
-        StatisticsManager::DeletionInformation::forItem(fileURL);
-    const URL companion = fileURL.deletingLastPathComponent().appendingPathComponent("._" + fileURL.lastPathComponent());
-    const bool companionWasThere = companion.isReachable();
+    const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(fileURL);
+    const URL companion = fileURL.deletingLastPathComponent().appendingPathComponent(companionName);
+    const bool companionWasThere = entryExists(folder.fd, companionName);
 
     std::vector<std::string> removed;
     for (const std::string &name : names) {
@@ -341,7 +465,7 @@ XMetadataRemover::StripUnwantedAttrsResult XMetadataRemover::stripUnwantedAttrs(
             continue;
         }
         try {
-            removeExtendedAttribute(fileURL.path(), name);
+            ExtendedAttributes::removeAt(folder.fd, dataName, name, keepsAttributes);
             removed.push_back(name);
         } catch (const Error &) {
         }
@@ -352,10 +476,11 @@ XMetadataRemover::StripUnwantedAttrsResult XMetadataRemover::stripUnwantedAttrs(
     const bool reportRemovals = !removed.empty() && !(m_isASimulation && everythingGoes);
     if (reportRemovals) {
         if (const std::shared_ptr<XProgressProtocol> current = progress()) {
-            if (!companionWasThere || companion.isReachable()) {
+            if (!companionWasThere || entryExists(folder.fd, companionName)) {
                 for (const std::string &name : removed)
                     current->deletionMessageForContent(name, companion, std::nullopt);
             } else {
+                noteRemoved(folder, companionName);
                 current->incrementNumberOfItemsDeleted();
                 current->deletionMessageForURL(companion, std::nullopt);
             }

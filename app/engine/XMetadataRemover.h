@@ -5,9 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "ConfinedTree.h"
 #include "Error.h"
+#include "FileDescriptor.h"
 #include "StatisticsManager.h"
 #include "URL.h"
+#include "WalkVolume.h"
 
 class XMetadataRemoverOwner;
 class XProgressProtocol;
@@ -52,9 +55,27 @@ public:
     bool isASimulation() const { return m_isASimulation; }
     void setIsASimulation(bool simulation) { m_isASimulation = simulation; }
 
+    // The tree a run cleans: every item is then reached through the tree's root descriptor,
+    // never through a symbolic link and never outside the tree; an item the tree cannot reach
+    // is reported as a failure. Without a tree, an item is reached through its folder opened
+    // by the path the caller gave.
+    void setTree(std::shared_ptr<const ConfinedTree> tree);
+    const std::shared_ptr<const ConfinedTree> &tree() const { return m_tree; }
+    // The folder whose clean begins, already open (the descriptor stays the caller's): its
+    // items are reached through it, and the entries the caller listed, when given, serve the
+    // pattern and "._" passes instead of a listing of their own.
+    void enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries);
+    // Ends the folder's clean; answers the names of the entries removed from it.
+    std::vector<std::string> leaveFolder();
+    // Deletion statistics count against this volume instead of one looked up per item.
+    void setVolumeRoot(std::optional<URL> volumeRoot);
+
     void deleteFile(const URL &url);
     // Counts the tree as one item, and only when a folder was there and is gone.
     void deleteDirectory(const URL &url);
+    // Removes the item, a folder with everything in it, reached like every other item; a
+    // folder that is itself a mount point stays. Throws the first failure as an Error.
+    void removeItem(const URL &url);
     // True when the folder was removed; false when there was no folder to remove (nothing
     // there, not a directory, a simulation). Throws the first failure as an Error.
     bool deleteDirectoryLow(const URL &url);
@@ -76,9 +97,32 @@ private:
     StatisticsManager &statistics() const;
     void reportDeletion(XProgressProtocol &progress, const URL &url,
                         const std::optional<StatisticsManager::DeletionInformation> &information);
-    static void unlink(const URL &url);
+
+    // An item's folder, open: the entered folder, or one opened for the call.
+    struct Folder
+    {
+        FileDescriptor owned;
+        int fd = -1;
+        bool entered = false;
+    };
+    Folder folderNamed(const std::string &path);
+    Folder folderOf(const URL &item) { return folderNamed(item.deletingLastPathComponent().path()); }
+    // Regular files and folders of the directory, by name, in the order it lists them.
+    void listFolder(const URL &directory, const Folder &folder, std::vector<std::string> &files,
+                    std::vector<std::string> &directories) const;
+    std::optional<bool> folderKeepsAttributes(const Folder &folder);
+    void noteRemoved(const Folder &folder, const std::string &name);
+    std::optional<StatisticsManager::DeletionInformation> deletionInformation(const URL &item) const;
 
     std::weak_ptr<XMetadataRemoverOwner> m_owner;
     bool m_isASimulation = false;
     std::shared_ptr<StatisticsManager> m_statistics;
+    std::shared_ptr<const ConfinedTree> m_tree;
+    std::optional<URL> m_volumeRoot;
+    // The folder being cleaned.
+    std::string m_folderPath;
+    int m_folderFd = -1;
+    const std::vector<WalkEntry> *m_folderEntries = nullptr;
+    std::vector<std::string> m_removedFromFolder;
+    std::optional<bool> m_folderKeepsAttributes;
 };

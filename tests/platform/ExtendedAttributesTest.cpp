@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -11,6 +12,7 @@
 #include "AppleDoubleTestData.h"
 #include "Error.h"
 #include "ExtendedAttributes.h"
+#include "FileDescriptor.h"
 #include "FinderInfo.h"
 #include "ScopedMount.h"
 #include "TestSupport.h"
@@ -131,6 +133,29 @@ TEST_F(NativeAttributes, NeverFollowsASymbolicLink)
     EXPECT_TRUE(ExtendedAttributes::list(link).empty());
     EXPECT_NE(errorCodeOf([&] { ExtendedAttributes::remove(link, quarantine); }), 0);
     EXPECT_EQ(ExtendedAttributes::list(target), std::vector<std::string> {quarantine});
+}
+
+TEST_F(NativeAttributes, ReachesItemsThroughTheirOpenFolderOnly)
+{
+    const std::string file = m_folder.file("unreadable");
+    writeFile(file, "x");
+    setAttribute(file, "user." + quarantine, "q");
+    setAttribute(file, "user." + tags, "t");
+    ASSERT_EQ(chmod(file.c_str(), 0), 0);
+    ASSERT_EQ(mkfifo(m_folder.file("pipe").c_str(), 0600), 0);
+    const FileDescriptor folder(open(m_folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(folder.isValid());
+    const bool keeps = ExtendedAttributes::keepsAttributesNatively(folder.get());
+    EXPECT_TRUE(keeps);
+
+    EXPECT_EQ(sorted(ExtendedAttributes::listAt(folder.get(), "unreadable")), sorted({quarantine, tags}));
+    ExtendedAttributes::removeAt(folder.get(), "unreadable", tags, keeps);
+    EXPECT_EQ(ExtendedAttributes::listAt(folder.get(), "unreadable", keeps), std::vector<std::string> {quarantine});
+    // A FIFO is looked at, never opened for reading, so nothing blocks.
+    EXPECT_TRUE(ExtendedAttributes::listAt(folder.get(), "pipe").empty());
+    // Nothing but an entry of the folder itself.
+    EXPECT_EQ(errorCodeOf([&] { ExtendedAttributes::listAt(folder.get(), ".."); }), ENOENT);
+    EXPECT_EQ(errorCodeOf([&] { ExtendedAttributes::listAt(folder.get(), "sub/unreadable"); }), ENOENT);
 }
 
 TEST_F(NativeAttributes, FinderInfoGivesTypeAliasAndColourLabel)

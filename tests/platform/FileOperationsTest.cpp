@@ -150,3 +150,20 @@ TEST(FileOperations, MountInsideTheTreeIsLeftAlone)
     EXPECT_FALSE(fileExists(tree + "/file"));
     EXPECT_EQ(readFile(tree + "/volume/on-the-volume"), "keep");
 }
+
+TEST(FileOperations, AFolderThatIsItselfABindMountIsNeverEmptied)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "a bind mount needs root";
+    TemporaryDirectory temporary;
+    const std::string outside = temporary.file("outside");
+    makeFolder(outside);
+    writeFile(outside + "/precious.txt", "keep");
+    const std::string item = temporary.file("tree");
+    makeFolder(item);
+    ScopedMount mounted = ScopedMount::bind(outside, item);
+    ASSERT_TRUE(mounted.isMounted()) << mounted.failure();
+
+    EXPECT_EQ(errorCodeOfRemoving(item), EBUSY);
+    EXPECT_EQ(readFile(outside + "/precious.txt"), "keep");
+}

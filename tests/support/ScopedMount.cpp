@@ -16,6 +16,16 @@ ScopedMount::ScopedMount(const std::string &type, const std::string &mountPoint,
         m_failure = "mount -t " + type + ": " + std::strerror(errno);
 }
 
+ScopedMount ScopedMount::bind(const std::string &source, const std::string &mountPoint)
+{
+    ScopedMount result;
+    result.m_mountPoint = mountPoint;
+    result.m_mounted = mount(source.c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    if (!result.m_mounted)
+        result.m_failure = "mount --bind: " + std::string(std::strerror(errno));
+    return result;
+}
+
 ScopedMount ScopedMount::exfatImage(const std::string &image, const std::string &mountPoint)
 {
     ScopedMount result;

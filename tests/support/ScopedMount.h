@@ -9,6 +9,8 @@ class ScopedMount
 public:
     // mount(2) of a kernel file system: "tmpfs", "ramfs"; readOnly adds MS_RDONLY.
     ScopedMount(const std::string &type, const std::string &mountPoint, bool readOnly = false);
+    // A bind mount of the folder `source` on the folder `mountPoint` (the same file system).
+    static ScopedMount bind(const std::string &source, const std::string &mountPoint);
     // An exFAT image through exfat-fuse on a loop device (the mount command does the loop set-up).
     static ScopedMount exfatImage(const std::string &image, const std::string &mountPoint);
     ~ScopedMount();

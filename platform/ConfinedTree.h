@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "FileDescriptor.h"
+#include "TallowExport.h"
+
+// A folder tree reached only through a descriptor of its root, opened once. Every folder
+// inside is opened relative to that descriptor, never through a symbolic link on the way and
+// never leaving the tree ("..", an absolute link, a magic /proc link): a component that another
+// process swapped for a link makes the open fail (ELOOP, EXDEV), it never redirects it.
+// openat2 does the resolution in one call where the kernel has it and lets us use it; where it
+// is missing or refused (ENOSYS, EPERM under a seccomp filter) the path is walked one
+// component at a time with openat(O_NOFOLLOW | O_DIRECTORY).
+class TALLOW_EXPORT ConfinedTree
+{
+public:
+    // Opens the root as the caller names it: a link in the root's own path is the caller's
+    // choice and is followed, once. Throws an Error in the POSIX domain.
+    static std::shared_ptr<const ConfinedTree> open(const std::string &rootPath);
+
+    const std::string &rootPath() const { return m_rootPath; }
+    int rootFd() const { return m_root.get(); }
+
+    // The path below the root ("" for the root itself); nothing when the path is not inside.
+    std::optional<std::string> relativePath(const std::string &path) const;
+    // A folder of the tree, named by its full path, open for listing. Throws (EXDEV for a path
+    // outside the tree, ELOOP or ENOTDIR where a component is not a folder).
+    FileDescriptor openFolder(const std::string &path) const;
+
+    // Opens `relative` below the open folder `folderFd`, confined to it, with the given open
+    // flags (O_NOFOLLOW is implied: the last component is never followed either).
+    static FileDescriptor openBeneath(int folderFd, const std::string &relative, int flags);
+    // Whether openat2 serves the resolution (false once it turned out missing or refused).
+    static bool usesOpenat2();
+    // For tests: resolve one component at a time, as on a kernel without openat2.
+    static void setOpenat2Allowed(bool allowed);
+
+private:
+    ConfinedTree(std::string rootPath, FileDescriptor root);
+
+    std::string m_rootPath;
+    FileDescriptor m_root;
+};
