@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <random>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/xattr.h>
@@ -62,11 +63,28 @@ ZZFileChannel::ZZFileChannel(std::string URL)
     : m_URL(std::move(URL))
 {
     m_path = resolvedPath(m_URL);
+    const FolderAndName split = FolderAndName::of(m_path);
+    m_name = split.name;
+    m_folder = std::make_shared<const FileDescriptor>(::open(split.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!m_folder->isValid())
+        m_folderError = errno;
 }
 
-ZZFileChannel::ZZFileChannel(std::string URL, std::string path, bool temporary)
-    : m_URL(std::move(URL)), m_path(std::move(path)), m_isTemporary(temporary)
+ZZFileChannel::ZZFileChannel(std::string URL, std::string path, std::shared_ptr<const FileDescriptor> folder,
+                             std::string name)
+    : m_URL(std::move(URL)), m_path(std::move(path)), m_folder(std::move(folder)), m_name(std::move(name)),
+      m_isTemporary(true)
 {
+}
+
+bool ZZFileChannel::folderFd(int &fd, Error *error) const
+{
+    if (m_name.empty() || m_name == "." || m_name == "..")
+        return zzFail(error, Error::posix(EINVAL));
+    if (!m_folder->isValid())
+        return zzFail(error, m_folderError == ENOENT ? noSuchFileError(m_path) : Error::posix(m_folderError));
+    fd = m_folder->get();
+    return true;
 }
 
 std::string ZZFileChannel::URL() const
@@ -76,8 +94,11 @@ std::string ZZFileChannel::URL() const
 
 std::optional<ZZBytes> ZZFileChannel::newInput(Error *error)
 {
+    int folder = -1;
+    if (!folderFd(folder, error))
+        return std::nullopt;
     // Non-blocking so that a FIFO put in the archive's place cannot hang the open.
-    const int descriptor = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int descriptor = ::openat(folder, m_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (descriptor < 0) {
         if (errno == ENOENT) {
             zzFail(error, noSuchFileError(m_path));
@@ -117,7 +138,10 @@ std::optional<ZZBytes> ZZFileChannel::newInput(Error *error)
 
 std::unique_ptr<ZZChannelOutput> ZZFileChannel::newOutput(Error *error)
 {
-    const int descriptor = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int folder = -1;
+    if (!folderFd(folder, error))
+        return nullptr;
+    const int descriptor = ::openat(folder, m_name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (descriptor < 0) {
         zzFail(error, Error::POSIXerrno());
         return nullptr;
@@ -127,8 +151,11 @@ std::unique_ptr<ZZChannelOutput> ZZFileChannel::newOutput(Error *error)
 
 std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
 {
+    int folder = -1;
+    if (!folderFd(folder, error))
+        return nullptr;
     struct stat status;
-    if (::lstat(m_path.c_str(), &status) == 0) {
+    if (::fstatat(folder, m_name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (!S_ISREG(status.st_mode)) {
             zzFail(error, Error::posix(EINVAL));
             return nullptr;
@@ -143,28 +170,39 @@ std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
         return nullptr;
     }
     // Never a name that looks like metadata ("._..."), which a clean running beside us would delete.
-    const std::string name = FolderAndName::nameOf(m_path).substr(0, 200);
-    const std::string pattern = FolderAndName::of(m_path).folder + "/.tarnwick-" + name + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int descriptor = ::mkostemp(buffer.data(), O_CLOEXEC);
-    if (descriptor < 0) {
-        zzFail(error, Error::POSIXerrno());
-        return nullptr;
+    const std::string stem = ".tarnwick-" + m_name.substr(0, 200) + ".";
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = stem;
+        for (int i = 0; i < 6; ++i)
+            name.push_back(letters[random() % (sizeof letters - 1)]);
+        const int descriptor = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (descriptor < 0) {
+            if (errno == EEXIST)
+                continue;
+            zzFail(error, Error::POSIXerrno());
+            return nullptr;
+        }
+        ::close(descriptor);
+        std::string path = FolderAndName::of(m_path).folder + "/" + name;
+        OwnChanges::noteScratchFile(path);
+        return std::unique_ptr<ZZChannel>(new ZZFileChannel(path, path, m_folder, name));
     }
-    ::close(descriptor);
-    std::string path(buffer.data());
-    OwnChanges::noteScratchFile(path);
-    return std::unique_ptr<ZZChannel>(new ZZFileChannel(path, path, true));
+    zzFail(error, Error::posix(EEXIST));
+    return nullptr;
 }
 
 bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
 {
     auto *temporary = dynamic_cast<ZZFileChannel *>(&channel);
-    if (!temporary || !temporary->m_isTemporary)
+    if (!temporary || !temporary->m_isTemporary || temporary->m_folder != m_folder)
         return zzFail(error, Error::posix(EINVAL));
+    int folder = -1;
+    if (!folderFd(folder, error))
+        return false;
     struct stat current;
-    const bool exists = ::lstat(m_path.c_str(), &current) == 0;
+    const bool exists = ::fstatat(folder, m_name.c_str(), &current, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
         return zzFail(error, Error::POSIXerrno());
     // Someone else changed the archive since it was read: keep their version.
@@ -173,7 +211,7 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
     if (exists && current.st_nlink > 1)
         return zzFail(error, Error::posix(EMLINK));
 
-    const int descriptor = ::open(temporary->m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int descriptor = ::openat(folder, temporary->m_name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (descriptor < 0)
         return zzFail(error, Error::POSIXerrno());
     bool prepared = true;
@@ -188,15 +226,11 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
         return false;
 
     OwnChanges::noteReplacement(m_path);
-    if (::rename(temporary->m_path.c_str(), m_path.c_str()) != 0)
+    if (::renameat(folder, temporary->m_name.c_str(), folder, m_name.c_str()) != 0)
         return zzFail(error, Error::POSIXerrno());
     temporary->m_isCommitted = true;
     m_loadedStatus.reset();
-    const int folder = ::open(FolderAndName::of(m_path).folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    ::fsync(folder);
     return true;
 }
 
@@ -208,11 +242,19 @@ bool ZZFileChannel::copyOwnershipAndAttributes(int temporaryDescriptor, const st
     if (::fchmod(temporaryDescriptor, original.st_mode & 07777) != 0)
         return zzFail(error, Error::POSIXerrno());
 
-    ssize_t length = ::llistxattr(m_path.c_str(), nullptr, 0);
+    // The archive's attributes are read through a handle of the very file that was checked.
+    const FileDescriptor archive(::openat(m_folder->get(), m_name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat handleStatus;
+    if (!archive.isValid() || ::fstat(archive.get(), &handleStatus) != 0)
+        return zzFail(error, Error::POSIXerrno());
+    if (handleStatus.st_dev != original.st_dev || handleStatus.st_ino != original.st_ino)
+        return zzFail(error, Error::posix(ESTALE));
+    const std::string handlePath = "/proc/self/fd/" + std::to_string(archive.get());
+    ssize_t length = ::listxattr(handlePath.c_str(), nullptr, 0);
     if (length < 0)
         return errno == ENOTSUP ? true : zzFail(error, Error::POSIXerrno());
     std::vector<char> names(static_cast<std::size_t>(length) + 1);
-    length = ::llistxattr(m_path.c_str(), names.data(), names.size());
+    length = ::listxattr(handlePath.c_str(), names.data(), names.size());
     if (length < 0)
         return zzFail(error, Error::POSIXerrno());
     for (std::size_t at = 0; at < static_cast<std::size_t>(length);) {
@@ -220,11 +262,11 @@ bool ZZFileChannel::copyOwnershipAndAttributes(int temporaryDescriptor, const st
         at += name.size() + 1;
         if (!isCopiedAttribute(name))
             continue;
-        const ssize_t size = ::lgetxattr(m_path.c_str(), name.c_str(), nullptr, 0);
+        const ssize_t size = ::getxattr(handlePath.c_str(), name.c_str(), nullptr, 0);
         if (size < 0)
             return zzFail(error, Error::POSIXerrno());
         std::vector<char> value(static_cast<std::size_t>(size) + 1);
-        const ssize_t read = ::lgetxattr(m_path.c_str(), name.c_str(), value.data(), value.size());
+        const ssize_t read = ::getxattr(handlePath.c_str(), name.c_str(), value.data(), value.size());
         if (read < 0)
             return zzFail(error, Error::POSIXerrno());
         if (::fsetxattr(temporaryDescriptor, name.c_str(), value.data(), static_cast<std::size_t>(read), 0) != 0)
@@ -235,7 +277,7 @@ bool ZZFileChannel::copyOwnershipAndAttributes(int temporaryDescriptor, const st
 
 void ZZFileChannel::removeAsTemporary()
 {
-    if (m_isTemporary && !m_isCommitted)
-        ::unlink(m_path.c_str());
+    if (m_isTemporary && !m_isCommitted && m_folder->isValid())
+        ::unlinkat(m_folder->get(), m_name.c_str(), 0);
     m_isCommitted = true;
 }

@@ -1,15 +1,21 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
 
+#include "FileDescriptor.h"
+
 #include "ZZChannel.h"
 
 // An archive in a file. The path is resolved through symbolic links first, so a
-// link keeps pointing at the rewritten archive. A rewrite is committed by
-// renaming a complete, synced file from the same folder over the archive, so
-// the original stays whole until the new one is durable.
+// link keeps pointing at the rewritten archive; its folder is then opened once,
+// and the archive, its temporary copy and the rename between them are all
+// reached through that descriptor without following a link, so a folder swapped
+// meanwhile can neither redirect the rewrite nor let it leave the folder. A
+// rewrite is committed by renaming a complete, synced file from the same folder
+// over the archive, so the original stays whole until the new one is durable.
 class ZZFileChannel : public ZZChannel
 {
 public:
@@ -23,13 +29,19 @@ public:
     std::string URL() const override;
 
 private:
-    ZZFileChannel(std::string URL, std::string path, bool temporary);
+    ZZFileChannel(std::string URL, std::string path, std::shared_ptr<const FileDescriptor> folder, std::string name);
+
+    // The folder's descriptor, or false with the error when it could not be opened.
+    bool folderFd(int &fd, Error *error) const;
 
     bool copyOwnershipAndAttributes(int temporaryDescriptor, const struct stat &original, Error *error) const;
 
     std::string m_URL;
     // The archive's own file, symbolic links resolved.
     std::string m_path;
+    std::shared_ptr<const FileDescriptor> m_folder;
+    int m_folderError = 0;
+    std::string m_name;
     bool m_isTemporary = false;
     bool m_isCommitted = false;
     // The file as it was when last read; a rewrite refuses to replace a file
