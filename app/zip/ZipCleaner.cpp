@@ -15,6 +15,7 @@ std::int64_t ZipCleaner::cleanZipAtURL(const std::string &URL, std::vector<std::
     }
     std::vector<std::shared_ptr<ZZArchiveEntry>> kept;
     kept.reserve(archive->entries().size());
+    std::vector<std::string> removedNames;
     std::int64_t removed = 0;
     for (const auto &entry : archive->entries()) {
         // Names in another encoding are judged by their bytes; the metadata prefixes are ASCII.
@@ -23,19 +24,23 @@ std::int64_t ZipCleaner::cleanZipAtURL(const std::string &URL, std::vector<std::
             kept.push_back(entry);
             continue;
         }
-        if (itemsRemoved) {
-            const auto name = entry->fileName();
-            itemsRemoved->push_back(name ? *name
-                                         : *zzDecodeString(reinterpret_cast<const std::uint8_t *>(raw.data()),
-                                                           raw.size(), ZZISOLatin1StringEncoding));
-        }
+        const auto name = entry->fileName();
+        removedNames.push_back(name ? *name
+                                    : *zzDecodeString(reinterpret_cast<const std::uint8_t *>(raw.data()), raw.size(),
+                                                      ZZISOLatin1StringEncoding));
         ++removed;
     }
     // An archive without metadata is left exactly as it is.
     if (removed == 0)
         return 0;
-    if (!archive->updateEntries(kept, &archiveError) && error)
-        *error = archiveError;
+    // An archive that could not be rewritten still holds every entry: nothing was removed.
+    if (!archive->updateEntries(kept, &archiveError)) {
+        if (error)
+            *error = archiveError;
+        return 0;
+    }
+    if (itemsRemoved)
+        itemsRemoved->insert(itemsRemoved->end(), removedNames.begin(), removedNames.end());
     return removed;
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TestSupport.h"
+#include "ZZArchive.h"
 #include "ZZError.h"
 #include "ZipCleaner.h"
 #include "ZipFixtures.h"
@@ -84,4 +86,39 @@ TEST(ZipCleaner, NamesInAnotherEncodingAreJudgedByTheirBytes)
     EXPECT_EQ(removed, std::vector<std::string>{"caf\xC3\xA9/._menu"});
     EXPECT_EQ(unzipNames(folder.file("latin.zip")).size(), 1u);
     EXPECT_TRUE(unzipTestPasses(folder.file("latin.zip")));
+}
+
+TEST(ZipCleaner, ARewriteThatFailsReportsNothingRemoved)
+{
+    TemporaryDirectory folder;
+    makeFiles(folder.path(), {{"a.txt", "alpha"}, {".DS_Store", "ds"}});
+    ASSERT_EQ(runCommand(folder.path(), "zip -q t.zip a.txt .DS_Store").status, 0);
+    // A second name for the archive: replacing one of them would split the file, so the rewrite is refused.
+    ASSERT_EQ(::link(folder.file("t.zip").c_str(), folder.file("second.zip").c_str()), 0);
+    const Data bytes = readBytes(folder.file("t.zip"));
+    std::vector<std::string> removed{"earlier"};
+    Error error;
+    EXPECT_EQ(ZipCleaner().cleanZipAtURL(folder.file("t.zip"), &removed, &error), 0);
+    EXPECT_NE(error.domain(), "");
+    EXPECT_EQ(removed, std::vector<std::string>{"earlier"});
+    EXPECT_EQ(readBytes(folder.file("t.zip")), bytes);
+}
+
+TEST(ZipCleaner, TheRewriteStaysInTheFolderTheArchiveWasReadFrom)
+{
+    TemporaryDirectory folder;
+    makeFiles(folder.path(), {{"in/a.txt", "alpha"}, {"in/.DS_Store", "ds"}, {"outside/a.txt", "other"}});
+    ASSERT_EQ(runCommand(folder.path() + "/in", "zip -q t.zip a.txt .DS_Store").status, 0);
+    ASSERT_EQ(runCommand(folder.path() + "/outside", "zip -q t.zip a.txt").status, 0);
+    const Data outsideBytes = readBytes(folder.file("outside/t.zip"));
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(folder.file("in/t.zip"), &error);
+    ASSERT_TRUE(archive);
+    // The archive's folder swapped for a link to another folder between the read and the rewrite.
+    ASSERT_EQ(::rename(folder.file("in").c_str(), folder.file("moved").c_str()), 0);
+    ASSERT_EQ(::symlink(folder.file("outside").c_str(), folder.file("in").c_str()), 0);
+    std::vector<std::shared_ptr<ZZArchiveEntry>> kept{archive->entries().front()};
+    EXPECT_TRUE(archive->updateEntries(kept, &error)) << error.localizedDescription();
+    EXPECT_EQ(readBytes(folder.file("outside/t.zip")), outsideBytes);
+    EXPECT_EQ(unzipNames(folder.file("moved/t.zip")), std::vector<std::string>{"a.txt"});
 }
