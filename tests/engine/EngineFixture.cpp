@@ -22,8 +22,12 @@ void RunProgress::progressFeedback(const std::string &message, bool)
 
 void RunProgress::displayCleaningProgressForFolder(const URL &folder)
 {
-    std::lock_guard lock(m_mutex);
-    m_folders.push_back(folder.path());
+    {
+        std::lock_guard lock(m_mutex);
+        m_folders.push_back(folder.path());
+    }
+    if (m_onFolder)
+        m_onFolder(folder);
 }
 
 bool RunProgress::userHasCanceled()

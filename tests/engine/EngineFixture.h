@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,8 @@ public:
     std::atomic<int> m_deleted{0};
     std::atomic<bool> m_finished{false};
     std::atomic<bool> m_closed{false};
+    // Called on the run's thread as each folder is shown; set before the run starts.
+    std::function<void(const URL &)> m_onFolder;
 
 private:
     mutable std::mutex m_mutex;
