@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <syslog.h>
+#include <unistd.h>
 
 namespace
 {
@@ -20,17 +21,21 @@ SinkTable &sinkTable()
     return table;
 }
 
-void openLogOnce()
+// Whether a system log listens; without one every syslog call would try to connect again.
+bool systemLogListens()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { openlog("Tarnwick", LOG_PID, LOG_USER); });
+    static const bool listens = [] {
+        openlog("Tarnwick", LOG_PID, LOG_USER);
+        return access("/dev/log", F_OK) == 0;
+    }();
+    return listens;
 }
 }
 
 void SystemLog::write(const std::string &message)
 {
-    openLogOnce();
-    syslog(LOG_NOTICE, "%s", message.c_str());
+    if (systemLogListens())
+        syslog(LOG_NOTICE, "%s", message.c_str());
     std::fprintf(stderr, "Tarnwick: %s\n", message.c_str());
 
     SinkTable &table = sinkTable();

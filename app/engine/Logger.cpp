@@ -8,12 +8,15 @@
 #include "StringExtensions.h"
 #include "SystemLog.h"
 #include "URL.h"
+#include "Utf8.h"
+#include "XdgPaths.h"
 
 #include <QString>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -23,6 +26,8 @@ namespace
 // dropping the line.
 std::string lenientUTF8(const std::string &text)
 {
+    if (isValidUTF8(text))
+        return text;
     const QByteArray bytes = QString::fromUtf8(text.data(), qsizetype(text.size())).toUtf8();
     return std::string(bytes.constData(), size_t(bytes.size()));
 }
@@ -78,45 +83,79 @@ void Logger::log(const std::string &message)
     if (line.empty() || line.back() != '\n')
         line += '\n';
 
-    GCDAdditions::onMain([this, line] { tellDelegatesAboutNewString(line); });
+    if (m_mayHaveDelegates.load())
+        GCDAdditions::onMain([this, line] { tellDelegatesAboutNewString(line); });
     SystemLog::write(message);
 
     const std::string bytes = lenientUTF8(line);
-    const std::optional<LogURLs> urls = logURLs();
-    if (!urls)
-        return;
-
     std::lock_guard lock(m_fileMutex);
-    rotateIfNeeded(*urls, date);
-    append(urls->currentLogURL, bytes);
+    if (prepareOpenLog(date))
+        append(bytes);
 }
 
-void Logger::rotateIfNeeded(const LogURLs &urls, const Date &date)
+// The caches folder is looked up again only when the user's cache home changes; the open
+// file is checked by one stat of its name, so that a log another hand removed, moved or
+// replaced is opened afresh.
+bool Logger::prepareOpenLog(const Date &date)
 {
+    const std::string cacheHome = XdgPaths::cacheHome();
+    if (cacheHome != m_openLog.cacheHome || !m_openLog.fd.isValid()) {
+        const std::optional<LogURLs> urls = logURLs();
+        if (!urls) {
+            m_openLog = OpenLog();
+            return false;
+        }
+        m_openLog.cacheHome = cacheHome;
+        m_openLog.urls = *urls;
+        openCurrentLog();
+    } else {
+        struct stat status;
+        if (::stat(m_openLog.urls.currentLogURL.c_str(), &status) != 0 || status.st_dev != m_openLog.device
+            || status.st_ino != m_openLog.inode)
+            openCurrentLog();
+    }
     // Only a file from an earlier day moves: a line dated before the file was made (its
     // caller lost the race for the lock to one that rotated at midnight) must not rotate
     // again and push the day just ended out.
-    const std::optional<Date> created = fileCreationDate(urls.currentLogURL);
-    if (!created || isSameLocalDay(*created, date) || created->secondsSince1970 > date.secondsSince1970)
+    const std::optional<Date> &created = m_openLog.created;
+    if (created && !isSameLocalDay(*created, date) && created->secondsSince1970 <= date.secondsSince1970)
+        rotate();
+    return m_openLog.fd.isValid();
+}
+
+void Logger::openCurrentLog()
+{
+    // Made when missing; each line lands at the end even with another writer at work.
+    const std::string &path = m_openLog.urls.currentLogURL;
+    m_openLog.fd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    m_openLog.created.reset();
+    if (!m_openLog.fd.isValid()) {
+        SystemLog::write("Logger: Can't open log file: " + Error::POSIXerrno().localizedDescription());
         return;
+    }
+    struct stat status;
+    if (::fstat(m_openLog.fd.get(), &status) == 0) {
+        m_openLog.device = status.st_dev;
+        m_openLog.inode = status.st_ino;
+    }
+    m_openLog.created = fileCreationDate(path);
+}
+
+void Logger::rotate()
+{
+    const LogURLs &urls = m_openLog.urls;
     if (URL::fileURLWithPath(urls.yesterdayLogURL).isReachable() && ::unlink(urls.yesterdayLogURL.c_str()) != 0)
         SystemLog::write("Logger: Remove yesterday failed: " + Error::POSIXerrno().localizedDescription());
     if (::rename(urls.currentLogURL.c_str(), urls.yesterdayLogURL.c_str()) != 0)
         SystemLog::write("Logger: Rename current to yesterday failed: " + Error::POSIXerrno().localizedDescription());
+    openCurrentLog();
 }
 
-void Logger::append(const std::string &path, const std::string &bytes)
+void Logger::append(const std::string &bytes)
 {
-    // Made when missing; each line lands at the end even with another writer at work.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        SystemLog::write("Logger: Can't open log file: " + Error::POSIXerrno().localizedDescription());
-        return;
-    }
     // A full or failing disk must not lose the line without a trace.
-    if (!writeFully(fd, bytes.data(), bytes.size()))
+    if (!writeFully(m_openLog.fd.get(), bytes.data(), bytes.size()))
         SystemLog::write("Logger: Can't write log file: " + Error::POSIXerrno().localizedDescription());
-    ::close(fd);
 }
 
 std::optional<std::string> Logger::logContents() const
@@ -129,6 +168,7 @@ std::optional<std::string> Logger::logContents() const
 
 void Logger::addDelegate(const std::shared_ptr<LogDelegate> &delegate)
 {
+    m_mayHaveDelegates = true;
     WeakObject<LogDelegate> box(std::static_pointer_cast<Object>(delegate));
     GCDAdditions::onMain([this, box] { m_delegates.push_back(box); });
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <sys/types.h>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "DateFormatter.h"
+#include "FileDescriptor.h"
 #include "LogDelegate.h"
 #include "Value.h"
 #include "WeakObject.h"
@@ -41,15 +44,32 @@ public:
 private:
     Logger();
 
+    // Today's log, kept open between lines, with what was known of it when it was opened.
+    struct OpenLog
+    {
+        std::string cacheHome;
+        LogURLs urls;
+        FileDescriptor fd;
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::optional<Date> created;
+    };
+
     Date now() const;
     std::optional<LogURLs> logURLs() const;
     void tellDelegatesAboutNewString(const std::string &line);
-    void rotateIfNeeded(const LogURLs &urls, const Date &now);
-    static void append(const std::string &path, const std::string &bytes);
+    // Under the file lock: today's log open and current, rotated when its day is over.
+    bool prepareOpenLog(const Date &date);
+    void openCurrentLog();
+    void rotate();
+    void append(const std::string &bytes);
 
     std::vector<WeakObject<LogDelegate>> m_delegates;
+    // Set once a listener may exist: until then no line makes the hop to the main thread.
+    std::atomic<bool> m_mayHaveDelegates{false};
     DateFormatter m_dateFormatter;
     std::mutex m_fileMutex;
+    OpenLog m_openLog;
     mutable std::mutex m_clockMutex;
     std::function<Date()> m_now;
 };

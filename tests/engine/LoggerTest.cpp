@@ -206,3 +206,21 @@ TEST_F(LoggerTest, RotatesByModificationTimeWhereTheFileSystemKeepsNoBirthTime)
     EXPECT_EQ(yesterdayText, "written two days ago\n");
     EXPECT_TRUE(todayText.ends_with(" fresh day\n")) << todayText;
 }
+
+TEST_F(LoggerTest, TheLogKeptOpenIsMadeAgainWhenAnotherHandRemovedOrReplacedIt)
+{
+    Logger::shared().log("one");
+    ASSERT_EQ(std::remove(today.c_str()), 0);
+    Logger::shared().log("two");
+    auto lines = splitLines(readFile(today));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with(" two"));
+
+    writeFile(today + ".new", "replaced\n");
+    ASSERT_EQ(std::rename((today + ".new").c_str(), today.c_str()), 0);
+    Logger::shared().log("three");
+    lines = splitLines(readFile(today));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "replaced");
+    EXPECT_TRUE(lines[1].ends_with(" three"));
+}
