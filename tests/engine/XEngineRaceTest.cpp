@@ -168,7 +168,7 @@ TEST_F(XEngineRaceTest, AFolderSwappedForALinkBeforeTheWalkEntersItIsLeftWithALo
 
 TEST_F(XEngineRaceTest, AFolderSwappedBackAndForthWithALinkNeverLetsTheCleanOutOfItsTree)
 {
-    constexpr int subfolders = 40;
+    constexpr int subfolders = 60;
     constexpr int rounds = 20;
     populate(m_outside.path(), subfolders);
     const auto before = fingerprint(m_outside.path());
@@ -183,22 +183,36 @@ TEST_F(XEngineRaceTest, AFolderSwappedBackAndForthWithALinkNeverLetsTheCleanOutO
         populate(path("swap"), subfolders);
         populate(path("stay"), subfolders);
         stop = false;
-        // As fast as it can: the folder aside, a link to the outside folder in its place, and back.
-        swapper = std::thread([&] {
+        std::atomic<bool> started{false};
+        // As fast as it can: the folder aside, a link to the outside folder in its place, and back,
+        // the link held longer, so that the walk, once inside the folder, mostly meets it.
+        const auto swapAway = [&] {
             const std::string swap = path("swap");
             const std::string aside = path("swap.real");
             const std::string outside = m_outside.path();
+            const auto hold = [](std::chrono::microseconds length) {
+                const auto until = std::chrono::steady_clock::now() + length;
+                while (std::chrono::steady_clock::now() < until) {
+                }
+            };
             while (!stop.load()) {
                 if (rename(swap.c_str(), aside.c_str()) != 0)
                     continue;
                 symlink(outside.c_str(), swap.c_str());
+                hold(std::chrono::microseconds(100));
                 unlink(swap.c_str());
                 rename(aside.c_str(), swap.c_str());
+                hold(std::chrono::microseconds(20));
                 ++swaps;
             }
+        };
+        // Started once the walk has listed the folder, so that it goes on into its subfolders.
+        runAndWait([&](const URL &folder) {
+            if (folder.path() == path("swap") && !started.exchange(true))
+                swapper = std::thread(swapAway);
         });
-        runAndWait();
         stop = true;
+        ASSERT_TRUE(started.load());
         swapper.join();
         ASSERT_EQ(fingerprint(m_outside.path()), before);
         expectCleaned(path("stay"), subfolders);
