@@ -119,6 +119,34 @@ void StatisticsManager::deletedItem(const std::optional<DeletionInformation> &in
     });
 }
 
+void StatisticsManager::deletedItems(std::vector<DeletionInformation> informations)
+{
+    if (informations.empty())
+        return;
+    const std::weak_ptr<StatisticsManager> weakSelf = weak_from_this();
+    GCDAdditions::onMain([weakSelf, informations = std::move(informations)] {
+        const std::shared_ptr<StatisticsManager> self = weakSelf.lock();
+        if (!self)
+            return;
+        // The items of one batch mostly share a volume: it is looked up once.
+        const URL *lastVolume = nullptr;
+        std::shared_ptr<VolumeMetaDataStatistics> statistics;
+        bool changed = false;
+        for (const DeletionInformation &information : informations) {
+            if (!lastVolume || !(*lastVolume == information.volume)) {
+                statistics = self->volumeItemFor(information.volume);
+                lastVolume = &information.volume;
+            }
+            if (statistics) {
+                statistics->update(information.lastItemDeletedName);
+                changed = true;
+            }
+        }
+        if (changed)
+            self->scheduleUpdate();
+    });
+}
+
 void StatisticsManager::scheduleUpdate()
 {
     if (m_updateScheduled.exchange(true))

@@ -69,6 +69,8 @@ public:
     void updateLastCleanDate(const URL &url);
     // On the main thread: one item deleted; no information, no change.
     void deletedItem(const std::optional<DeletionInformation> &information);
+    // On the main thread, in one hop: each item deleted, in order.
+    void deletedItems(std::vector<DeletionInformation> informations);
 
     // Posts "StatisticsManagerUpdated" on the main thread unless a post is already pending.
     void scheduleUpdate();

@@ -44,6 +44,8 @@ std::shared_ptr<WalkVolume> WalkVolume::read(const std::string &path)
     const std::shared_ptr<const VolumeFactsSource> source = VolumeFactsSource::current();
     const std::optional<VolumeFacts> facts = source->factsForPath(path);
     volume->unusable = !facts || facts->isHidden || facts->isReadOnly;
+    if (facts && !facts->mountPoint.empty())
+        volume->mountPoint = URL::fileURLWithPath(facts->mountPoint);
     TWVolumeInfo info;
     if (CFUGetVolumeInfo(path, &info) == 0)
         volume->info = info;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TWVolumeInfo.h"
+#include "URL.h"
 #include "VolumesFolders.h"
 #include "XFSDiskOrDirectory.h"
 
@@ -30,6 +31,8 @@ struct WalkVolume
     bool unusable = true;
     std::optional<TWVolumeInfo> info;
     VolumeLocation location;
+    // Where the volume is mounted, as the deletion statistics name it.
+    std::optional<URL> mountPoint;
     // The store's record of the first folder looked up on this volume, and which record paths
     // begin that folder's path: another folder begun by the same ones has the same record.
     bool recordKnown = false;

@@ -8,6 +8,7 @@
 #include "Logger.h"
 #include "MountRoot.h"
 #include "ModifierKeys.h"
+#include "MonotonicClock.h"
 #include "OperationQueue.h"
 #include "PreferencesSupport.h"
 #include "StatisticsManager.h"
@@ -25,6 +26,8 @@ std::vector<std::shared_ptr<XEngine>> &activeEngineList()
     static std::vector<std::shared_ptr<XEngine>> *engines = new std::vector<std::shared_ptr<XEngine>>;
     return *engines;
 }
+
+constexpr auto lastCleanDateInterval = std::chrono::seconds(1);
 
 bool simulationDefault()
 {
@@ -195,10 +198,16 @@ std::optional<FileDescriptor> XEngine::openFolderOfTree(const URL &dir)
 void XEngine::updateLastCleanDate(const URL &dir, const TWVolumeInfo &info)
 {
     const std::string volume = info.statInfo().mountPoint;
+    const MonotonicClock::TimePoint now = MonotonicClock::now();
     {
         std::lock_guard lock(m_lastCleanDateMutex);
+        // A walk sets the date of a volume at most once a second, not once per folder.
+        const auto sent = m_lastCleanDateSent.find(volume);
+        if (sent != m_lastCleanDateSent.end() && now - sent->second < lastCleanDateInterval)
+            return;
         if (!m_lastCleanDatePending.insert(volume).second)
             return;
+        m_lastCleanDateSent[volume] = now;
     }
     GCDAdditions::onMain([engine = shared_from_this(), dir, volume] {
         {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "DirectoryIterator.h"
+#include "MonotonicClock.h"
 #include "TWVolumeInfo.h"
 #include "URL.h"
 #include "VolumeMetaDataStatistics.h"
@@ -189,4 +191,5 @@ private:
     std::atomic<std::int64_t> m_totalNumberOfDirectoriesEnumerated{0};
     std::mutex m_lastCleanDateMutex;
     std::set<std::string> m_lastCleanDatePending;
+    std::map<std::string, MonotonicClock::TimePoint> m_lastCleanDateSent;
 };

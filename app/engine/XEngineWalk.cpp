@@ -128,6 +128,7 @@ void XEngine::cleanRecursively(const URL &root)
         // The listing is read before the clean and then stripped of what the clean removed:
         // the same entries a listing after the clean would give, for one reading of the folder.
         FolderContents contents = listFolder(folder->get(), buffer.get(), DirectoryIterator::attrBufferSize);
+        m_metadataRemover.setVolumeRoot(volume->mountPoint);
         const std::vector<std::string> removed =
             cleanInWalk(dir, folder->get(), *volume, context, knownNotIgnored, knownInfo, &contents, mayBeMountRoot);
         if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
@@ -186,4 +187,5 @@ void XEngine::cleanRecursively(const URL &root)
         }
         countEntry();
     }
+    m_metadataRemover.setVolumeRoot(std::nullopt);
 }

@@ -121,6 +121,7 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, const std::v
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
 {
+    statistics().deletedItems(std::exchange(m_folderStatistics, {}));
     m_folderPath.clear();
     m_folderFd = -1;
     m_folderEntries = nullptr;
@@ -193,12 +194,20 @@ std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletion
     return StatisticsManager::DeletionInformation::forItem(item);
 }
 
+void XMetadataRemover::countDeletion(const std::optional<StatisticsManager::DeletionInformation> &information)
+{
+    if (m_folderFd >= 0 && information)
+        m_folderStatistics.push_back(*information);
+    else
+        statistics().deletedItem(information);
+}
+
 void XMetadataRemover::reportDeletion(XProgressProtocol &progress, const URL &url,
                                       const std::optional<StatisticsManager::DeletionInformation> &information)
 {
     progress.incrementNumberOfItemsDeleted();
     progress.deletionMessageForURL(url, std::nullopt);
-    statistics().deletedItem(information);
+    countDeletion(information);
 }
 
 void XMetadataRemover::deleteFile(const URL &url)
@@ -485,7 +494,7 @@ XMetadataRemover::StripUnwantedAttrsResult XMetadataRemover::stripUnwantedAttrs(
                 current->deletionMessageForURL(companion, std::nullopt);
             }
         }
-        statistics().deletedItem(information);
+        countDeletion(information);
     }
     return everythingGoes ? StripUnwantedAttrsResult::remove : StripUnwantedAttrsResult::keep;
 }

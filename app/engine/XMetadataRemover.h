@@ -112,6 +112,7 @@ private:
                     std::vector<std::string> &directories) const;
     std::optional<bool> folderKeepsAttributes(const Folder &folder);
     void noteRemoved(const Folder &folder, const std::string &name);
+    void countDeletion(const std::optional<StatisticsManager::DeletionInformation> &information);
     std::optional<StatisticsManager::DeletionInformation> deletionInformation(const URL &item) const;
 
     std::weak_ptr<XMetadataRemoverOwner> m_owner;
@@ -125,4 +126,6 @@ private:
     const std::vector<WalkEntry> *m_folderEntries = nullptr;
     std::vector<std::string> m_removedFromFolder;
     std::optional<bool> m_folderKeepsAttributes;
+    // The entered folder's deletions, counted in the statistics in one go when it is left.
+    std::vector<StatisticsManager::DeletionInformation> m_folderStatistics;
 };

@@ -1,5 +1,16 @@
 #include "XProgressNull.h"
 
+#include "PreferencesSupport.h"
+#include "UserDefaults.h"
+
+namespace
+{
+bool logsDeletions()
+{
+    return PreferencesSupport::standardUserDefaults().boolForKey("logDeletions");
+}
+}
+
 void XProgressNull::setRoot(const URL &) {}
 
 void XProgressNull::progressFeedback(const std::string &, bool) {}
@@ -24,6 +35,19 @@ void XProgressNull::ioIsSlow(bool) {}
 void XProgressNull::setIndeterminate(bool) {}
 
 void XProgressNull::incrementNumberOfItemsDeleted() {}
+
+void XProgressNull::deletionMessageForURL(const URL &url, const std::optional<Error> &error)
+{
+    if (logsDeletions())
+        XProgressProtocol::deletionMessageForURL(url, error);
+}
+
+void XProgressNull::deletionMessageForContent(const std::string &content, const URL &inside,
+                                              const std::optional<Error> &error)
+{
+    if (logsDeletions())
+        XProgressProtocol::deletionMessageForContent(content, inside, error);
+}
 
 void XProgressNull::flush() {}
 

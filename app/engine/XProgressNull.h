@@ -19,6 +19,10 @@ public:
     void ioIsSlow(bool slow) override;
     void setIndeterminate(bool indeterminate) override;
     void incrementNumberOfItemsDeleted() override;
+    // Nothing is worded while "logDeletions" is off: the line would go nowhere.
+    void deletionMessageForURL(const URL &url, const std::optional<Error> &error) override;
+    void deletionMessageForContent(const std::string &content, const URL &inside,
+                                   const std::optional<Error> &error) override;
     void flush() override;
     void finishedCleaning() override;
     void closeProgressWindow() override;
