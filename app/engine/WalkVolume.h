@@ -33,6 +33,8 @@ struct WalkVolume
     VolumeLocation location;
     // Where the volume is mounted, as the deletion statistics name it.
     std::optional<URL> mountPoint;
+    // Whether it keeps `user.` attributes itself; asked the first time a folder needs to know.
+    std::optional<bool> keepsAttributes;
     // The store's record of the first folder looked up on this volume, and which record paths
     // begin that folder's path: another folder begun by the same ones has the same record.
     bool recordKnown = false;

@@ -220,11 +220,12 @@ void XEngine::updateLastCleanDate(const URL &dir, const TWVolumeInfo &info)
 
 std::vector<std::string> XEngine::cleanDirectory(const URL &dir, int folderFd, const TWVolumeInfo &info,
                                                  const XFSDiskOrDirectory &details, FolderContents *contents,
-                                                 bool mayBeMountRoot)
+                                                 bool mayBeMountRoot, std::optional<bool> *volumeKeepsAttributes)
 {
     if (optionEnabled(details, "onlyCleanManually") && !m_manuallyCleaning)
         return {};
-    m_metadataRemover.enterFolder(dir.path(), folderFd, contents ? &contents->entries : nullptr);
+    m_metadataRemover.enterFolder(dir.path(), folderFd, contents ? &contents->entries : nullptr,
+                                  volumeKeepsAttributes);
     cleanEnteredDirectory(dir, info, details, contents, mayBeMountRoot);
     return m_metadataRemover.leaveFolder();
 }

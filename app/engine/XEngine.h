@@ -152,7 +152,7 @@ private:
     // Works through the open folder; answers the names of the entries it removed.
     std::vector<std::string> cleanDirectory(const URL &dir, int folderFd, const TWVolumeInfo &info,
                                             const XFSDiskOrDirectory &details, FolderContents *contents,
-                                            bool mayBeMountRoot);
+                                            bool mayBeMountRoot, std::optional<bool> *volumeKeepsAttributes = nullptr);
     void cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
                                FolderContents *contents, bool mayBeMountRoot);
     // The per-directory clean of a walk, given the folder's contents.

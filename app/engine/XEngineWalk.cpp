@@ -96,7 +96,7 @@ std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, Walk
     const std::optional<XFSDiskOrDirectory> details = recordInWalk(dir, volume, context);
     if (!details)
         return {};
-    return cleanDirectory(dir, folderFd, *info, *details, contents, mayBeMountRoot);
+    return cleanDirectory(dir, folderFd, *info, *details, contents, mayBeMountRoot, &volume.keepsAttributes);
 }
 
 // Depth first, each folder cleaned before its contents, on an explicit stack: the depth is

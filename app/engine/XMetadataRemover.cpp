@@ -110,8 +110,10 @@ void XMetadataRemover::setTree(std::shared_ptr<const ConfinedTree> tree)
     m_tree = std::move(tree);
 }
 
-void XMetadataRemover::enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries)
+void XMetadataRemover::enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries,
+                                   std::optional<bool> *volumeKeepsAttributes)
 {
+    m_keepsAttributes = volumeKeepsAttributes ? volumeKeepsAttributes : &m_folderKeepsAttributes;
     m_folderPath = std::string(FolderAndName::trimmed(path));
     m_folderFd = fd;
     m_folderEntries = entries;
@@ -126,6 +128,7 @@ std::vector<std::string> XMetadataRemover::leaveFolder()
     m_folderFd = -1;
     m_folderEntries = nullptr;
     m_folderKeepsAttributes.reset();
+    m_keepsAttributes = &m_folderKeepsAttributes;
     return std::exchange(m_removedFromFolder, {});
 }
 
@@ -176,9 +179,9 @@ std::optional<bool> XMetadataRemover::folderKeepsAttributes(const Folder &folder
 {
     if (!folder.entered)
         return std::nullopt;
-    if (!m_folderKeepsAttributes)
-        m_folderKeepsAttributes = ExtendedAttributes::keepsAttributesNatively(folder.fd);
-    return m_folderKeepsAttributes;
+    if (!*m_keepsAttributes)
+        *m_keepsAttributes = ExtendedAttributes::keepsAttributesNatively(folder.fd);
+    return *m_keepsAttributes;
 }
 
 void XMetadataRemover::noteRemoved(const Folder &folder, const std::string &name)
@@ -227,7 +230,8 @@ void XMetadataRemover::deleteFile(const URL &url)
         reportFailure(url, error);
         return;
     }
-    if (!entryExists(folder.fd, name))
+    // An item that is not there is skipped without a word: unlinkat answers ENOENT for it.
+    if (m_isASimulation && !entryExists(folder.fd, name))
         return;
     const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(url);
     if (m_isASimulation) {

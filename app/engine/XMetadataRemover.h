@@ -64,7 +64,10 @@ public:
     // The folder whose clean begins, already open (the descriptor stays the caller's): its
     // items are reached through it, and the entries the caller listed, when given, serve the
     // pattern and "._" passes instead of a listing of their own.
-    void enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries);
+    // Whether the volume keeps attributes itself is asked once: in `volumeKeepsAttributes`, when
+    // given (a walk keeps it per volume), else once for the folder.
+    void enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries,
+                     std::optional<bool> *volumeKeepsAttributes = nullptr);
     // Ends the folder's clean; answers the names of the entries removed from it.
     std::vector<std::string> leaveFolder();
     // Deletion statistics count against this volume instead of one looked up per item.
@@ -126,6 +129,7 @@ private:
     const std::vector<WalkEntry> *m_folderEntries = nullptr;
     std::vector<std::string> m_removedFromFolder;
     std::optional<bool> m_folderKeepsAttributes;
+    std::optional<bool> *m_keepsAttributes = &m_folderKeepsAttributes;
     // The entered folder's deletions, counted in the statistics in one go when it is left.
     std::vector<StatisticsManager::DeletionInformation> m_folderStatistics;
 };
