@@ -64,13 +64,29 @@ bool equalIgnoringCase(std::string_view left, std::string_view right)
 }
 }
 
+void FolderContents::add(std::string_view name, bool isDirectory, bool isRegularFile, bool isMountRoot)
+{
+    // A name is at most 255 bytes (a name of any length gets a block of its own).
+    const std::size_t needed = name.size() + 1;
+    if (m_blockUsed + needed > nameBlockSize) {
+        m_nameBlocks.push_back(std::make_unique<char[]>(std::max(nameBlockSize, needed)));
+        m_blockUsed = 0;
+    }
+    char *bytes = m_nameBlocks.back().get() + m_blockUsed;
+    std::copy(name.begin(), name.end(), bytes);
+    bytes[name.size()] = '\0';
+    m_blockUsed += needed;
+    m_entries.push_back(WalkEntry{bytes, static_cast<std::uint32_t>(name.size()), isDirectory, false, isRegularFile,
+                                  isMountRoot});
+}
+
 bool FolderContents::mark(std::string_view name)
 {
     if (name.find('/') != std::string_view::npos)
         return true;
     bool found = false;
-    for (WalkEntry &entry : entries) {
-        if (equalIgnoringCase(entry.name, name)) {
+    for (WalkEntry &entry : m_entries) {
+        if (equalIgnoringCase(entry.name(), name)) {
             entry.mayBeRemoved = true;
             found = true;
         }
@@ -81,8 +97,8 @@ bool FolderContents::mark(std::string_view name)
 bool FolderContents::markAppleDoubleFiles()
 {
     bool found = false;
-    for (WalkEntry &entry : entries) {
-        if (entry.name.starts_with("._")) {
+    for (WalkEntry &entry : m_entries) {
+        if (entry.name().starts_with("._")) {
             entry.mayBeRemoved = true;
             found = true;
         }
@@ -93,9 +109,11 @@ bool FolderContents::markAppleDoubleFiles()
 bool FolderContents::markMatching(const std::vector<std::string> &patterns)
 {
     bool found = false;
-    for (WalkEntry &entry : entries) {
+    if (patterns.empty())
+        return false;
+    for (WalkEntry &entry : m_entries) {
         for (const std::string &pattern : patterns) {
-            if (fnmatch(pattern.c_str(), entry.name.c_str(), FNM_NOESCAPE | FNM_PATHNAME | FNM_LEADING_DIR) == 0) {
+            if (fnmatch(pattern.c_str(), entry.nameBytes, FNM_NOESCAPE | FNM_PATHNAME | FNM_LEADING_DIR) == 0) {
                 entry.mayBeRemoved = true;
                 found = true;
                 break;
@@ -109,15 +127,15 @@ void FolderContents::dropRemoved(int folderFd, const std::vector<std::string> &r
 {
     if (removed.empty())
         return;
-    std::erase_if(entries, [&](const WalkEntry &entry) {
+    std::erase_if(m_entries, [&](const WalkEntry &entry) {
         if (!entry.mayBeRemoved)
             return false;
         bool sameButCase = false;
         for (const std::string &name : removed) {
-            if (name == entry.name)
+            if (name == entry.name())
                 return true;
-            sameButCase = sameButCase || equalIgnoringCase(name, entry.name);
+            sameButCase = sameButCase || equalIgnoringCase(name, entry.name());
         }
-        return sameButCase && faccessat(folderFd, entry.name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) != 0;
+        return sameButCase && faccessat(folderFd, entry.nameBytes, F_OK, AT_SYMLINK_NOFOLLOW) != 0;
     });
 }

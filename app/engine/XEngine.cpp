@@ -224,7 +224,7 @@ std::vector<std::string> XEngine::cleanDirectory(const URL &dir, int folderFd, c
 {
     if (optionEnabled(details, "onlyCleanManually") && !m_manuallyCleaning)
         return {};
-    m_metadataRemover.enterFolder(dir.path(), folderFd, contents ? &contents->entries : nullptr,
+    m_metadataRemover.enterFolder(dir.path(), folderFd, contents,
                                   volumeKeepsAttributes);
     cleanEnteredDirectory(dir, info, details, contents, mayBeMountRoot);
     return m_metadataRemover.leaveFolder();

@@ -30,10 +30,8 @@ FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
 {
     FolderContents contents;
     DirectoryRecords::read(folderFd, buffer, size, [&](std::string_view name, unsigned char type) {
-        WalkEntry entry{std::string(name), type == DT_DIR, false, type == DT_REG, false};
-        if (entry.isDirectory)
-            entry.isMountRoot = isMountRootAt(folderFd, entry.name);
-        contents.entries.push_back(std::move(entry));
+        const bool isDirectory = type == DT_DIR;
+        contents.add(name, isDirectory, type == DT_REG, isDirectory && isMountRootAt(folderFd, std::string(name)));
     });
     return contents;
 }
@@ -43,10 +41,12 @@ FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
 struct XEngine::WalkFrame
 {
     URL dir;
-    std::vector<WalkEntry> entries;
+    FolderContents contents;
     std::size_t next = 0;
     std::shared_ptr<VolumeMetaDataStatistics> stats;
     std::shared_ptr<WalkVolume> volume;
+    // The folder's own path names a document-revisions folder (only a root chosen inside one).
+    bool inDocumentRevisions = false;
 };
 
 std::shared_ptr<VolumeMetaDataStatistics> XEngine::setProgressBarAttributesBasedOnURL(const URL &url)
@@ -134,8 +134,9 @@ void XEngine::cleanRecursively(const URL &root)
         if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
             Logger::shared().log(dir.path());
         contents.dropRemoved(folder->get(), removed);
-        WalkFrame frame{dir, std::move(contents.entries), 0,
-                        mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr, volume};
+        WalkFrame frame{dir, std::move(contents), 0,
+                        mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr, volume,
+                        dir.path().find(documentRevisionsName) != std::string::npos};
         lastTick = MonotonicClock::now();
         display->displayCleaningProgressForFolder(dir);
         stack.push_back(std::move(frame));
@@ -149,7 +150,7 @@ void XEngine::cleanRecursively(const URL &root)
     enter(root, WalkVolume::read(root.path()), false, std::nullopt, isMountRoot(root.path()));
     while (!stack.empty()) {
         WalkFrame &frame = stack.back();
-        if (frame.next == frame.entries.size()) {
+        if (frame.next == frame.contents.size()) {
             if (frame.stats)
                 frame.stats->setNumberOfDirectoriesEncountedInLastFullScan(m_totalNumberOfDirectoriesEnumerated);
             stack.pop_back();
@@ -158,9 +159,10 @@ void XEngine::cleanRecursively(const URL &root)
                 countEntry();
             continue;
         }
-        const WalkEntry &entry = frame.entries[frame.next++];
-        const URL item = frame.dir.appendingPathComponent(entry.name);
-        if (item.path().find(documentRevisionsName) != std::string::npos || entry.name == netatalkFolderName)
+        const WalkEntry &entry = frame.contents[frame.next++];
+        const std::string_view name = entry.name();
+        if (frame.inDocumentRevisions || name.find(documentRevisionsName) != std::string_view::npos
+            || name == netatalkFolderName)
             continue;
         if (display->userHasCanceled())
             continue;
@@ -169,9 +171,14 @@ void XEngine::cleanRecursively(const URL &root)
             GCDAdditions::cancelPreviousThenPerformBlockWithName(spinnerHideName, spinnerHideDelay,
                                                                  [display] { display->ioIsSlow(false); });
         }
-        if (entry.isDirectory && item.path().size() >= PATH_MAX) {
+        if (!entry.isDirectory) {
+            countEntry();
+            continue;
+        }
+        const URL item = frame.dir.appendingPathComponent(std::string(name));
+        if (item.path().size() >= PATH_MAX) {
             Logger::shared().log("Path too long, not cleaned: " + item.path());
-        } else if (entry.isDirectory) {
+        } else {
             const bool mountRoot = entry.isMountRoot;
             const std::shared_ptr<WalkVolume> volume = mountRoot ? WalkVolume::read(item.path()) : frame.volume;
             std::optional<TWVolumeInfo> info;

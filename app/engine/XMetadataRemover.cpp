@@ -110,7 +110,7 @@ void XMetadataRemover::setTree(std::shared_ptr<const ConfinedTree> tree)
     m_tree = std::move(tree);
 }
 
-void XMetadataRemover::enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries,
+void XMetadataRemover::enterFolder(const std::string &path, int fd, const FolderContents *entries,
                                    std::optional<bool> *volumeKeepsAttributes)
 {
     m_keepsAttributes = volumeKeepsAttributes ? volumeKeepsAttributes : &m_folderKeepsAttributes;
@@ -156,23 +156,25 @@ XMetadataRemover::Folder XMetadataRemover::folderNamed(const std::string &path)
     return folder;
 }
 
-void XMetadataRemover::listFolder(const URL &directory, const Folder &folder, std::vector<std::string> &files,
-                                  std::vector<std::string> &directories) const
+void XMetadataRemover::visitFolder(const URL &directory, const Folder &folder,
+                                   const std::function<bool(std::string_view name, bool isFile)> &visit) const
 {
     if (folder.entered && m_folderEntries) {
-        for (const WalkEntry &entry : *m_folderEntries) {
-            if (entry.isRegularFile)
-                files.push_back(entry.name);
-            else if (entry.isDirectory)
-                directories.push_back(entry.name);
+        for (const WalkEntry &entry : m_folderEntries->entries()) {
+            if ((entry.isRegularFile || entry.isDirectory) && !visit(entry.name(), entry.isRegularFile))
+                return;
         }
         return;
     }
-    readdirIterator::Results listing = readdirIterator::contentsOfDirectoryAt(folder.fd, directory.path());
-    for (const std::string &path : listing.files)
-        files.push_back(FolderAndName::nameOf(path));
-    for (const std::string &path : listing.directories)
-        directories.push_back(FolderAndName::nameOf(path));
+    const readdirIterator::Results listing = readdirIterator::contentsOfDirectoryAt(folder.fd, directory.path());
+    for (const std::string &path : listing.files) {
+        if (!visit(FolderAndName::nameOf(path), true))
+            return;
+    }
+    for (const std::string &path : listing.directories) {
+        if (!visit(FolderAndName::nameOf(path), false))
+            return;
+    }
 }
 
 std::optional<bool> XMetadataRemover::folderKeepsAttributes(const Folder &folder)
@@ -321,23 +323,18 @@ void XMetadataRemover::removeBlackListFiles(const std::vector<std::string> &patt
 {
     if (patterns.empty() || !progress())
         return;
-    std::vector<std::string> fileNames;
-    std::vector<std::string> folderNames;
+    std::vector<URL> files;
+    std::vector<URL> folders;
     try {
-        listFolder(directory, folderNamed(directory.path()), fileNames, folderNames);
+        visitFolder(directory, folderNamed(directory.path()), [&](std::string_view name, bool isFile) {
+            const std::string entry(name);
+            if (matchesAny(patterns, entry))
+                (isFile ? files : folders).push_back(directory.appendingPathComponent(entry));
+            return true;
+        });
     } catch (const Error &error) {
         reportFailure(directory, error);
         return;
-    }
-    std::vector<URL> files;
-    std::vector<URL> folders;
-    for (const std::string &name : fileNames) {
-        if (matchesAny(patterns, name))
-            files.push_back(directory.appendingPathComponent(name));
-    }
-    for (const std::string &name : folderNames) {
-        if (matchesAny(patterns, name))
-            folders.push_back(directory.appendingPathComponent(name));
     }
     for (const URL &file : files)
         deleteFile(file);
@@ -356,32 +353,32 @@ XMetadataRemover::removeAppleDoubleFiles(const URL &directory, bool keepVolumeAt
     const std::string neverDeleteExtensions = XTWStore::neverDeleteFileExtensions();
     const std::string neverDeleteTypes = XTWStore::neverDeleteMacOSTypes();
 
-    std::vector<std::string> fileNames;
-    std::vector<std::string> folderNames;
+    CanRemoveAppleDoubleFileResult result = CanRemoveAppleDoubleFileResult::remove;
+    std::vector<URL> removable;
     try {
-        listFolder(directory, folderNamed(directory.path()), fileNames, folderNames);
+        visitFolder(directory, folderNamed(directory.path()), [&](std::string_view name, bool isFile) {
+            if (!isFile)
+                return true;
+            if (name == "._." && keepVolumeAttrs)
+                return true;
+            // "._" names no data file, and the data file of "._.." would be the parent folder.
+            if (!name.starts_with("._") || name == "._" || name == "._..")
+                return true;
+            const std::shared_ptr<XProgressProtocol> current = progress();
+            if (!current || current->userHasCanceled())
+                return false;
+            const URL dataFile = directory.appendingPathComponent(std::string(name.substr(2)));
+            if (canRemoveAppleDoubleFile(dataFile, keepSecurityData, keepTags, keepAliasData, keepColorLabels,
+                                         keepCustomIcons, neverDeleteExtensions, neverDeleteTypes)
+                == CanRemoveAppleDoubleFileResult::remove)
+                removable.push_back(directory.appendingPathComponent(std::string(name)));
+            else
+                result = CanRemoveAppleDoubleFileResult::keep;
+            return true;
+        });
     } catch (const Error &error) {
         reportFailure(directory, error);
         return CanRemoveAppleDoubleFileResult::keep;
-    }
-    CanRemoveAppleDoubleFileResult result = CanRemoveAppleDoubleFileResult::remove;
-    std::vector<URL> removable;
-    for (const std::string &name : fileNames) {
-        if (name == "._." && keepVolumeAttrs)
-            continue;
-        // "._" names no data file, and the data file of "._.." would be the parent folder.
-        if (!name.starts_with("._") || name == "._" || name == "._..")
-            continue;
-        const std::shared_ptr<XProgressProtocol> current = progress();
-        if (!current || current->userHasCanceled())
-            break;
-        const URL dataFile = directory.appendingPathComponent(name.substr(2));
-        if (canRemoveAppleDoubleFile(dataFile, keepSecurityData, keepTags, keepAliasData, keepColorLabels,
-                                     keepCustomIcons, neverDeleteExtensions, neverDeleteTypes)
-            == CanRemoveAppleDoubleFileResult::remove)
-            removable.push_back(directory.appendingPathComponent(name));
-        else
-            result = CanRemoveAppleDoubleFileResult::keep;
     }
     for (const URL &appleDouble : removable)
         deleteFile(appleDouble);

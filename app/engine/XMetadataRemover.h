@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string_view>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,7 +68,7 @@ public:
     // pattern and "._" passes instead of a listing of their own.
     // Whether the volume keeps attributes itself is asked once: in `volumeKeepsAttributes`, when
     // given (a walk keeps it per volume), else once for the folder.
-    void enterFolder(const std::string &path, int fd, const std::vector<WalkEntry> *entries,
+    void enterFolder(const std::string &path, int fd, const FolderContents *entries,
                      std::optional<bool> *volumeKeepsAttributes = nullptr);
     // Ends the folder's clean; answers the names of the entries removed from it.
     std::vector<std::string> leaveFolder();
@@ -110,9 +112,10 @@ private:
     };
     Folder folderNamed(const std::string &path);
     Folder folderOf(const URL &item) { return folderNamed(item.deletingLastPathComponent().path()); }
-    // Regular files and folders of the directory, by name, in the order it lists them.
-    void listFolder(const URL &directory, const Folder &folder, std::vector<std::string> &files,
-                    std::vector<std::string> &directories) const;
+    // Calls visit with the name of each regular file (isFile) and folder of the directory, in the
+    // order it lists them, until visit answers false.
+    void visitFolder(const URL &directory, const Folder &folder,
+                     const std::function<bool(std::string_view name, bool isFile)> &visit) const;
     std::optional<bool> folderKeepsAttributes(const Folder &folder);
     void noteRemoved(const Folder &folder, const std::string &name);
     void countDeletion(const std::optional<StatisticsManager::DeletionInformation> &information);
@@ -126,7 +129,7 @@ private:
     // The folder being cleaned.
     std::string m_folderPath;
     int m_folderFd = -1;
-    const std::vector<WalkEntry> *m_folderEntries = nullptr;
+    const FolderContents *m_folderEntries = nullptr;
     std::vector<std::string> m_removedFromFolder;
     std::optional<bool> m_folderKeepsAttributes;
     std::optional<bool> *m_keepsAttributes = &m_folderKeepsAttributes;
