@@ -42,12 +42,34 @@ std::string startupDiskName()
 
 XProgressProtocol::~XProgressProtocol() = default;
 
+namespace
+{
+// A folder's place is taken again after this long: a volume may be mounted elsewhere meanwhile.
+constexpr auto placedFolderLifetime = std::chrono::seconds(1);
+}
+
+XProgressProtocol::PlacedFolder XProgressProtocol::placedFolder(const std::string &path)
+{
+    const MonotonicClock::TimePoint now = MonotonicClock::now();
+    {
+        std::lock_guard lock(m_placedMutex);
+        if (m_placed && m_placed->path == path && now - m_placed->when < placedFolderLifetime)
+            return *m_placed;
+    }
+    PlacedFolder placed{path, VolumeFactsSource::current()->locate(path), {}, now};
+    placed.volumeName = placed.location.isStartupDisk ? startupDiskName() : placed.location.name;
+    std::lock_guard lock(m_placedMutex);
+    m_placed = placed;
+    return placed;
+}
+
 void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optional<Error> &error)
 {
     const std::string name = withoutCharacter(url.lastPathComponent(), '\r');
     // The item itself may be gone; the folder that held it places it on its volume.
     const URL parent = url.deletingLastPathComponent();
-    const VolumeLocation location = VolumeFactsSource::current()->locate(parent.path());
+    const PlacedFolder placed = placedFolder(parent.path());
+    const VolumeLocation &location = placed.location;
     const std::string volumesPrefix = location.isStartupDisk ? std::string() : location.prefix;
 
     std::string message;
@@ -59,7 +81,7 @@ void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optiona
     } else {
         const std::string parentName = withoutCharacter(parent.lastPathComponent(), '\n');
         // The start-up disk has no volumes-folder prefix: it is named by its label, else "/".
-        const std::string volume = location.isStartupDisk ? startupDiskName() : location.name;
+        const std::string &volume = placed.volumeName;
         const bool atTopOfVolume = location.isStartupDisk ? parent.path() == "/" : parentName == volume;
         const std::string where = atTopOfVolume ? "on " + volume : "in " + parentName + " on " + volume;
         message = fillFormat(LSFK("Deleted %@ %@"), {name, where});

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "Error.h"
+#include "MonotonicClock.h"
 #include "URL.h"
+#include "VolumesFolders.h"
 
 // What a cleaning run tells its display: status, counters, the folder being
 // visited, each deletion and its outcome, log lines, cancellation and the end.
@@ -38,4 +41,19 @@ public:
     // True: the engine leaves the active engines as soon as its run ends; false:
     // the display tells the engine later (the window does so when it closes).
     virtual bool deallocAfterCleaningFinished() const = 0;
+
+private:
+    // Where the folder lies and how its volume is named, looked up once for the deletions of
+    // one folder rather than once for each.
+    struct PlacedFolder
+    {
+        std::string path;
+        VolumeLocation location;
+        std::string volumeName;
+        MonotonicClock::TimePoint when;
+    };
+    PlacedFolder placedFolder(const std::string &path);
+
+    std::mutex m_placedMutex;
+    std::optional<PlacedFolder> m_placed;
 };
