@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "VolumeFactsSource.h"
 #include "XTWStore.h"
@@ -127,15 +128,24 @@ void FolderContents::dropRemoved(int folderFd, const std::vector<std::string> &r
 {
     if (removed.empty())
         return;
+    const auto lowered = [](std::string_view name) {
+        std::string lower(name);
+        for (char &c : lower) {
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        }
+        return lower;
+    };
+    const std::unordered_set<std::string_view> exact(removed.begin(), removed.end());
+    std::unordered_set<std::string> anyCase;
+    for (const std::string &name : removed)
+        anyCase.insert(lowered(name));
     std::erase_if(m_entries, [&](const WalkEntry &entry) {
         if (!entry.mayBeRemoved)
             return false;
-        bool sameButCase = false;
-        for (const std::string &name : removed) {
-            if (name == entry.name())
-                return true;
-            sameButCase = sameButCase || equalIgnoringCase(name, entry.name());
-        }
-        return sameButCase && faccessat(folderFd, entry.nameBytes, F_OK, AT_SYMLINK_NOFOLLOW) != 0;
+        if (exact.contains(entry.name()))
+            return true;
+        return anyCase.contains(lowered(entry.name()))
+               && faccessat(folderFd, entry.nameBytes, F_OK, AT_SYMLINK_NOFOLLOW) != 0;
     });
 }
