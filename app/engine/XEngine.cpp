@@ -54,11 +54,6 @@ XEngine::TreeScope::~TreeScope()
         m_remover.setTree(nullptr);
 }
 
-namespace
-{
-
-}
-
 std::shared_ptr<XEngine> XEngine::make(bool simulation, bool manuallyCleaning, bool unmountAfterClean,
                                        bool isCleaningVolumeBeforeEject, bool scheduledClean)
 {
@@ -224,8 +219,7 @@ std::vector<std::string> XEngine::cleanDirectory(const URL &dir, int folderFd, c
 {
     if (optionEnabled(details, "onlyCleanManually") && !m_manuallyCleaning)
         return {};
-    m_metadataRemover.enterFolder(dir.path(), folderFd, contents,
-                                  volumeKeepsAttributes);
+    m_metadataRemover.enterFolder(dir.path(), folderFd, contents, volumeKeepsAttributes);
     cleanEnteredDirectory(dir, info, details, contents, mayBeMountRoot);
     return m_metadataRemover.leaveFolder();
 }
