@@ -12,7 +12,15 @@
 
 std::string comparableRecordPath(const std::string &path)
 {
-    std::string lowered = QString::fromStdString(path).toLower().toStdString();
+    // Most paths are ASCII: lowered byte by byte, without the round trip through UTF-16.
+    const bool ascii = std::all_of(path.begin(), path.end(), [](char c) { return (unsigned char)c < 0x80; });
+    std::string lowered = ascii ? path : QString::fromStdString(path).toLower().toStdString();
+    if (ascii) {
+        for (char &c : lowered) {
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        }
+    }
     if (!lowered.ends_with('/'))
         lowered.push_back('/');
     return lowered;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "CleaningChoices.h"
 #include "TWVolumeInfo.h"
 #include "URL.h"
 #include "VolumesFolders.h"
@@ -40,7 +41,7 @@ struct WalkVolume
     // The store's record of the first folder looked up on this volume, and which record paths
     // begin that folder's path: another folder begun by the same ones has the same record.
     bool recordKnown = false;
-    std::optional<XFSDiskOrDirectory> record;
+    std::shared_ptr<const CleaningChoices> record;
     std::vector<bool> recordsGoverningRecord;
 
     static std::shared_ptr<WalkVolume> read(const std::string &path);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "CleaningChoices.h"
 #include "ConfinedTree.h"
 #include "GCDAdditions.h"
 #include "Logger.h"
@@ -144,11 +145,7 @@ void XEngine::complete()
 
 bool XEngine::optionEnabled(const XFSDiskOrDirectory &details, const char *key) const
 {
-    for (const XFSDetailsFlagItem &item : details.detailsFlags()) {
-        if (item.uniqueKey() == key)
-            return item.enabled();
-    }
-    return false;
+    return CleaningChoices::optionEnabled(details, key);
 }
 
 void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &givenDetails)
@@ -171,7 +168,7 @@ void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &giv
     const std::optional<FileDescriptor> folder = openFolderOfTree(dir);
     if (!folder)
         return;
-    cleanDirectory(dir, folder->get(), *info, *details, nullptr, isMountRoot(dir.path()));
+    cleanDirectory(dir, folder->get(), *info, CleaningChoices::of(*details), nullptr, isMountRoot(dir.path()));
 }
 
 std::optional<FileDescriptor> XEngine::openFolderOfTree(const URL &dir)
@@ -214,17 +211,17 @@ void XEngine::updateLastCleanDate(const URL &dir, const TWVolumeInfo &info)
 }
 
 std::vector<std::string> XEngine::cleanDirectory(const URL &dir, int folderFd, const TWVolumeInfo &info,
-                                                 const XFSDiskOrDirectory &details, FolderContents *contents,
+                                                 const CleaningChoices &choices, FolderContents *contents,
                                                  bool mayBeMountRoot, std::optional<bool> *volumeKeepsAttributes)
 {
-    if (optionEnabled(details, "onlyCleanManually") && !m_manuallyCleaning)
+    if (choices.onlyCleanManually && !m_manuallyCleaning)
         return {};
     m_metadataRemover.enterFolder(dir.path(), folderFd, contents, volumeKeepsAttributes);
-    cleanEnteredDirectory(dir, info, details, contents, mayBeMountRoot);
+    cleanEnteredDirectory(dir, info, choices, contents, mayBeMountRoot);
     return m_metadataRemover.leaveFolder();
 }
 
-void XEngine::cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
+void XEngine::cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, const CleaningChoices &choices,
                                     FolderContents *contents, bool mayBeMountRoot)
 {
     updateLastCleanDate(dir, info);
@@ -245,33 +242,32 @@ void XEngine::cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, co
         if (present(name))
             m_metadataRemover.deleteDirectory(dir.appendingPathComponent(std::string(name)));
     };
-    if (optionEnabled(details, "dsstore"))
+    if (choices.dsStore)
         deleteFile(".DS_Store");
-    if (optionEnabled(details, "thumbsdb"))
+    if (choices.thumbsDb)
         deleteFile("Thumbs.db");
-    if (optionEnabled(details, "desktopini")) {
+    if (choices.desktopIni) {
         deleteFile("desktop.ini");
         deleteFile("Desktop.ini");
     }
-    if (optionEnabled(details, "apdisk"))
+    if (choices.apdisk)
         deleteFile(".apdisk");
-    const std::vector<std::string> blackList = details.blackListItemsEnabled();
-    if (!contents || contents->markMatching(blackList))
-        m_metadataRemover.removeBlackListFiles(blackList, dir);
-    for (const XFSDetailsFlagItem &item : details.dynamicFileItemsEnabled())
-        deleteFile(item.fsName());
-    if (optionEnabled(details, "appledouble") && (m_manuallyCleaning || !info.hasDecentRFSupport())
+    if (!contents || contents->markMatching(choices.blackList))
+        m_metadataRemover.removeBlackListFiles(choices.blackList, dir);
+    for (const std::string &name : choices.dynamicFileNames)
+        deleteFile(name);
+    if (choices.appleDouble && (m_manuallyCleaning || !info.hasDecentRFSupport())
         && (!contents || contents->markAppleDoubleFiles())) {
         m_metadataRemover.removeAppleDoubleFiles(
-            dir, optionEnabled(details, "volumeAttrs"), optionEnabled(details, "securityData"),
-            optionEnabled(details, "tags"), optionEnabled(details, "aliasData"),
-            optionEnabled(details, "colorLabels"), optionEnabled(details, "customIcons"));
+            dir, choices.volumeAttrs, choices.securityData,
+            choices.tags, choices.aliasData,
+            choices.colorLabels, choices.customIcons);
     }
-    if (optionEnabled(details, "appledouble_netatalk"))
+    if (choices.appleDoubleNetatalk)
         deleteDirectory(".AppleDouble");
-    if (optionEnabled(details, "eaDir_Synology"))
+    if (choices.eaDirSynology)
         deleteDirectory("@eaDir");
-    if (optionEnabled(details, "iconfile"))
+    if (choices.iconFile)
         deleteFile("Icon\r");
 }
 

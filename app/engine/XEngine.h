@@ -22,7 +22,8 @@
 #include "XMetadataRemoverOwner.h"
 
 class XProgressProtocol;
-struct FolderContents;
+struct CleaningChoices;
+class FolderContents;
 struct VolumeLocation;
 struct WalkContext;
 struct WalkVolume;
@@ -151,15 +152,17 @@ private:
     // clean may have removed are marked.
     // Works through the open folder; answers the names of the entries it removed.
     std::vector<std::string> cleanDirectory(const URL &dir, int folderFd, const TWVolumeInfo &info,
-                                            const XFSDiskOrDirectory &details, FolderContents *contents,
+                                            const CleaningChoices &choices, FolderContents *contents,
                                             bool mayBeMountRoot, std::optional<bool> *volumeKeepsAttributes = nullptr);
-    void cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, const XFSDiskOrDirectory &details,
+    void cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, const CleaningChoices &choices,
                                FolderContents *contents, bool mayBeMountRoot);
     // The per-directory clean of a walk, given the folder's contents.
     std::vector<std::string> cleanInWalk(const URL &dir, int folderFd, WalkVolume &volume, const WalkContext &context,
                                          bool knownNotIgnored, const std::optional<TWVolumeInfo> &knownInfo,
                                          FolderContents *contents, bool mayBeMountRoot);
-    std::optional<XFSDiskOrDirectory> recordInWalk(const URL &dir, WalkVolume &volume, const WalkContext &context);
+    // The choices of the record that governs the folder; nothing without one.
+    std::shared_ptr<const CleaningChoices> recordInWalk(const URL &dir, WalkVolume &volume,
+                                                        const WalkContext &context);
     // One hop to the main thread per volume at a time: a hop still waiting sets the same date.
     void updateLastCleanDate(const URL &dir, const TWVolumeInfo &info);
 

@@ -65,13 +65,15 @@ std::shared_ptr<VolumeMetaDataStatistics> XEngine::setProgressBarAttributesBased
     return stats;
 }
 
-std::optional<XFSDiskOrDirectory> XEngine::recordInWalk(const URL &dir, WalkVolume &volume,
-                                                        const WalkContext &context)
+std::shared_ptr<const CleaningChoices> XEngine::recordInWalk(const URL &dir, WalkVolume &volume,
+                                                             const WalkContext &context)
 {
     std::vector<bool> governing = context.recordsGoverning(comparableRecordPath(dir.path()));
     if (volume.recordKnown && governing == volume.recordsGoverningRecord)
         return volume.record;
-    std::optional<XFSDiskOrDirectory> record = XTWStore::shared().detailsForURL(dir, true, true);
+    const std::optional<XFSDiskOrDirectory> details = XTWStore::shared().detailsForURL(dir, true, true);
+    const std::shared_ptr<const CleaningChoices> record =
+        details ? std::make_shared<const CleaningChoices>(CleaningChoices::of(*details)) : nullptr;
     if (!volume.recordKnown) {
         volume.recordKnown = true;
         volume.record = record;
@@ -93,7 +95,7 @@ std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, Walk
     }
     if (!info)
         return {};
-    const std::optional<XFSDiskOrDirectory> details = recordInWalk(dir, volume, context);
+    const std::shared_ptr<const CleaningChoices> details = recordInWalk(dir, volume, context);
     if (!details)
         return {};
     return cleanDirectory(dir, folderFd, *info, *details, contents, mayBeMountRoot, &volume.keepsAttributes);
