@@ -119,6 +119,7 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, const Folder
     m_folderEntries = entries;
     m_removedFromFolder.clear();
     m_folderKeepsAttributes.reset();
+    m_folderDisplayName.reset();
 }
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
@@ -192,11 +193,17 @@ void XMetadataRemover::noteRemoved(const Folder &folder, const std::string &name
         m_removedFromFolder.push_back(name);
 }
 
-std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletionInformation(const URL &item) const
+std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletionInformation(const URL &item)
 {
-    if (m_volumeRoot)
-        return StatisticsManager::DeletionInformation{*m_volumeRoot, item.deletingLastPathComponent().displayName()};
-    return StatisticsManager::DeletionInformation::forItem(item);
+    if (!m_volumeRoot)
+        return StatisticsManager::DeletionInformation::forItem(item);
+    const URL folder = item.deletingLastPathComponent();
+    // The entered folder's name is looked up once for all its deletions.
+    if (m_folderFd < 0 || folder.path() != m_folderPath)
+        return StatisticsManager::DeletionInformation{*m_volumeRoot, folder.displayName()};
+    if (!m_folderDisplayName)
+        m_folderDisplayName = folder.displayName();
+    return StatisticsManager::DeletionInformation{*m_volumeRoot, *m_folderDisplayName};
 }
 
 void XMetadataRemover::countDeletion(const std::optional<StatisticsManager::DeletionInformation> &information)

@@ -119,7 +119,7 @@ private:
     std::optional<bool> folderKeepsAttributes(const Folder &folder);
     void noteRemoved(const Folder &folder, const std::string &name);
     void countDeletion(const std::optional<StatisticsManager::DeletionInformation> &information);
-    std::optional<StatisticsManager::DeletionInformation> deletionInformation(const URL &item) const;
+    std::optional<StatisticsManager::DeletionInformation> deletionInformation(const URL &item);
 
     std::weak_ptr<XMetadataRemoverOwner> m_owner;
     bool m_isASimulation = false;
@@ -133,6 +133,7 @@ private:
     std::vector<std::string> m_removedFromFolder;
     std::optional<bool> m_folderKeepsAttributes;
     std::optional<bool> *m_keepsAttributes = &m_folderKeepsAttributes;
+    std::optional<std::string> m_folderDisplayName;
     // The entered folder's deletions, counted in the statistics in one go when it is left.
     std::vector<StatisticsManager::DeletionInformation> m_folderStatistics;
 };
