@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QPoint>
+#include <QRect>
 #include <QString>
+#include <QTextDocumentFragment>
 #include <QVariantMap>
 
 #include <cstdint>
@@ -142,10 +145,17 @@ public:
 
     // --- Help, report and warnings (MainUIControllerHelp.cpp)
     void setupHelp();
+    // A tab, then "<description>:YES" or "<description>:NO".
     static QString diagInfo(bool value, const QString &description);
     void warnIfRunningOnDiskImage();
-    QString iconAttributedString() const;
-    QString tarnwickInfoAttributedString() const;
+    // The application icon, a fifth smaller, as one character of rich text.
+    QTextDocumentFragment iconAttributedString() const;
+    // The about text: the icon, the name, "Version x.y.z (build)", the rights line and a credits line.
+    QTextDocumentFragment tarnwickInfoAttributedString() const;
+    // Where the first-launch help panel's top-left corner goes: near the main window's
+    // top-right corner, further right on a screen wider than 2000 pixels.
+    static QPoint helpPanelTopLeft(const QRect &mainWindowFrame, int screenWidth);
+    QDialog *helpSheet() const { return m_helpSheet; }
 
 public slots:
     // Interface-file actions (a slot per selector).
@@ -241,6 +251,6 @@ private:
     //
 
     // --- State of the help panel
-    //
-    //
+    // The help text's frame as the interface file lays it out, given back before each sheet.
+    std::optional<QRect> m_helpTextFrame;
 };
