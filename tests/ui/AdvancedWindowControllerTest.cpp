@@ -126,10 +126,12 @@ std::vector<XFSDiskOrDirectory> everyRecord()
     return records;
 }
 
+// Real Finder information: the type code, and a colour label in the Finder flags.
 void setFinderType(const std::string &path, const char type[4])
 {
     char info[32] = {};
     std::copy(type, type + 4, info);
+    info[9] = 0x0c;
     ASSERT_EQ(setxattr(path.c_str(), "user.com.apple.FinderInfo", info, sizeof info, 0), 0) << path;
 }
 
@@ -242,6 +244,12 @@ TEST_F(AdvancedWindowControllerTest, ADroppedFileNameOpensTheBlackListPageWithIt
     open("x.tmp");
     EXPECT_EQ(column(controller->blacklistController(), "name"), (std::vector<std::string>{"first", "x.tmp"}));
     EXPECT_EQ(column(controller->blacklistController(), "uniqueKey"), (std::vector<std::string>{md5("first"), md5("x.tmp")}));
+    clickDone();
+
+    // "Advanced..." opens on the first page again.
+    open();
+    EXPECT_EQ(controller->tabView()->currentIndex(), 0);
+    EXPECT_TRUE(toolbarItem(0)->isChecked());
 }
 
 TEST_F(AdvancedWindowControllerTest, ANewRowReachesEveryRecordUnderItsDigestAndKeysStayStable)
@@ -364,6 +372,7 @@ TEST_F(AdvancedWindowControllerTest, ClassicTypesAreQuotedAndTypelessFilesAreNam
     setFinderType(files.file("letter.txt"), "TEXT");
     setFinderType(files.file("photo.psd"), "8BPS");
     setFinderType(files.file("again.txt"), "TEXT");
+    setFinderType(files.file("plain two"), "\0\0\0\0");
     for (const char *name : {"letter.txt", "plain one", "photo.psd", "plain two", "again.txt"})
         panels->urls.push_back(URL::fileURLWithPath(files.file(name)));
 
@@ -404,6 +413,7 @@ TEST_F(AdvancedWindowControllerTest, TheBlackListTableTakesDroppedItemsButNoVolu
     writeFile(files.file("dropped.tmp"), "x");
     open();
     QWidget *table = controller->blackListTable()->viewport();
+    EXPECT_TRUE(table->acceptDrops());
     const auto drag = [](const std::string &path) {
         auto *mime = new QMimeData;
         mime->setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
