@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
+#include <QStyle>
 #include <QTreeView>
 #include <QUrl>
 
@@ -36,12 +37,27 @@ constexpr const char *scheduleKey = "schedule";
 constexpr const char *dividerTitle = "-";
 constexpr int dividerRowHeight = 10;
 
+// The record's icon; without an icon theme, the style's own picture of that kind of item.
+QIcon recordImage(const XFSDiskOrDirectory &record)
+{
+    const QPixmap icon = record.icon24by24();
+    if (!icon.isNull())
+        return QIcon(icon);
+    QStyle::StandardPixmap kind = QStyle::SP_DriveHDIcon;
+    if (record.iconChoice() == XFSDiskOrDirectory::IconChoice::fileServer)
+        kind = QStyle::SP_DriveNetIcon;
+    else if (record.iconChoice() == XFSDiskOrDirectory::IconChoice::itemIcon)
+        kind = QStyle::SP_DirIcon;
+    const QPixmap standard = QApplication::style()->standardIcon(kind).pixmap(24, 24);
+    return QIcon(standard.scaled(24, 24, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
 std::shared_ptr<Node> entryNode(const XFSDiskOrDirectory &record)
 {
     auto node = std::make_shared<Node>(QString::fromStdString(record.displayName()));
     node->setKey(QString::fromStdString(record.storageKey()));
     node->setIsLeaf(true);
-    node->setImage(QIcon(record.icon24by24()));
+    node->setImage(recordImage(record));
     return node;
 }
 
@@ -145,7 +161,8 @@ void MainUIController::outlineViewSelectionDidChange()
 
 int MainUIController::outlineViewHeightOfRowByItem(const Node &item) const
 {
-    return isDivider(item) ? dividerRowHeight : 0;
+    // Every other row is as high as the list's icons with a little room around them.
+    return isDivider(item) ? dividerRowHeight : m_sourceTable->iconSize().height() + 6;
 }
 
 bool MainUIController::outlineViewShouldSelectItem(const Node &item) const

@@ -245,7 +245,7 @@ TEST_F(MainWindowTest, ScreenshotsOfEachKindOfRow)
 {
     const std::string folder = makeFolder("Photo Library");
     addFolderQuietly(folder);
-    controller().window()->resize(720, 480);
+    controller().window()->resize(760, 500);
     controller().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller().window()));
 
