@@ -99,6 +99,7 @@ TEST_F(MainWindowTest, AnAutostartFolderThatCannotBeMadeGivesTheAlert)
 {
     // A file where the folder should be.
     std::filesystem::remove_all(AutostartEntries::folder());
+    std::filesystem::create_directories(std::filesystem::path(AutostartEntries::folder()).parent_path());
     writeFile(AutostartEntries::folder(), "not a folder");
     controller().addLoginItem();
     std::filesystem::remove(AutostartEntries::folder());
