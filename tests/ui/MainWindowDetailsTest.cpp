@@ -2,6 +2,7 @@
 #include <QButtonGroup>
 #include <QCollator>
 #include <QLabel>
+#include <QLocale>
 #include <QMainWindow>
 #include <QTest>
 #include <QTreeView>
@@ -51,7 +52,9 @@ bool storedEnabled(const std::string &storageKey, const std::string &displayName
 
 TEST_F(MainWindowTest, ChecklistHasTwoGroupsSortedBySortGroupThenByTheLocalesCollation)
 {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     selectSourceRow(0);
+    controller().populateDetailsTable();
     QTreeView *table = detailsTable();
     const QAbstractItemModel *model = table->model();
     ASSERT_EQ(model->rowCount(), 2);
@@ -94,6 +97,10 @@ TEST_F(MainWindowTest, ChecklistHasTwoGroupsSortedBySortGroupThenByTheLocalesCol
     ASSERT_NE(thumbs, toDelete.end());
     ASSERT_NE(dsStore, toDelete.end());
     EXPECT_LT(dsStore, thumbs);
+    // In English a lower-case name sorts among the capitalised ones by its letters.
+    const auto desktopIni = std::find(toDelete.begin(), toDelete.end(), QStringLiteral("Windows desktop.ini files"));
+    EXPECT_LT(desktopIni, thumbs);
+    QLocale::setDefault(QLocale::c());
 }
 
 TEST_F(MainWindowTest, CaptionsNameTheRecordAndTheAskRowIsOnlyForBuiltIns)

@@ -1,6 +1,9 @@
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>
@@ -14,10 +17,12 @@
 #include <filesystem>
 
 #include "AutostartEntries.h"
+#include "Bundle.h"
 #include "MainUIController.h"
 #include "MainWindowFixture.h"
 #include "PreferencesController.h"
 #include "PreferencesSupport.h"
+#include "ResourcesSupport.h"
 #include "Screenshot.h"
 #include "SoftwareUpdater.h"
 #include "SystemVersion.h"
@@ -51,6 +56,21 @@ public:
         writeFile(path, contents);
         return path;
     }
+};
+
+// Records the files the desktop was asked to open.
+class OpenedFiles : public QObject
+{
+    Q_OBJECT
+
+public:
+    OpenedFiles() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
+    ~OpenedFiles() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+
+    std::vector<QUrl> opened;
+
+public slots:
+    void open(const QUrl &url) { opened.push_back(url); }
 };
 
 std::string entryStarting(const std::string &exec)
@@ -313,3 +333,58 @@ TEST_F(MainWindowTest, StoreVariantGearMenu)
     items[4]->trigger();
     EXPECT_TRUE(PreferencesSupport::standardUserDefaults().boolForKey("kTWShowInDockKey"));
 }
+
+TEST_F(MainWindowTest, AcknowledgmentsOpenWithTheDesktopOrSayTheFileIsMissing)
+{
+    Bundle &bundle = ResourcesSupport::currentBundle();
+    const std::string resources = bundle.resourcesPath();
+    TemporaryDirectory elsewhere;
+    bundle.setResourcesPathForTesting(elsewhere.path());
+
+    OpenedFiles desktop;
+    testing::internal::CaptureStdout();
+    action("acknowledgmentsMenuItem")->trigger();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Acknowledgments.pdf is missing.\n");
+    EXPECT_TRUE(desktop.opened.empty());
+
+    writeFile(elsewhere.file("Acknowledgments.pdf"), "%PDF-1.4\n");
+    testing::internal::CaptureStdout();
+    action("acknowledgmentsMenuItem")->trigger();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    bundle.setResourcesPathForTesting(resources);
+    ASSERT_EQ(desktop.opened.size(), 1u);
+    EXPECT_EQ(desktop.opened[0].toLocalFile().toStdString(), elsewhere.file("Acknowledgments.pdf"));
+}
+
+TEST_F(MainWindowTest, EditsAreSavedFiveSecondsAfterTheWindowLosesTheFocus)
+{
+    selectSourceRow(0);
+    QAbstractItemModel *model = detailsTable()->model();
+    const QModelIndex firstLeaf = model->index(0, 0, model->index(0, 0));
+    ASSERT_TRUE(firstLeaf.isValid());
+    const bool wasChecked = firstLeaf.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    const std::string title = firstLeaf.data().toString().toStdString();
+    ASSERT_TRUE(model->setData(firstLeaf, wasChecked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole));
+
+    const auto enabledOnDisk = [this, &title] {
+        const Dictionary items = env->sourceItemsOnDisk();
+        const auto disks = items.find("disks");
+        if (disks == items.end() || !disks->second.asDictionary())
+            return std::optional<bool>();
+        const std::optional<XFSDiskOrDirectory> record =
+            XFSDiskOrDirectory::fromDictionary("disks", *disks->second.asDictionary());
+        if (!record)
+            return std::optional<bool>();
+        for (const XFSDetailsFlagItem &item : record->detailsFlags())
+            if (item.displayName() == title)
+                return std::optional<bool>(item.enabled());
+        return std::optional<bool>();
+    };
+    EXPECT_NE(enabledOnDisk(), std::optional<bool>(!wasChecked));
+
+    QEvent deactivate(QEvent::WindowDeactivate);
+    QApplication::sendEvent(controller().window(), &deactivate);
+    QTRY_VERIFY_WITH_TIMEOUT(enabledOnDisk() == std::optional<bool>(!wasChecked), 10000);
+}
+
+#include "MainWindowMenusTest.moc"
