@@ -280,6 +280,12 @@ TEST_F(MainWindowTest, ScreenshotsOfEachKindOfRow)
     auto *askRadio = outlet<QAbstractButton>("askRadio");
     QTest::mouseClick(askRadio, Qt::LeftButton, {}, QPoint(8, askRadio->height() / 2));
     saveScreenshot(controller().window(), "main-window-ask-mode");
+    for (QMenu *menu : {outlet<QMenu>("gearMenu"), controller().statusItems()}) {
+        menu->popup(controller().window()->mapToGlobal(QPoint(80, 300)));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+        saveScreenshot(menu, "main-window-" + menu->objectName().toStdString());
+        menu->close();
+    }
     // Nothing in the window is cut: the captions have the room their text needs.
     for (const char *name : {"textForDontCleanRadioCaption", "textForAskRadioCaption", "textForCleanRadioCaption"}) {
         auto *caption = outlet<QLabel>(name);
