@@ -229,8 +229,12 @@ private:
     bool m_isAppStoreVersion = false;
 
     // --- State of the source list and details checklist
-    //
-    //
+    // Makes the outlines' models, the mode choice's rows, the menus' and buttons' connections.
+    void setUpOutlinesAndMenus();
+    void connectMenuItem(const char *objectName, void (MainUIController::*action)());
+    void showAdvancedWindowWithNewBlackListItem(const std::string &name);
+    // The source list's row under the last context-menu click; -1 for none.
+    int m_sourceTableClickedRow = -1;
 
     // --- State of the tray item
     //
