@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "AdvancedWindowController.h"
 #include "Alert.h"
 #include "DragURL.h"
 #include "GCDAdditions.h"
@@ -262,11 +263,6 @@ void MainUIController::showInFinderSourceMenuMenuItem()
     QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(record->path())));
 }
 
-void MainUIController::showAdvancedWindowWithNewBlackListItem(const std::string &)
-{
-    // The Advanced window, which edits the black list, is not part of this build yet.
-}
-
 void MainUIController::positionAdvancedButton()
 {
     QWidget *content = m_window->centralWidget();
@@ -311,7 +307,7 @@ bool MainUIController::outlineViewAcceptDrop(QTreeView *outlineView, const QMime
     if (outlineView == m_detailsTable) {
         if (path) {
             const std::string name = URL::fileURLWithPath(*path).lastPathComponent();
-            GCDAdditions::performBlockAfterTinyDelay([this, name] { showAdvancedWindowWithNewBlackListItem(name); });
+            GCDAdditions::performBlockAfterTinyDelay([this, name] { m_advancedWindowController->showWithNewBlackListItem(name); });
         }
         return true;
     }

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "AdvancedWindowController.h"
 #include "GCDAdditions.h"
 #include "LaunchFlags.h"
 #include "Node.h"
@@ -69,7 +70,7 @@ void MainUIController::setupPreferencesSwift()
 void MainUIController::additionalSetup()
 {
     setUpOutlinesAndMenus();
-    // The Advanced window's controller takes this controller as its delegate once that window exists.
+    m_advancedWindowController->setDelegate(this);
     positionAdvancedButton();
     setupSourceTableMenu();
     applyShowInDock();
@@ -84,6 +85,7 @@ void MainUIController::setUpOutlinesAndMenus()
         if (key == QLatin1String("statusItemVisible"))
             statusItemVisibleChanged();
     });
+    m_advancedWindowController = new AdvancedWindowController(m_window);
     m_sparkle = new SoftwareUpdater(this);
     m_sparkle->setObjectName(QStringLiteral("sparkle"));
 
@@ -137,6 +139,8 @@ void MainUIController::setUpOutlinesAndMenus()
     connect(m_helpButton, &QAbstractButton::clicked, this, [this] { helpAction(m_helpButton); });
 
     m_gearPopupMenuButton->setMenu(m_gearMenu);
+    if (auto *advanced = m_window->findChild<QAction *>(QStringLiteral("advancedMenuItem")))
+        connect(advanced, &QAction::triggered, m_advancedWindowController, &AdvancedWindowController::show);
     connectMenuItem("showInDockMenuItem", &MainUIController::showInDockUserAction);
     connectMenuItem("openAtLoginMenuItem", &MainUIController::openAtLogin);
     connectMenuItem("automaticallyCheckForUpdatesItem", &MainUIController::automaticallyCheckForUpdates);
@@ -154,6 +158,11 @@ void MainUIController::setUpOutlinesAndMenus()
         });
     }
     m_window->installEventFilter(this);
+}
+
+void MainUIController::setPreferencesContent(const std::optional<Dictionary> &generalPreferences)
+{
+    m_preferences->setContent(generalPreferences);
 }
 
 void MainUIController::connectMenuItem(const char *objectName, void (MainUIController::*action)())

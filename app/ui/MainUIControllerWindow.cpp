@@ -16,6 +16,7 @@
 #include <array>
 #include <iostream>
 
+#include "AdvancedWindowController.h"
 #include "Alert.h"
 #include "GCDAdditions.h"
 #include "LaunchFlags.h"
@@ -247,7 +248,8 @@ void MainUIController::setupLiteSwift()
     face->setIcon(QIcon::fromTheme(QStringLiteral("preferences-system"),
                                    m_window->style()->standardIcon(QStyle::SP_FileDialogDetailedView)));
     face->setVisible(false);
-    QAction *advanced = menu->addAction(QStringLiteral("Advanced..."));
+    QAction *advanced = menu->addAction(QStringLiteral("Advanced..."), m_advancedWindowController,
+                                        &AdvancedWindowController::show);
     advanced->setObjectName(QStringLiteral("advancedMenuItem"));
     QAction *showLog = menu->addAction(QStringLiteral("Show Log"));
     showLog->setObjectName(QStringLiteral("showLogMenuItem"));

@@ -3,8 +3,11 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "Value.h"
 
 class QAbstractButton;
 
@@ -25,6 +28,13 @@ public:
     void setBoolValue(const std::string &key, bool value);
     void bind(QAbstractButton *button, const std::string &key);
 
+    // The general preferences, as the Advanced sheet last saved them.
+    const std::optional<Dictionary> &content() const { return m_content; }
+    void setContent(const std::optional<Dictionary> &content) { m_content = content; }
+
 signals:
     void valueChanged(const QString &key);
+
+private:
+    std::optional<Dictionary> m_content;
 };
