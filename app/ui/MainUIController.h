@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "AdvancedWindowDelegate.h"
 #include "URL.h"
 #include "XFSDiskOrDirectory.h"
 
@@ -55,7 +56,7 @@ class QWidget;
 //   MainUIControllerStatusItem.cpp  the tray item and its volume rows
 //   MainUIControllerSchedule.cpp    scheduled cleaning
 //   MainUIControllerHelp.cpp        help, the diagnostics report and the start-up warnings
-class MainUIController : public QObject
+class MainUIController : public QObject, public AdvancedWindowDelegate
 {
     Q_OBJECT
 
@@ -127,7 +128,8 @@ public:
     std::vector<XFSDiskOrDirectory> selectedSourceDetails() const;
     void populateDetailsTable();
     void saveAndPopulateDetailsTable();
-    void storeAnyChangesToFlags();
+    void storeAnyChangesToFlags() override;
+    void setPreferencesContent(const std::optional<Dictionary> &generalPreferences) override;
     void populateModeRadio();
     void updateModeRadio(bool hasServersUniqueKey, bool hasDisksUniqueKey, const QString &title);
     bool outlineViewIsGroupItem(const Node &item) const;
@@ -239,8 +241,11 @@ private:
     bool m_isAppStoreVersion = false;
 
     // --- State of the source list and details checklist
-    //
-    //
+    // Makes the outlines' models, the mode choice's rows, the menus' and buttons' connections.
+    void setUpOutlinesAndMenus();
+    void connectMenuItem(const char *objectName, void (MainUIController::*action)());
+    // The source list's row under the last context-menu click; -1 for none.
+    int m_sourceTableClickedRow = -1;
 
     // --- State of the tray item
     //
