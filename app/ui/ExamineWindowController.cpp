@@ -1,5 +1,6 @@
 #include "ExamineWindowController.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -93,7 +94,10 @@ ExamineWindowController::ExamineWindowController()
 
 ExamineWindowController::~ExamineWindowController()
 {
-    delete m_window;
+    // A controller still kept when the application ends goes after it: widgets cannot be
+    // destroyed then, and the process is ending anyway.
+    if (QCoreApplication::instance())
+        delete m_window;
 }
 
 std::shared_ptr<ExamineWindowController> ExamineWindowController::create()

@@ -28,6 +28,7 @@
 #include "TestSupport.h"
 #include "UserDefaults.h"
 #include "VolumeFactsSource.h"
+#include "MainWindowFixture.h"
 #include "WindowScreenshot.h"
 
 // Stands in for the desktop's opener of files.
@@ -44,34 +45,6 @@ public:
 
 namespace
 {
-MainUIController &controller()
-{
-    static MainUIController *made = MainUIController::loadFromInterfaceFile();
-    return *made;
-}
-
-template <typename T>
-T *helpOutlet(const char *name)
-{
-    T *found = controller().helpSheet()->findChild<T *>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
-}
-
-class AnsweringAlerts : public AlertPresenter
-{
-public:
-    std::size_t present(Alert &alert) override
-    {
-        alerts.push_back(alert);
-        alert.setSuppressionButtonChecked(tickSuppression);
-        return answer;
-    }
-    std::vector<Alert> alerts;
-    std::size_t answer = 0;
-    bool tickSuppression = false;
-};
-
 // Every path lies on a read-only local volume named like the application: a disk image.
 class DiskImageVolumes : public VolumeFactsSource
 {
@@ -90,11 +63,13 @@ public:
     VolumeLocation locate(const std::string &path) const override { return {"", "/", path, true}; }
 };
 
-class MainUIControllerHelpTest : public testing::Test
+// The help of the real main window, with the bundle's version texts scripted.
+class MainUIControllerHelpTest : public MainWindowTest
 {
 protected:
     void SetUp() override
     {
+        MainWindowTest::SetUp();
         m_info = Bundle::main().infoDictionary();
         Dictionary info = m_info;
         info["CFBundleShortVersionString"] = Value("2.5.1");
@@ -102,6 +77,7 @@ protected:
         info["NSHumanReadableCopyright"] = Value("Copyright \u00A9 2026 The Tarnwick developers");
         Bundle::main().setInfoDictionaryForTesting(info);
         m_resources = Bundle::main().resourcesPath();
+        m_volumes = VolumeFactsSource::current();
         QMainWindow *window = controller().window();
         window->setGeometry(100, 120, 720, 480);
         window->show();
@@ -114,13 +90,22 @@ protected:
         Bundle::main().setInfoDictionaryForTesting(m_info);
         Bundle::main().setResourcesPathForTesting(m_resources);
         ModifierKeys::setFlagsForTesting(std::nullopt);
-        Alert::setPresenter(nullptr);
-        VolumeFactsSource::setCurrentForTesting(nullptr);
+        VolumeFactsSource::setCurrentForTesting(m_volumes);
         PreferencesSupport::standardUserDefaults().removeObjectForKey("dontShowDiskImageWarning");
+        MainWindowTest::TearDown();
+    }
+
+    template <typename T>
+    T *helpOutlet(const char *name)
+    {
+        T *found = controller().helpSheet()->findChild<T *>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
     }
 
     Dictionary m_info;
     std::string m_resources;
+    std::shared_ptr<const VolumeFactsSource> m_volumes;
     QObject m_helpButton;
 };
 }
@@ -226,29 +211,27 @@ TEST_F(MainUIControllerHelpTest, WithAltHeldTheButtonWritesAndOpensTheReportAndS
 
 TEST_F(MainUIControllerHelpTest, TheDiskImageWarningUntilItsBoxIsTicked)
 {
-    auto alerts = std::make_shared<AnsweringAlerts>();
-    Alert::setPresenter(alerts);
     controller().warnIfRunningOnDiskImage();
-    EXPECT_TRUE(alerts->alerts.empty()) << "the test program does not run from a disk image";
+    EXPECT_TRUE(alerts->shown.empty()) << "the test program does not run from a disk image";
 
     VolumeFactsSource::setCurrentForTesting(std::make_shared<DiskImageVolumes>());
     alerts->answer = 1; // Continue
     controller().warnIfRunningOnDiskImage();
-    ASSERT_EQ(alerts->alerts.size(), 1u);
-    const Alert &alert = alerts->alerts.front();
-    EXPECT_EQ(alert.style(), Alert::Style::informational);
-    EXPECT_EQ(alert.messageText(), "Drag Tarnwick to a folder on your hard drive.");
-    EXPECT_EQ(alert.informativeText(), "Tarnwick appears to be running from a disk image. You should drag Tarnwick to "
-                                       "a folder on your hard drive before opening it.");
-    EXPECT_TRUE(alert.showsSuppressionButton());
-    EXPECT_EQ(alert.buttonTitles(), (std::vector<std::string>{"Quit", "Continue"}));
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    const ScriptedAlerts::Shown &alert = alerts->shown.front();
+    EXPECT_EQ(alert.style, Alert::Style::informational);
+    EXPECT_EQ(alert.messageText, "Drag Tarnwick to a folder on your hard drive.");
+    EXPECT_EQ(alert.informativeText, "Tarnwick appears to be running from a disk image. You should drag Tarnwick to "
+                                      "a folder on your hard drive before opening it.");
+    EXPECT_TRUE(alert.showsSuppressionButton);
+    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"Quit", "Continue"}));
 
     alerts->tickSuppression = true;
     controller().warnIfRunningOnDiskImage();
-    EXPECT_EQ(alerts->alerts.size(), 2u);
+    EXPECT_EQ(alerts->shown.size(), 2u);
     EXPECT_TRUE(PreferencesSupport::standardUserDefaults().boolForKey("dontShowDiskImageWarning"));
     controller().warnIfRunningOnDiskImage();
-    EXPECT_EQ(alerts->alerts.size(), 2u) << "a ticked box is not shown again";
+    EXPECT_EQ(alerts->shown.size(), 2u) << "a ticked box is not shown again";
     // The application was told nothing: Continue keeps it running.
     QTimer::singleShot(0, [] { QCoreApplication::exit(7); });
     EXPECT_EQ(QCoreApplication::exec(), 7);
@@ -256,8 +239,6 @@ TEST_F(MainUIControllerHelpTest, TheDiskImageWarningUntilItsBoxIsTicked)
 
 TEST_F(MainUIControllerHelpTest, QuitEndsTheApplicationAlsoBeforeItsEventLoopRuns)
 {
-    auto alerts = std::make_shared<AnsweringAlerts>();
-    Alert::setPresenter(alerts);
     VolumeFactsSource::setCurrentForTesting(std::make_shared<DiskImageVolumes>());
     QTimer watchdog;
     watchdog.setSingleShot(true);
@@ -265,7 +246,7 @@ TEST_F(MainUIControllerHelpTest, QuitEndsTheApplicationAlsoBeforeItsEventLoopRun
 
     // At start-up: the warning comes before the event loop runs.
     controller().warnIfRunningOnDiskImage();
-    ASSERT_EQ(alerts->alerts.size(), 1u);
+    ASSERT_EQ(alerts->shown.size(), 1u);
     watchdog.start(10000);
     EXPECT_EQ(QCoreApplication::exec(), 0);
 
@@ -273,7 +254,7 @@ TEST_F(MainUIControllerHelpTest, QuitEndsTheApplicationAlsoBeforeItsEventLoopRun
     QTimer::singleShot(0, [] { controller().warnIfRunningOnDiskImage(); });
     watchdog.start(10000);
     EXPECT_EQ(QCoreApplication::exec(), 0);
-    EXPECT_EQ(alerts->alerts.size(), 2u);
+    EXPECT_EQ(alerts->shown.size(), 2u);
     watchdog.stop();
 }
 
