@@ -1,0 +1,204 @@
+#include "AppDelegate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QMenu>
+#include <QWindow>
+
+#include <algorithm>
+
+#include "Core.h"
+#include "LaunchFlags.h"
+#include "LauncherCommands.h"
+#include "MainUIController.h"
+#include "PreferencesSupport.h"
+#include "SystemLog.h"
+#include "URL.h"
+#include "UserDefaults.h"
+#include "XEngine.h"
+#include "XEngineFSEvents.h"
+
+namespace
+{
+AppDelegate *g_sharedDelegate = nullptr;
+
+// The log window is built by LogWindowController; until it exists, "Show Log" has no window to
+// show and no window's closing to hear of.
+void showLogWindowAndHearItsClosing(AppDelegate &)
+{
+}
+
+void forgetLogWindow()
+{
+}
+}
+
+AppDelegate::AppDelegate()
+{
+    g_sharedDelegate = this;
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, &AppDelegate::applicationStateChanged);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (g_sharedDelegate == this)
+        g_sharedDelegate = nullptr;
+}
+
+AppDelegate *AppDelegate::shared()
+{
+    return g_sharedDelegate;
+}
+
+void AppDelegate::initialize()
+{
+    MainUIController::checkIfNewInstall();
+}
+
+void AppDelegate::setPreferencesController(MainUIController *controller)
+{
+    m_preferencesController = controller;
+}
+
+void AppDelegate::applicationWillFinishLaunching()
+{
+    Core::sharedInstance();
+    XEngineFSEvents::defaultWatcher().makeThread();
+    appWillFinishLaunchingSwift();
+}
+
+void AppDelegate::appWillFinishLaunchingSwift()
+{
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    m_applicationHasFinishedLaunching = true;
+}
+
+bool AppDelegate::applicationOpenUntitledFile()
+{
+    if (!newVersionInstall && !m_applicationHasFinishedLaunching)
+        return false;
+    UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+    if (defaults.boolForKey("kTWShowInDockKey"))
+        return false;
+    if (defaults.boolForKey("NEVER_SHOW_WINDOW_ON_LAUNCH") && !m_applicationHasFinishedLaunching)
+        return false;
+    if (m_preferencesController && !m_preferencesController->window()->isVisible())
+        m_preferencesController->show();
+    return false;
+}
+
+std::unique_ptr<QMenu> AppDelegate::applicationDockMenu()
+{
+    return applicationDockMenuSwift();
+}
+
+std::unique_ptr<QMenu> AppDelegate::applicationDockMenuSwift()
+{
+    auto menu = std::make_unique<QMenu>();
+    if (!m_preferencesController || !m_preferencesController->statusItems())
+        return menu;
+    // The copy shares the status menu's actions; taking one out of the copy leaves the original.
+    const QList<QAction *> items = m_preferencesController->statusItems()->actions();
+    menu->addActions(items);
+    while (!menu->actions().isEmpty() && !menu->actions().constFirst()->isSeparator())
+        menu->removeAction(menu->actions().constFirst());
+    for (int removal = 0; removal < 3 && !menu->actions().isEmpty(); ++removal)
+        menu->removeAction(removal == 0 ? menu->actions().constFirst() : menu->actions().constLast());
+    return menu;
+}
+
+void AppDelegate::applicationOpenFiles(const std::vector<std::string> &paths)
+{
+    applicationSwiftOpenFiles(paths);
+}
+
+void AppDelegate::applicationSwiftOpenFiles(const std::vector<std::string> &paths)
+{
+    std::vector<URL> urls;
+    urls.reserve(paths.size());
+    for (const std::string &path : paths) {
+        SystemLog::write("Asked to clean " + path);
+        urls.push_back(URL::fileURLWithPath(path));
+    }
+    XEngine::cleanInResponseToUserRequest(urls, std::nullopt);
+}
+
+void AppDelegate::applicationWillResignActive()
+{
+    if (m_preferencesController)
+        m_preferencesController->savePreferences();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (m_preferencesController)
+        m_preferencesController->savePreferences();
+    SystemLog::write("Tarnwick has quit.");
+}
+
+void AppDelegate::applicationDidBecomeActive()
+{
+    QWindow *focused = QGuiApplication::focusWindow();
+    for (QWindow *window : QGuiApplication::topLevelWindows()) {
+        if (!window->isVisible() || window == focused)
+            continue;
+        window->raise();
+        window->requestActivate();
+    }
+    // The window the user brought forward stays the one with the keyboard.
+    if (focused) {
+        focused->raise();
+        focused->requestActivate();
+    }
+}
+
+bool AppDelegate::performLauncherCommand(const std::string &command)
+{
+    const auto &commands = launcherCommands();
+    const auto found = std::find_if(commands.begin(), commands.end(),
+                                    [&command](const LauncherCommand &known) { return known.name == command; });
+    QMenu *statusItems = m_preferencesController ? m_preferencesController->statusItems() : nullptr;
+    QAction *item = nullptr;
+    if (found != commands.end() && statusItems) {
+        for (QAction *candidate : statusItems->actions()) {
+            if (candidate->objectName() == QString::fromStdString(found->itemObjectName))
+                item = candidate;
+        }
+    }
+    if (!item) {
+        SystemLog::write("Tarnwick has no command \"" + command + "\".");
+        return false;
+    }
+    item->trigger();
+    return true;
+}
+
+void AppDelegate::terminate()
+{
+    QCoreApplication::quit();
+}
+
+void AppDelegate::showLogUserAction()
+{
+    showLogWindowAndHearItsClosing(*this);
+}
+
+void AppDelegate::windowWillClose()
+{
+    forgetLogWindow();
+}
+
+void AppDelegate::applicationStateChanged(Qt::ApplicationState state)
+{
+    const bool wasActive = m_lastState == Qt::ApplicationActive;
+    m_lastState = state;
+    if (state == Qt::ApplicationActive && !wasActive)
+        applicationDidBecomeActive();
+    else if (state != Qt::ApplicationActive && wasActive)
+        applicationWillResignActive();
+}
