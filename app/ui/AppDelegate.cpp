@@ -6,11 +6,8 @@
 #include <QMenu>
 #include <QWindow>
 
-#include <algorithm>
-
 #include "Core.h"
 #include "LaunchFlags.h"
-#include "LauncherCommands.h"
 #include "MainUIController.h"
 #include "PreferencesSupport.h"
 #include "SystemLog.h"
@@ -80,7 +77,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
 bool AppDelegate::applicationOpenUntitledFile()
 {
-    if (!newVersionInstall && !m_applicationHasFinishedLaunching)
+    if (!LaunchFlags::newVersionInstall && !m_applicationHasFinishedLaunching)
         return false;
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
     if (defaults.boolForKey("kTWShowInDockKey"))
@@ -159,22 +156,19 @@ void AppDelegate::applicationDidBecomeActive()
 
 bool AppDelegate::performLauncherCommand(const std::string &command)
 {
-    const auto &commands = launcherCommands();
-    const auto found = std::find_if(commands.begin(), commands.end(),
-                                    [&command](const LauncherCommand &known) { return known.name == command; });
-    QMenu *statusItems = m_preferencesController ? m_preferencesController->statusItems() : nullptr;
-    QAction *item = nullptr;
-    if (found != commands.end() && statusItems) {
-        for (QAction *candidate : statusItems->actions()) {
-            if (candidate->objectName() == QString::fromStdString(found->itemObjectName))
-                item = candidate;
-        }
-    }
-    if (!item) {
+    MainUIController *controller = m_preferencesController;
+    if (command == "show-window" && controller)
+        controller->show();
+    else if (command == "choose-and-clean" && controller)
+        controller->cleanUsingTarnwickMenuAction();
+    else if (command == "show-log")
+        showLogUserAction();
+    else if (command == "quit")
+        terminate();
+    else {
         SystemLog::write("Tarnwick has no command \"" + command + "\".");
         return false;
     }
-    item->trigger();
     return true;
 }
 

@@ -48,8 +48,8 @@ public:
     void applicationWillTerminate();
     void applicationDidBecomeActive();
 
-    // A launcher command handed over by another start: triggers the status menu's item of
-    // that name. False (with a system-log line) when there is none.
+    // A launcher command handed over by another start: runs the status menu's command of that
+    // name. False (with a system-log line) when there is none.
     bool performLauncherCommand(const std::string &command);
 
     // Ends Tarnwick the one way: the quit steps run, the instance's socket goes. Menu, tray,

@@ -11,8 +11,6 @@ struct LauncherCommand
     std::string name;
     // The help line.
     std::string description;
-    // The object name of the status menu's item that the command triggers.
-    std::string itemObjectName;
 };
 
 const std::vector<LauncherCommand> &launcherCommands();
