@@ -96,12 +96,16 @@ std::unique_ptr<QMenu> AppDelegate::applicationDockMenu()
 
 std::unique_ptr<QMenu> AppDelegate::applicationDockMenuSwift()
 {
-    auto menu = std::make_unique<QMenu>();
     if (!m_preferencesController || !m_preferencesController->statusItems())
-        return menu;
+        return std::make_unique<QMenu>();
+    return dockMenuFromStatusItems(*m_preferencesController->statusItems());
+}
+
+std::unique_ptr<QMenu> AppDelegate::dockMenuFromStatusItems(const QMenu &statusItems)
+{
+    auto menu = std::make_unique<QMenu>();
     // The copy shares the status menu's actions; taking one out of the copy leaves the original.
-    const QList<QAction *> items = m_preferencesController->statusItems()->actions();
-    menu->addActions(items);
+    menu->addActions(statusItems.actions());
     while (!menu->actions().isEmpty() && !menu->actions().constFirst()->isSeparator())
         menu->removeAction(menu->actions().constFirst());
     for (int removal = 0; removal < 3 && !menu->actions().isEmpty(); ++removal)

@@ -41,6 +41,7 @@ public:
     // separator and the last two items. The caller owns it.
     std::unique_ptr<QMenu> applicationDockMenu();
     std::unique_ptr<QMenu> applicationDockMenuSwift();
+    static std::unique_ptr<QMenu> dockMenuFromStatusItems(const QMenu &statusItems);
     // Items handed to Tarnwick (its command line, or another start's): cleaned as one request.
     void applicationOpenFiles(const std::vector<std::string> &paths);
     void applicationSwiftOpenFiles(const std::vector<std::string> &paths);

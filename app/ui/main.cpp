@@ -55,6 +55,8 @@ int main(int argc, char **argv)
         return 0;
 
     std::unique_ptr<TWApp> application = makeApplicationOrExplain(argc, argv);
+    // A request to end that arrives during start-up is taken once the event loop runs.
+    TerminationSignals::install(&AppDelegate::terminate);
     AppDelegate delegate;
     AppDelegate::initialize();
     installUserInterfaceServices();
@@ -72,7 +74,6 @@ int main(int argc, char **argv)
         [&delegate](const std::string &command, const std::vector<std::string> &) {
             delegate.performLauncherCommand(command);
         });
-    TerminationSignals::install(&AppDelegate::terminate);
     if (commandLine.paths.empty() && commandLine.command.empty())
         delegate.applicationOpenUntitledFile();
     delegate.applicationDidFinishLaunching();

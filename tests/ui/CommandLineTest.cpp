@@ -1,13 +1,10 @@
 #include "CommandLine.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
-
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "LauncherCommands.h"
+#include "TarnwickProcess.h"
 #include "TestSupport.h"
 
 namespace
@@ -21,29 +18,6 @@ CommandLine parse(std::vector<std::string> arguments)
     return CommandLine::parse(static_cast<int>(argv.size()), argv.data());
 }
 
-struct Finished
-{
-    int status = -1;
-    std::string output;
-    std::string errors;
-};
-
-// Runs the real executable to its end with a private runtime folder, so that no Tarnwick of the
-// machine is reached.
-Finished runTarnwick(const QStringList &arguments, const QProcessEnvironment &environment, const std::string &folder)
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(QString::fromStdString(folder));
-    process.start(TARNWICK_EXECUTABLE, arguments);
-    EXPECT_TRUE(process.waitForFinished(60000));
-    Finished finished;
-    finished.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    finished.output = process.readAllStandardOutput().toStdString();
-    finished.errors = process.readAllStandardError().toStdString();
-    return finished;
-}
-
 class CommandLineTest : public testing::Test
 {
 protected:
@@ -51,22 +25,14 @@ protected:
     {
         m_previousFolder = std::filesystem::current_path();
         std::filesystem::current_path(m_folder.path());
-        m_environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(m_runtime.path()));
-        m_environment.insert("XDG_CONFIG_HOME", QString::fromStdString(m_folder.file("config")));
-        m_environment.insert("XDG_CACHE_HOME", QString::fromStdString(m_folder.file("cache")));
-        m_environment.insert("QT_QPA_PLATFORM", "offscreen");
     }
     ~CommandLineTest() override { std::filesystem::current_path(m_previousFolder); }
 
-    bool instanceStarted() const
-    {
-        return std::filesystem::exists(m_runtime.file("tarnwick-" + std::to_string(getuid()) + ".lock"));
-    }
+    bool instanceStarted() const { return std::filesystem::exists(m_home.socketPath() + ".lock"); }
 
     TemporaryDirectory m_folder;
-    TemporaryDirectory m_runtime;
     std::filesystem::path m_previousFolder;
-    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
+    TarnwickHome m_home;
 };
 }
 
@@ -120,15 +86,15 @@ TEST_F(CommandLineTest, EveryLauncherCommandIsAnOptionListedInTheHelp)
 
 TEST_F(CommandLineTest, HelpAndVersionPrintAndEndWithoutADisplayOrAnInstance)
 {
-    m_environment.remove("DISPLAY");
-    m_environment.remove("WAYLAND_DISPLAY");
-    m_environment.remove("QT_QPA_PLATFORM");
-    const Finished help = runTarnwick({"--help"}, m_environment, m_folder.path());
+    m_home.environment().remove("DISPLAY");
+    m_home.environment().remove("WAYLAND_DISPLAY");
+    m_home.environment().remove("QT_QPA_PLATFORM");
+    const TarnwickHome::Finished help = m_home.run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.output.starts_with("Usage: tarnwick [PATH...]\n")) << help.output;
     EXPECT_EQ(help.errors, "");
 
-    const Finished version = runTarnwick({"--version"}, m_environment, m_folder.path());
+    const TarnwickHome::Finished version = m_home.run({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.output, "Tarnwick 1.0.0 (build 100)\n");
     EXPECT_FALSE(instanceStarted());
@@ -136,22 +102,22 @@ TEST_F(CommandLineTest, HelpAndVersionPrintAndEndWithoutADisplayOrAnInstance)
 
 TEST_F(CommandLineTest, AMissingPathIsRefusedOnStandardErrorAndNothingStarts)
 {
-    std::filesystem::create_directories(m_folder.file("real"));
-    writeFile(m_folder.file("real/.DS_Store"), "Bud1");
-    const Finished finished = runTarnwick({"real", "typo"}, m_environment, m_folder.path());
+    std::filesystem::create_directories(m_home.file("real"));
+    writeFile(m_home.file("real/.DS_Store"), "Bud1");
+    const TarnwickHome::Finished finished = m_home.run({"real", "typo"});
     EXPECT_EQ(finished.status, 1);
     EXPECT_EQ(finished.errors, "tarnwick: cannot clean typo: No such file or directory\nNothing was cleaned.\n");
     EXPECT_EQ(finished.output, "");
     EXPECT_FALSE(instanceStarted());
-    EXPECT_TRUE(fileExists(m_folder.file("real/.DS_Store")));
+    EXPECT_TRUE(fileExists(m_home.file("real/.DS_Store")));
 }
 
 TEST_F(CommandLineTest, WithoutADisplayOneClearLineInsteadOfAnAbort)
 {
-    m_environment.remove("DISPLAY");
-    m_environment.remove("WAYLAND_DISPLAY");
-    m_environment.insert("QT_QPA_PLATFORM", "xcb");
-    const Finished finished = runTarnwick({}, m_environment, m_folder.path());
+    m_home.environment().remove("DISPLAY");
+    m_home.environment().remove("WAYLAND_DISPLAY");
+    m_home.environment().insert("QT_QPA_PLATFORM", "xcb");
+    const TarnwickHome::Finished finished = m_home.run({});
     EXPECT_EQ(finished.status, 1);
     EXPECT_EQ(finished.errors, "tarnwick: cannot open a window: no display could be reached (DISPLAY not set, "
                                "WAYLAND_DISPLAY not set). Tarnwick needs a desktop session.\n");
@@ -159,8 +125,8 @@ TEST_F(CommandLineTest, WithoutADisplayOneClearLineInsteadOfAnAbort)
 
 TEST_F(CommandLineTest, QuittingATarnwickThatDoesNotRunStartsNothing)
 {
-    const Finished finished = runTarnwick({"--quit"}, m_environment, m_folder.path());
+    const TarnwickHome::Finished finished = m_home.run({"--quit"});
     EXPECT_EQ(finished.status, 0) << finished.errors;
-    EXPECT_FALSE(std::filesystem::exists(m_runtime.file("tarnwick-" + std::to_string(getuid()))));
-    EXPECT_FALSE(std::filesystem::exists(m_folder.file("config")));
+    EXPECT_FALSE(std::filesystem::exists(m_home.socketPath()));
+    EXPECT_FALSE(std::filesystem::exists(m_home.preferencesFile()));
 }

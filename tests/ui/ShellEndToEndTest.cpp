@@ -1,14 +1,11 @@
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "TarnwickProcess.h"
 #include "TestSupport.h"
 #include "XServer.h"
 
@@ -18,7 +15,7 @@ namespace
 {
 constexpr auto processTimeout = 60s;
 
-// Tarnwick as a user runs it: the real executable on a real X server, with a home of its own.
+// Tarnwick as a user runs it: the real executable on a real X server.
 class ShellEndToEndTest : public testing::Test
 {
 protected:
@@ -26,46 +23,17 @@ protected:
     {
         if (!m_x.problem().empty())
             GTEST_SKIP() << "No X server for the end-to-end test: " << m_x.problem();
-        ::chmod(m_runtime.path().c_str(), 0700);
-        m_environment.insert("DISPLAY", QString::fromStdString(m_x.display()));
-        m_environment.insert("QT_QPA_PLATFORM", "xcb");
-        m_environment.remove("WAYLAND_DISPLAY");
-        m_environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(m_runtime.path()));
-        m_environment.insert("XDG_CONFIG_HOME", QString::fromStdString(m_home.file("config")));
-        m_environment.insert("XDG_CACHE_HOME", QString::fromStdString(m_home.file("cache")));
-        m_environment.insert("XDG_DATA_HOME", QString::fromStdString(m_home.file("data")));
-        m_instance.setProcessEnvironment(m_environment);
-        QObject::connect(&m_instance, &QProcess::readyReadStandardError,
-                         [this] { m_errors += m_instance.readAllStandardError().toStdString(); });
+        m_home.environment().insert("DISPLAY", QString::fromStdString(m_x.display()));
+        m_home.environment().insert("QT_QPA_PLATFORM", "xcb");
+        m_home.environment().remove("WAYLAND_DISPLAY");
     }
 
-    void TearDown() override
+    // Another start of tarnwick, which hands its paths over and ends without a word.
+    void handOver(const std::string &path)
     {
-        if (m_instance.state() != QProcess::NotRunning) {
-            m_instance.kill();
-            m_instance.waitForFinished(30000);
-        }
-    }
-
-    void startInstance()
-    {
-        m_errors.clear();
-        m_instance.start(TARNWICK_EXECUTABLE, {});
-        ASSERT_TRUE(m_instance.waitForStarted(30000));
-        ASSERT_TRUE(runEventLoopUntil([this] { return logged("finished starting."); }, processTimeout)) << m_errors;
-    }
-
-    bool logged(const std::string &text) const { return m_errors.find(text) != std::string::npos; }
-
-    // Another start of tarnwick, run to its end; its exit status.
-    int startAgain(const QStringList &arguments)
-    {
-        QProcess start;
-        start.setProcessEnvironment(m_environment);
-        start.start(TARNWICK_EXECUTABLE, arguments);
-        EXPECT_TRUE(start.waitForFinished(60000));
-        EXPECT_EQ(start.readAllStandardError(), QByteArray());
-        return start.exitStatus() == QProcess::NormalExit ? start.exitCode() : -1;
+        const TarnwickHome::Finished finished = m_home.run({QString::fromStdString(path)});
+        EXPECT_EQ(finished.status, 0);
+        EXPECT_EQ(finished.errors, "");
     }
 
     std::optional<XServer::Window> mappedWindowTitled(const std::string &title) const
@@ -75,13 +43,6 @@ protected:
                 return window;
         }
         return std::nullopt;
-    }
-
-    std::string socketPath() const { return m_runtime.file("tarnwick-" + std::to_string(getuid())); }
-    std::string todaysLog() const
-    {
-        const std::string path = m_home.file("cache/org.tarnwick.Tarnwick/Today's Log.txt");
-        return fileExists(path) ? readFile(path) : std::string();
     }
 
     // Saves the screen into the build tree for review, once its picture has stopped changing.
@@ -113,46 +74,41 @@ protected:
     }
 
     XServer m_x;
-    TemporaryDirectory m_home;
-    TemporaryDirectory m_runtime;
-    QProcessEnvironment m_environment = QProcessEnvironment::systemEnvironment();
-    QProcess m_instance;
-    std::string m_errors;
+    TarnwickHome m_home;
 };
 }
 
 TEST_F(ShellEndToEndTest, TheRunningTarnwickCleansAFolderFromASecondStartAndOnlyQuitEndsIt)
 {
-    startInstance();
+    TarnwickProcess instance(m_home);
+    ASSERT_TRUE(instance.start());
     const std::string folder = folderToClean("Shared Stuff");
-    EXPECT_EQ(startAgain({QString::fromStdString(folder)}), 0);
+    handOver(folder);
 
     EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(folder + "/.DS_Store"); }, processTimeout));
     EXPECT_TRUE(fileExists(folder + "/notes.txt"));
     EXPECT_TRUE(runEventLoopUntil(
-        [&] { return todaysLog().find("Deleted .DS_Store in Shared Stuff") != std::string::npos; }, processTimeout))
-        << todaysLog();
+        [&] { return m_home.todaysLog().find("Deleted .DS_Store in Shared Stuff") != std::string::npos; },
+        processTimeout))
+        << m_home.todaysLog();
 
     // The progress window carries the application's display name; closing it ends nothing.
     const std::string progressTitle = "Cleaning Shared Stuff \u2014 Tarnwick";
     std::optional<XServer::Window> progress;
     ASSERT_TRUE(runEventLoopUntil([&] { return (progress = mappedWindowTitled(progressTitle)).has_value(); },
                                   processTimeout));
-    EXPECT_TRUE(runEventLoopUntil([this] { return logged("Completed cleaning Shared Stuff."); }, processTimeout));
+    EXPECT_TRUE(runEventLoopUntil([&] { return instance.logged("Completed cleaning Shared Stuff."); }, processTimeout));
     saveScreenshot("ShellEndToEnd-progress.png");
     m_x.close(progress->id);
     EXPECT_TRUE(runEventLoopUntil([&] { return !mappedWindowTitled(progressTitle); }, processTimeout));
 
     const std::string later = folderToClean("Later");
-    EXPECT_EQ(startAgain({QString::fromStdString(later)}), 0);
+    handOver(later);
     EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(later + "/.DS_Store"); }, processTimeout))
         << "the instance ended when its window closed";
 
     // SIGTERM takes the quit path: save, the last log line, the socket gone.
-    ::kill(static_cast<pid_t>(m_instance.processId()), SIGTERM);
-    ASSERT_TRUE(runEventLoopUntil([this] { return m_instance.state() == QProcess::NotRunning; }, processTimeout));
-    EXPECT_EQ(m_instance.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(m_instance.exitCode(), 0);
-    EXPECT_TRUE(logged("Tarnwick has quit.")) << m_errors;
-    EXPECT_FALSE(std::filesystem::exists(socketPath()));
+    EXPECT_EQ(instance.endWith(SIGTERM), 0);
+    EXPECT_TRUE(instance.logged("Tarnwick has quit.")) << instance.errors();
+    EXPECT_FALSE(std::filesystem::exists(m_home.socketPath()));
 }
