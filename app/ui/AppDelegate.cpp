@@ -8,6 +8,7 @@
 
 #include "Core.h"
 #include "LaunchFlags.h"
+#include "LogWindowController.h"
 #include "MainUIController.h"
 #include "PreferencesSupport.h"
 #include "SystemLog.h"
@@ -19,16 +20,6 @@
 namespace
 {
 AppDelegate *g_sharedDelegate = nullptr;
-
-// The log window is built by LogWindowController; until it exists, "Show Log" has no window to
-// show and no window's closing to hear of.
-void showLogWindowAndHearItsClosing(AppDelegate &)
-{
-}
-
-void forgetLogWindow()
-{
-}
 }
 
 AppDelegate::AppDelegate()
@@ -183,12 +174,13 @@ void AppDelegate::terminate()
 
 void AppDelegate::showLogUserAction()
 {
-    showLogWindowAndHearItsClosing(*this);
+    // Shows the log window, whose closing then reaches windowWillClose.
+    LogWindowController::showLogUserAction();
 }
 
 void AppDelegate::windowWillClose()
 {
-    forgetLogWindow();
+    LogWindowController::windowWillClose();
 }
 
 void AppDelegate::applicationStateChanged(Qt::ApplicationState state)

@@ -102,6 +102,16 @@ TEST_F(ShellEndToEndTest, TheRunningTarnwickCleansAFolderFromASecondStartAndOnly
     m_x.close(progress->id);
     EXPECT_TRUE(runEventLoopUntil([&] { return !mappedWindowTitled(progressTitle); }, processTimeout));
 
+    // The launcher's "Show Log" reaches the running instance; the log window closes like any other.
+    const TarnwickHome::Finished showLog = m_home.run({"--show-log"});
+    EXPECT_EQ(showLog.status, 0) << showLog.errors;
+    std::optional<XServer::Window> log;
+    ASSERT_TRUE(runEventLoopUntil([&] { return (log = mappedWindowTitled("Log \u2014 Tarnwick")).has_value(); },
+                                  processTimeout));
+    saveScreenshot("ShellEndToEnd-log.png");
+    m_x.close(log->id);
+    EXPECT_TRUE(runEventLoopUntil([&] { return !mappedWindowTitled("Log \u2014 Tarnwick"); }, processTimeout));
+
     const std::string later = folderToClean("Later");
     handOver(later);
     EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(later + "/.DS_Store"); }, processTimeout))
