@@ -156,6 +156,8 @@ bool AppDelegate::performLauncherCommand(const std::string &command)
         controller->show();
     else if (command == "choose-and-clean" && controller)
         controller->cleanUsingTarnwickMenuAction();
+    else if (command == "choose-and-clean-attributes" && controller)
+        controller->cleanUsingTarnwickMenuActionAlternate();
     else if (command == "show-log")
         showLogUserAction();
     else if (command == "quit")
