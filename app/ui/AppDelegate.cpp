@@ -68,16 +68,20 @@ void AppDelegate::applicationDidFinishLaunching()
 
 bool AppDelegate::applicationOpenUntitledFile()
 {
+    if (untitledFileShowsWindow() && m_preferencesController && !m_preferencesController->window()->isVisible())
+        m_preferencesController->show();
+    return false;
+}
+
+bool AppDelegate::untitledFileShowsWindow() const
+{
+    // At launch the window opens by itself only after an install or update; a later re-open can.
     if (!LaunchFlags::newVersionInstall && !m_applicationHasFinishedLaunching)
         return false;
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
     if (defaults.boolForKey("kTWShowInDockKey"))
         return false;
-    if (defaults.boolForKey("NEVER_SHOW_WINDOW_ON_LAUNCH") && !m_applicationHasFinishedLaunching)
-        return false;
-    if (m_preferencesController && !m_preferencesController->window()->isVisible())
-        m_preferencesController->show();
-    return false;
+    return !defaults.boolForKey("NEVER_SHOW_WINDOW_ON_LAUNCH") || m_applicationHasFinishedLaunching;
 }
 
 std::unique_ptr<QMenu> AppDelegate::applicationDockMenu()

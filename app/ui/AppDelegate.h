@@ -37,6 +37,8 @@ public:
     // Launch, and a later start without paths: shows the main window when the settings say so.
     // Always false.
     bool applicationOpenUntitledFile();
+    // Whether the untitled-file step shows the main window (when it is not already visible).
+    bool untitledFileShowsWindow() const;
     // The status menu's fixed commands: a copy of statusItems without the volume rows, the first
     // separator and the last two items. The caller owns it.
     std::unique_ptr<QMenu> applicationDockMenu();

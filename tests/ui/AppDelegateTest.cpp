@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "LaunchFlags.h"
+#include "PreferencesSupport.h"
+#include "UserDefaults.h"
+
 namespace
 {
 std::vector<std::string> titles(const QMenu &menu)
@@ -49,4 +53,53 @@ TEST(AppDelegateTest, ADockMenuOfAStatusMenuWithoutCommandsIsEmpty)
     separatorAndOne.addSeparator();
     separatorAndOne.addAction("Quit Tarnwick");
     EXPECT_TRUE(AppDelegate::dockMenuFromStatusItems(separatorAndOne)->actions().isEmpty());
+}
+
+namespace
+{
+// The launch flags and the two window switches, restored after each case.
+class UntitledFileTest : public testing::Test
+{
+protected:
+    ~UntitledFileTest() override
+    {
+        LaunchFlags::newVersionInstall = m_newVersionInstall;
+        UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+        defaults.removeObjectForKey("kTWShowInDockKey");
+        defaults.removeObjectForKey("NEVER_SHOW_WINDOW_ON_LAUNCH");
+    }
+
+    static void set(const char *key, bool value) { PreferencesSupport::standardUserDefaults().setObject(Value(value), key); }
+
+    const bool m_newVersionInstall = LaunchFlags::newVersionInstall;
+};
+}
+
+TEST_F(UntitledFileTest, TheWindowOpensAtLaunchOnlyAfterAnInstallOrUpdate)
+{
+    AppDelegate delegate;
+    set("kTWShowInDockKey", false);
+    LaunchFlags::newVersionInstall = false;
+    EXPECT_FALSE(delegate.untitledFileShowsWindow()) << "the same build launched again";
+    LaunchFlags::newVersionInstall = true;
+    EXPECT_TRUE(delegate.untitledFileShowsWindow()) << "a first launch, or one after an update";
+    set("NEVER_SHOW_WINDOW_ON_LAUNCH", true);
+    EXPECT_FALSE(delegate.untitledFileShowsWindow());
+    set("kTWShowInDockKey", true);
+    set("NEVER_SHOW_WINDOW_ON_LAUNCH", false);
+    EXPECT_FALSE(delegate.untitledFileShowsWindow());
+}
+
+TEST_F(UntitledFileTest, ALaterReopenShowsTheWindowUnlessShowInDockIsOn)
+{
+    AppDelegate delegate;
+    LaunchFlags::newVersionInstall = false;
+    delegate.applicationDidFinishLaunching();
+    EXPECT_TRUE(delegate.applicationHasFinishedLaunching());
+    set("kTWShowInDockKey", false);
+    set("NEVER_SHOW_WINDOW_ON_LAUNCH", true);
+    EXPECT_TRUE(delegate.untitledFileShowsWindow()) << "the launch switch does not hold back a re-open";
+    set("kTWShowInDockKey", true);
+    EXPECT_FALSE(delegate.untitledFileShowsWindow());
+    EXPECT_FALSE(delegate.applicationOpenUntitledFile());
 }

@@ -49,3 +49,32 @@ TEST_F(ApplicationLaunchTest, AStartWithoutPathsIsAReopenAndTheLaunchersQuitEnds
     EXPECT_TRUE(instance.logged("Tarnwick has quit.")) << instance.errors();
     EXPECT_FALSE(std::filesystem::exists(m_home.socketPath()));
 }
+
+TEST_F(ApplicationLaunchTest, PathsOnTheCommandLineAreCleanedAsOneRequestInTheirOrder)
+{
+    std::vector<std::string> folders;
+    QStringList arguments;
+    for (const char *name : {"Zebra", "Apple", "Mango"}) {
+        folders.push_back(m_home.file(name));
+        std::filesystem::create_directories(folders.back());
+        writeFile(folders.back() + "/.DS_Store", "Bud1");
+        arguments << QString::fromStdString(folders.back());
+    }
+    TarnwickProcess instance(m_home);
+    ASSERT_TRUE(instance.start(arguments));
+    for (const std::string &folder : folders)
+        EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(folder + "/.DS_Store"); }, 60s)) << folder;
+
+    const std::string errors = instance.errors();
+    std::size_t previous = 0;
+    for (const std::string &folder : folders) {
+        const std::size_t asked = errors.find("Asked to clean " + folder);
+        ASSERT_NE(asked, std::string::npos) << folder;
+        EXPECT_GT(asked, previous) << folder << " out of order";
+        previous = asked;
+    }
+    const std::string log = m_home.todaysLog();
+    EXPECT_LT(log.find("Cleaning Zebra"), log.find("Cleaning Apple"));
+    EXPECT_LT(log.find("Cleaning Apple"), log.find("Cleaning Mango"));
+    EXPECT_EQ(instance.endWith(SIGTERM), 0);
+}
