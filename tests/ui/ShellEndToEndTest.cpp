@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 
@@ -45,8 +46,9 @@ protected:
         return std::nullopt;
     }
 
-    // Saves the screen into the build tree for review, once its picture has stopped changing.
-    void saveScreenshot(const std::string &name) const
+    // Saves the screen as <build>/screenshots/<name>.png for review, once its picture has stopped
+    // changing.
+    void saveScreenPicture(const std::string &name) const
     {
         QImage last = m_x.screenshot();
         QElapsedTimer unchanged;
@@ -59,8 +61,9 @@ protected:
             }
             return unchanged.elapsed() > 500;
         });
-        QDir().mkpath(TARNWICK_SCREENSHOT_DIR);
-        EXPECT_TRUE(last.save(QString::fromStdString(std::string(TARNWICK_SCREENSHOT_DIR) + "/" + name)));
+        const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../screenshots");
+        QDir().mkpath(folder);
+        EXPECT_TRUE(last.save(QDir(folder).absoluteFilePath(QString::fromStdString(name) + QStringLiteral(".png"))));
     }
 
     // Makes a folder holding Mac metadata and a file of the user's.
@@ -98,7 +101,7 @@ TEST_F(ShellEndToEndTest, TheRunningTarnwickCleansAFolderFromASecondStartAndOnly
     ASSERT_TRUE(runEventLoopUntil([&] { return (progress = mappedWindowTitled(progressTitle)).has_value(); },
                                   processTimeout));
     EXPECT_TRUE(runEventLoopUntil([&] { return instance.logged("Completed cleaning Shared Stuff."); }, processTimeout));
-    saveScreenshot("ShellEndToEnd-progress.png");
+    saveScreenPicture("ShellEndToEnd-progress");
     m_x.close(progress->id);
     EXPECT_TRUE(runEventLoopUntil([&] { return !mappedWindowTitled(progressTitle); }, processTimeout));
 
@@ -108,7 +111,7 @@ TEST_F(ShellEndToEndTest, TheRunningTarnwickCleansAFolderFromASecondStartAndOnly
     std::optional<XServer::Window> log;
     ASSERT_TRUE(runEventLoopUntil([&] { return (log = mappedWindowTitled("Log \u2014 Tarnwick")).has_value(); },
                                   processTimeout));
-    saveScreenshot("ShellEndToEnd-log.png");
+    saveScreenPicture("ShellEndToEnd-log");
     m_x.close(log->id);
     EXPECT_TRUE(runEventLoopUntil([&] { return !mappedWindowTitled("Log \u2014 Tarnwick"); }, processTimeout));
 
