@@ -1,5 +1,3 @@
-#include <QMainWindow>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -67,9 +65,9 @@ int main(int argc, char **argv)
             if (paths.empty()) {
                 SystemLog::write("Asked to show the main window.");
                 delegate.applicationOpenUntitledFile();
-            }
-            else
+            } else {
                 delegate.applicationOpenFiles(paths);
+            }
         },
         [&delegate](const std::string &command, const std::vector<std::string> &) {
             delegate.performLauncherCommand(command);
