@@ -25,6 +25,7 @@ WakeWatcher &WakeWatcher::shared()
 
 WakeWatcher::WakeWatcher(QObject *parent)
     : QObject(parent)
+    , m_minuteCheck(this)
 {
     m_minuteCheck.setInterval(std::chrono::minutes(1));
     connect(&m_minuteCheck, &QTimer::timeout, this, &WakeWatcher::checkClocks);

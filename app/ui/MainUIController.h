@@ -258,6 +258,7 @@ private:
 
     // --- State of the schedule
 public:
+    QWidget *scheduleView() const { return m_scheduleView; }
     // The calendar of the schedule and of the rows' day names (the system's by default).
     void setCalendarClock(const class CalendarClock &clock);
     // The writable volumes a scheduled clean looks at (the mounted ones by default) and what it

@@ -36,7 +36,7 @@ struct MainUIController::ScheduleState
     QTimer *hourlyTimer = nullptr;
     QComboBox *scheduleDayChoice = nullptr;
     std::optional<QDateTime> fireDate;
-    // The moment of the last firing: the timer is never armed for it again, however early it fired.
+    // The moment the timer last fired for: it is never armed for it again, however early it fired.
     std::optional<QDateTime> lastFireDate;
     NotificationCenter::ObserverToken wakeObserver;
 };
@@ -155,8 +155,12 @@ void MainUIController::setupScheduledCleanOptions()
                 &MainUIController::scheduledCleaningOptionsChanged, Qt::UniqueConnection);
 
     ScheduleState &state = scheduleState();
-    delete m_scheduleCleanTimer;
-    m_scheduleCleanTimer = nullptr;
+    if (m_scheduleCleanTimer) {
+        // This may run from the timer's own signal.
+        m_scheduleCleanTimer->stop();
+        m_scheduleCleanTimer->deleteLater();
+        m_scheduleCleanTimer = nullptr;
+    }
     state.fireDate.reset();
 
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
@@ -173,7 +177,7 @@ void MainUIController::setupScheduledCleanOptions()
     const QDateTime now = state.calendarClock.now();
     QDateTime fireDate = pickedTimeOn(now.date());
     // A day later in the calendar, not 86,400 seconds: the picked time holds across a clock change.
-    if (fireDate <= now || (state.lastFireDate && fireDate <= *state.lastFireDate))
+    if (fireDate <= now || fireDate == state.lastFireDate)
         fireDate = pickedTimeOn(now.date().addDays(1));
     const qint64 interval = now.msecsTo(fireDate);
     if (interval <= 0)
