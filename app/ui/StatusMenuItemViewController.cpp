@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QStyle>
 #include <QWidget>
 
 #include "ui_StatusMenuView.h"
@@ -56,10 +57,14 @@ void StatusMenuItemViewController::setupWithDetailsForPath(const URL &volumeURL)
     HDIconCacheController::shared().icon(volumeURL, [iconLabel](const QIcon &image) {
         if (!iconLabel)
             return;
-        if (image.isNull())
+        QPixmap pixmap = image.isNull() ? QPixmap() : image.pixmap(iconSide, iconSide);
+        // An icon theme without a disk icon still leaves the row a disk to show.
+        if (pixmap.isNull() && !image.isNull())
+            pixmap = iconLabel->style()->standardIcon(QStyle::SP_DriveHDIcon).pixmap(iconSide, iconSide);
+        if (pixmap.isNull())
             iconLabel->clear();
         else
-            iconLabel->setPixmap(image.pixmap(iconSide, iconSide));
+            iconLabel->setPixmap(pixmap);
     });
 
     const QString displayName = QString::fromStdString(volumeURL.displayName());

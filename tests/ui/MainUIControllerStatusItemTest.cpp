@@ -14,6 +14,9 @@
 #include "Alert.h"
 #include "DateFormatter.h"
 #include "MainUIControllerForTests.h"
+#include "PreferencesSupport.h"
+#include "UserDefaults.h"
+#include "ScopedIconTheme.h"
 #include "ScopedMount.h"
 #include "ScreenshotForReview.h"
 #include "StatisticsManager.h"
@@ -126,6 +129,7 @@ protected:
     }
 
     MainUIController &m_controller = mainUIControllerForTests();
+    const ScopedIconTheme m_iconTheme;
     TemporaryDirectory m_volumes;
 };
 }
@@ -227,6 +231,11 @@ TEST_F(MainUIControllerStatusItemTest, RowsStayAsTheyAreWhileTheMenuIsOpenAndFol
 
     menu->popup(QPoint(40, 40));
     ASSERT_TRUE(runEventLoopUntil([this] { return m_controller.statusMenuIsVisible(); }));
+    EXPECT_TRUE(runEventLoopUntil([&] {
+        const StatusMenuItemViewController *shown = rowFor(disk);
+        const QLabel *icon = shown ? shown->icon() : nullptr;
+        return icon && !icon->pixmap().isNull();
+    })) << "the disk's icon";
     EXPECT_FALSE(saveScreenshotForReview(menu, "status-menu-after-a-clean").empty());
     menu->hide();
 }
@@ -276,6 +285,16 @@ TEST_F(MainUIControllerStatusItemTest, CleanOnARowCleansThatVolume)
     EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(disk + "/.DS_Store") && !fileExists(disk + "/Documents/.DS_Store"); }));
     EXPECT_TRUE(fileExists(disk + "/Documents/report.txt"));
 
+    // Trays that show the menu as plain text: choosing the row's title cleans as well.
+    writeFile(disk + "/.DS_Store", "x");
+    m_controller.statisticsManagerUpdate();
+    ASSERT_TRUE(runEventLoopUntil([&] { return rowFor(disk) != nullptr; }));
+    QAction *plainRow = m_controller.statusItems()->actions().at(menuIndexOf(rowFor(disk)));
+    EXPECT_TRUE(plainRow->text().startsWith("CLEANDISK: ")) << plainRow->text().toStdString();
+    EXPECT_TRUE(plainRow->text().contains('\n'));
+    plainRow->trigger();
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(disk + "/.DS_Store"); }));
+
     // The user's clean left the disk a record that keeps it clean.
     if (const std::optional<XFSDiskOrDirectory> record = XTWStore::shared().detailsForURL(URL::fileURLWithPath(disk), false, false))
         XTWStore::shared().remove(*record);
@@ -303,4 +322,54 @@ TEST_F(MainUIControllerStatusItemTest, TwoQuickThemeChangesRebuildTheTrayItemOnc
     EXPECT_EQ(rebuilt, m_controller.statusMenu());
     EXPECT_EQ(rebuilt->contextMenu(), m_controller.statusItems());
     EXPECT_FALSE(rebuilt->icon().isNull());
+}
+
+namespace
+{
+// The lightness of the drawn pixels of the tray image.
+int inkLightness(const QIcon &icon)
+{
+    const QImage image = icon.pixmap(16, 16).toImage();
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 200)
+                return QColor(image.pixel(x, y)).lightness();
+    return -1;
+}
+}
+
+TEST_F(MainUIControllerStatusItemTest, ADarkPanelGetsTheTemplateImageInLightInk)
+{
+    const QPalette original = QApplication::palette();
+    QPalette dark = original;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xf0, 0xf0, 0xf0));
+    ASSERT_NE(m_controller.statusMenu(), nullptr);
+    EXPECT_LT(inkLightness(m_controller.statusMenu()->icon()), 128) << "dark ink on a light panel";
+
+    QPointer<QSystemTrayIcon> before = m_controller.statusMenu();
+    QApplication::setPalette(dark);
+    ASSERT_TRUE(runEventLoopUntil([&before] { return before.isNull(); }));
+    ASSERT_NE(m_controller.statusMenu(), nullptr);
+    EXPECT_GT(inkLightness(m_controller.statusMenu()->icon()), 200);
+
+    before = m_controller.statusMenu();
+    QApplication::setPalette(original);
+    ASSERT_TRUE(runEventLoopUntil([&before] { return before.isNull(); }));
+    EXPECT_LT(inkLightness(m_controller.statusMenu()->icon()), 128);
+}
+
+TEST_F(MainUIControllerStatusItemTest, TheTrayItemGoesWhenTurnedOffAndComesBack)
+{
+    UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+    defaults.setObject(Value(false), "statusItemVisible");
+    m_controller.statusItemVisibleChanged();
+    EXPECT_EQ(m_controller.statusMenu(), nullptr);
+    m_controller.rebuildStatusItem();
+    EXPECT_EQ(m_controller.statusMenu(), nullptr) << "a rebuild keeps it off";
+
+    defaults.setObject(Value(true), "statusItemVisible");
+    m_controller.statusItemVisibleChanged();
+    ASSERT_NE(m_controller.statusMenu(), nullptr);
+    EXPECT_EQ(m_controller.statusMenu()->contextMenu(), m_controller.statusItems());
 }
