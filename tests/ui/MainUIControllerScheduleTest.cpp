@@ -1,6 +1,8 @@
 #include "MainUIController.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QPalette>
 #include <QComboBox>
 #include <QTextEdit>
 #include <QTimeEdit>
@@ -275,6 +277,28 @@ TEST_F(MainUIControllerScheduleTest, ABurstOfChangesReArmsOnceAfterTheLast)
         EXPECT_EQ(m_controller.scheduledCleaningFireDate(), inBerlin(2026, 3, 11, 9, 0));
     }
     EXPECT_TRUE(runEventLoopUntil([this] { return m_controller.scheduledCleaningFireDate() == inBerlin(2026, 3, 10, 11, 3); }));
+}
+
+TEST_F(MainUIControllerScheduleTest, AThemeChangeDropsThePendingReArmUntilTheHourlyOne)
+{
+    *m_now = inBerlin(2026, 5, 5, 10, 0);
+    m_controller.setScheduleRearmDelay(0.5f);
+    scheduleAt(9, 0);
+    m_checkbox->setChecked(true);
+    ASSERT_EQ(m_controller.scheduledCleaningFireDate(), inBerlin(2026, 5, 6, 9, 0));
+
+    m_picker->setTime(QTime(11, 0));
+    const QPalette original = QApplication::palette();
+    QPalette changed = original;
+    changed.setColor(QPalette::Window, original.color(QPalette::Window).darker(110));
+    QApplication::setPalette(changed);
+    QApplication::setPalette(original);
+    runEventLoopFor(1200ms);
+    EXPECT_EQ(m_controller.scheduledCleaningFireDate(), inBerlin(2026, 5, 6, 9, 0)) << "the re-arm was cancelled";
+
+    // What the hourly timer does.
+    m_controller.setupScheduledCleanOptions();
+    EXPECT_EQ(m_controller.scheduledCleaningFireDate(), inBerlin(2026, 5, 5, 11, 0));
 }
 
 TEST_F(MainUIControllerScheduleTest, TheHelpTextAndThePaneAsShown)
