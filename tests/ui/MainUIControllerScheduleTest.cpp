@@ -119,9 +119,9 @@ protected:
         return m_cleaned.size();
     }
 
-    void addRecord(const std::string &path)
+    void addRecord(const std::string &path, CleanMode mode = CleanMode::alwaysClean)
     {
-        ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(path, CleanMode::alwaysClean)) << path;
+        ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(path, mode)) << path;
         const std::optional<XFSDiskOrDirectory> record = XTWStore::shared().detailsForURL(URL::fileURLWithPath(path), false, false);
         ASSERT_TRUE(record);
         m_addedRecords.push_back(*record);
@@ -414,4 +414,21 @@ TEST_F(ScheduledCollectionTest, AFolderOnADiskGoneOrReplacedIsSkipped)
     ASSERT_TRUE(other.isMounted());
     fs::create_directories(disk + "/DCIM");
     EXPECT_FALSE(contains(MainUIController::collectScheduledCleaningURLs({}), disk + "/DCIM")) << "another disk";
+}
+
+TEST_F(ScheduledCollectionTest, ADiskWhoseOwnRecordSaysDontCleanIsNotTakenAsAFolder)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "mounting needs root";
+    const std::string disk = volume("ARCHIVE");
+    const ScopedMount archive("ramfs", disk);
+    ASSERT_TRUE(archive.isMounted()) << archive.failure();
+    fs::create_directories(disk + "/Letters");
+    XTWStore::shared().update(XTWStore::shared().detailsForDisks().copyWithNewCleanMode(CleanMode::alwaysClean));
+    addRecord(disk, CleanMode::ignore);
+    addRecord(disk + "/Letters");
+
+    const std::vector<URL> urls = MainUIController::collectScheduledCleaningURLs({URL::fileURLWithPath(disk)});
+    EXPECT_FALSE(contains(urls, disk)) << "the disk's own record says not to clean it";
+    EXPECT_TRUE(contains(urls, disk + "/Letters")) << "a folder with a record of its own on it still is";
 }
