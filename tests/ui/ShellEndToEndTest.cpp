@@ -125,3 +125,36 @@ TEST_F(ShellEndToEndTest, TheRunningTarnwickCleansAFolderFromASecondStartAndOnly
     EXPECT_TRUE(instance.logged("Tarnwick has quit.")) << instance.errors();
     EXPECT_FALSE(std::filesystem::exists(m_home.socketPath()));
 }
+
+TEST_F(ShellEndToEndTest, AFirstLaunchOpensTheMainWindowAndTheSameBuildAgainDoesNot)
+{
+    {
+        TarnwickProcess first(m_home);
+        ASSERT_TRUE(first.start());
+        std::optional<XServer::Window> window;
+        ASSERT_TRUE(runEventLoopUntil([&] { return (window = mappedWindowTitled("Tarnwick")).has_value(); },
+                                      processTimeout));
+        saveScreenPicture("ShellEndToEnd-first-launch");
+        m_x.close(window->id);
+        EXPECT_TRUE(runEventLoopUntil([&] { return !mappedWindowTitled("Tarnwick"); }, processTimeout));
+        const std::string stillServed = folderToClean("Still served");
+        handOver(stillServed);
+        EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(stillServed + "/.DS_Store"); }, processTimeout))
+            << "closing the main window ended Tarnwick";
+        EXPECT_EQ(first.endWith(SIGTERM), 0);
+    }
+    TarnwickProcess again(m_home);
+    ASSERT_TRUE(again.start());
+    // By the time a handed folder's progress window shows, a window of the launch would have too.
+    const std::string folder = folderToClean("After");
+    handOver(folder);
+    ASSERT_TRUE(runEventLoopUntil([&] { return mappedWindowTitled("Cleaning After \u2014 Tarnwick").has_value(); },
+                                  processTimeout));
+    EXPECT_FALSE(mappedWindowTitled("Tarnwick"));
+
+    // Later the launcher's "Open Tarnwick..." brings it.
+    const TarnwickHome::Finished open = m_home.run({"--show-window"});
+    EXPECT_EQ(open.status, 0) << open.errors;
+    EXPECT_TRUE(runEventLoopUntil([&] { return mappedWindowTitled("Tarnwick").has_value(); }, processTimeout));
+    EXPECT_EQ(again.endWith(SIGTERM), 0);
+}
