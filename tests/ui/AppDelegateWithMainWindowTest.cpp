@@ -2,6 +2,7 @@
 #include <QMainWindow>
 #include <QMenu>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 
@@ -12,8 +13,10 @@
 #include "MainUIController.h"
 #include "MainWindowFixture.h"
 #include "PreferencesSupport.h"
+#include "SystemLog.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
+#include "XTWStore.h"
 
 namespace
 {
@@ -64,7 +67,7 @@ std::vector<std::pair<std::string, std::string>> launcherActions()
     return actions;
 }
 
-class LauncherActionsTest : public MainWindowTest
+class AppDelegateWithMainWindowTest : public MainWindowTest
 {
 protected:
     void SetUp() override
@@ -84,7 +87,7 @@ protected:
 };
 }
 
-TEST_F(LauncherActionsTest, TheLauncherOffersTheTrayMenusFixedCommandsAndTheDockMenuAllButTheLastTwo)
+TEST_F(AppDelegateWithMainWindowTest, TheLauncherOffersTheTrayMenusFixedCommandsAndTheDockMenuAllButTheLastTwo)
 {
     QMenu *statusItems = controller().statusItems();
     ASSERT_NE(statusItems, nullptr);
@@ -108,7 +111,7 @@ TEST_F(LauncherActionsTest, TheLauncherOffersTheTrayMenusFixedCommandsAndTheDock
     EXPECT_EQ(texts(dock->actions()), std::vector<std::string>(commands.begin(), commands.end() - 1));
 }
 
-TEST_F(LauncherActionsTest, EachLauncherCommandRunsItsTrayCommand)
+TEST_F(AppDelegateWithMainWindowTest, EachLauncherCommandRunsItsTrayCommand)
 {
     controller().window()->hide();
     EXPECT_TRUE(m_delegate.performLauncherCommand("show-window"));
@@ -121,7 +124,7 @@ TEST_F(LauncherActionsTest, EachLauncherCommandRunsItsTrayCommand)
     EXPECT_FALSE(m_delegate.performLauncherCommand("format-disk"));
 }
 
-TEST_F(LauncherActionsTest, TheUntitledFileStepShowsTheHiddenWindowOnlyWhenItShould)
+TEST_F(AppDelegateWithMainWindowTest, TheUntitledFileStepShowsTheHiddenWindowOnlyWhenItShould)
 {
     controller().window()->hide();
     PreferencesSupport::standardUserDefaults().setObject(Value(false), "kTWShowInDockKey");
@@ -132,4 +135,25 @@ TEST_F(LauncherActionsTest, TheUntitledFileStepShowsTheHiddenWindowOnlyWhenItSho
     LaunchFlags::newVersionInstall = true;
     EXPECT_FALSE(m_delegate.applicationOpenUntitledFile());
     EXPECT_TRUE(controller().window()->isVisible()) << "a first launch";
+}
+
+TEST_F(AppDelegateWithMainWindowTest, LosingTheFocusAndQuittingSaveWhatWasNotSavedYet)
+{
+    using CleanMode = XFSDiskOrDirectory::CleanMode;
+    std::vector<std::string> lines;
+    const int sink = SystemLog::addSink([&lines](const std::string &line) { lines.push_back(line); });
+
+    const auto savedServersMode = [] { return XTWStore::create()->detailsForServers().mode(); };
+    for (const CleanMode mode : {CleanMode::alwaysClean, CleanMode::ignore}) {
+        // A change whose own save is still waiting for its delay.
+        XTWStore::shared().update(XTWStore::shared().detailsForServers().copyWithNewCleanMode(mode));
+        ASSERT_NE(savedServersMode(), mode);
+        if (mode == CleanMode::alwaysClean)
+            m_delegate.applicationWillResignActive();
+        else
+            m_delegate.applicationWillTerminate();
+        EXPECT_EQ(savedServersMode(), mode);
+    }
+    SystemLog::removeSink(sink);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Tarnwick has quit."), 1);
 }
