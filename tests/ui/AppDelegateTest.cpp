@@ -2,11 +2,16 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "LaunchFlags.h"
 #include "PreferencesSupport.h"
+#include "TestSupport.h"
 #include "UserDefaults.h"
 
 namespace
@@ -102,4 +107,30 @@ TEST_F(UntitledFileTest, ALaterReopenShowsTheWindowUnlessShowInDockIsOn)
     set("kTWShowInDockKey", true);
     EXPECT_FALSE(delegate.untitledFileShowsWindow());
     EXPECT_FALSE(delegate.applicationOpenUntitledFile());
+}
+
+TEST(AppDelegateWindowsTest, BecomingActiveBringsTheVisibleWindowsForwardAndKeepsTheUsersOne)
+{
+    QWidget chosen;
+    QWidget other;
+    QWidget hidden;
+    chosen.show();
+    other.show();
+    chosen.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&chosen));
+
+    std::vector<QWindow *> focusChanges;
+    const QMetaObject::Connection recording = QObject::connect(
+        qApp, &QGuiApplication::focusWindowChanged, [&focusChanges](QWindow *window) { focusChanges.push_back(window); });
+    AppDelegate delegate;
+    delegate.applicationDidBecomeActive();
+    // The other window is brought forward, then the user's again.
+    EXPECT_TRUE(runEventLoopUntil([&] {
+        return std::find(focusChanges.begin(), focusChanges.end(), other.windowHandle()) != focusChanges.end()
+               && focusChanges.back() == chosen.windowHandle();
+    }));
+    QObject::disconnect(recording);
+    EXPECT_TRUE(chosen.isActiveWindow());
+    EXPECT_TRUE(other.isVisible());
+    EXPECT_FALSE(hidden.isVisible());
 }
