@@ -48,6 +48,13 @@ void AppDelegate::initialize()
 void AppDelegate::setPreferencesController(MainUIController *controller)
 {
     m_preferencesController = controller;
+    // The interface file's "Show Log" items (gear menu, tray menu) are aimed at the delegate.
+    if (controller && controller->window()) {
+        for (QAction *item : controller->window()->findChildren<QAction *>()) {
+            if (item->objectName() == QLatin1String("showLogMenuItem") || item->objectName() == QLatin1String("showLogItem"))
+                connect(item, &QAction::triggered, this, &AppDelegate::showLogUserAction);
+        }
+    }
 }
 
 void AppDelegate::applicationWillFinishLaunching()

@@ -28,6 +28,7 @@ public:
 
     bool applicationHasFinishedLaunching() const { return m_applicationHasFinishedLaunching; }
     MainUIController *preferencesController() const { return m_preferencesController; }
+    // Also aims the interface file's "Show Log" items at the delegate.
     void setPreferencesController(MainUIController *controller);
 
     // The disk-arrival service and the background watcher's thread.

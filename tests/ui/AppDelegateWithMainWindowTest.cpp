@@ -9,6 +9,7 @@
 #include "AppDelegate.h"
 #include "Bundle.h"
 #include "LaunchFlags.h"
+#include "LogWindowController.h"
 #include "LauncherCommands.h"
 #include "MainUIController.h"
 #include "MainWindowFixture.h"
@@ -157,3 +158,16 @@ TEST_F(AppDelegateWithMainWindowTest, LosingTheFocusAndQuittingSaveWhatWasNotSav
     SystemLog::removeSink(sink);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Tarnwick has quit."), 1);
 }
+
+TEST_F(AppDelegateWithMainWindowTest, TheShowLogItemsOfBothMenusOpenTheLogWindow)
+{
+    for (const char *name : {"showLogItem", "showLogMenuItem"}) {
+        action(name)->trigger();
+        ASSERT_NE(LogWindowController::shared(), nullptr) << name;
+        QWidget *log = LogWindowController::shared()->window();
+        EXPECT_TRUE(log->isVisible()) << name;
+        log->close();
+        EXPECT_EQ(LogWindowController::shared(), nullptr) << "its closing reaches the delegate";
+    }
+}
+
