@@ -53,7 +53,8 @@ bool checkHeader(const std::string &message, std::uint32_t &payloadSize, std::st
         error = "it is no Tarnwick message";
         return false;
     }
-    if (static_cast<std::uint8_t>(message[sizeof(magic)]) != InstanceChannel::messageVersion) {
+    const auto version = static_cast<std::uint8_t>(message[sizeof(magic)]);
+    if (version != InstanceChannel::pathsMessageVersion && version != InstanceChannel::commandMessageVersion) {
         error = "its version is unknown";
         return false;
     }
@@ -113,11 +114,28 @@ InstanceChannel::~InstanceChannel()
         ::close(m_lockDescriptor);
 }
 
-std::string InstanceChannel::encodeMessage(const std::vector<std::string> &paths)
+bool InstanceChannel::isValidCommand(const std::string &command)
+{
+    if (command.empty() || command.size() > maximumCommandLength)
+        return false;
+    for (const char character : command) {
+        if (!((character >= 'a' && character <= 'z') || (character >= '0' && character <= '9') || character == '-'))
+            return false;
+    }
+    return true;
+}
+
+std::string InstanceChannel::encodeMessage(const std::vector<std::string> &paths, const std::string &command)
 {
     if (paths.size() > maximumPathCount)
         throw Error::posix(E2BIG);
+    if (!command.empty() && !isValidCommand(command))
+        throw Error::posix(EINVAL);
     std::string payload;
+    if (!command.empty()) {
+        appendLength(payload, static_cast<std::uint32_t>(command.size()));
+        payload += command;
+    }
     appendLength(payload, static_cast<std::uint32_t>(paths.size()));
     for (const std::string &path : paths) {
         if (path.empty() || path.front() != '/' || path.size() > maximumPathLength
@@ -130,14 +148,22 @@ std::string InstanceChannel::encodeMessage(const std::vector<std::string> &paths
         throw Error::posix(E2BIG);
 
     std::string message(magic, sizeof(magic));
-    message.push_back(static_cast<char>(messageVersion));
+    message.push_back(static_cast<char>(command.empty() ? pathsMessageVersion : commandMessageVersion));
     appendLength(message, static_cast<std::uint32_t>(payload.size()));
     return message + payload;
 }
 
 bool InstanceChannel::decodeMessage(const std::string &message, std::vector<std::string> &paths, std::string &error)
 {
-    paths.clear();
+    Message decoded;
+    const bool decodedWell = decodeMessage(message, decoded, error);
+    paths = std::move(decoded.paths);
+    return decodedWell;
+}
+
+bool InstanceChannel::decodeMessage(const std::string &message, Message &decodedMessage, std::string &error)
+{
+    decodedMessage = {};
     std::uint32_t payloadSize = 0;
     if (message.size() < headerSize) {
         error = "it is incomplete";
@@ -151,6 +177,25 @@ bool InstanceChannel::decodeMessage(const std::string &message, std::vector<std:
     }
     std::size_t at = headerSize;
     const std::size_t end = message.size();
+    std::string command;
+    if (static_cast<std::uint8_t>(message[sizeof(magic)]) == commandMessageVersion) {
+        if (end - at < 4) {
+            error = "it has no command";
+            return false;
+        }
+        const std::uint32_t length = readLength(message, at);
+        at += 4;
+        if (length > maximumCommandLength || end - at < length) {
+            error = "its command has a wrong length";
+            return false;
+        }
+        command = message.substr(at, length);
+        at += length;
+        if (!isValidCommand(command)) {
+            error = "its command is not a command name";
+            return false;
+        }
+    }
     if (end - at < 4) {
         error = "it has no path count";
         return false;
@@ -185,19 +230,20 @@ bool InstanceChannel::decodeMessage(const std::string &message, std::vector<std:
         error = "bytes follow the last path";
         return false;
     }
-    paths = std::move(decoded);
+    decodedMessage.command = std::move(command);
+    decodedMessage.paths = std::move(decoded);
     return true;
 }
 
 InstanceChannel::Outcome InstanceChannel::handOverOrBecomeInstance(const std::vector<std::string> &paths,
                                                                      std::chrono::milliseconds timeout,
-                                                                     std::string &error)
+                                                                     std::string &error, const std::string &command)
 {
     std::string message;
     try {
-        message = encodeMessage(paths);
+        message = encodeMessage(paths, command);
     } catch (const Error &) {
-        error = "The paths cannot be handed over (too many, too long, or not absolute).";
+        error = "The paths cannot be handed over (too many, too long, or not absolute), or the command is not one.";
         return Outcome::failed;
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -318,13 +364,14 @@ bool InstanceChannel::tryLock(std::string &error)
     return true;
 }
 
-bool InstanceChannel::listen(PathsHandler handler)
+bool InstanceChannel::listen(PathsHandler handler, CommandHandler commandHandler)
 {
     if (m_lockDescriptor < 0) {
         SystemLog::write("Tarnwick cannot take messages from other starts: it is not the running instance.");
         return false;
     }
     m_handler = std::move(handler);
+    m_commandHandler = std::move(commandHandler);
     m_server = std::make_unique<QLocalServer>();
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     const QString name = QString::fromStdString(m_socketPath);
@@ -388,18 +435,24 @@ void InstanceChannel::acceptConnections()
             }
             if (connection->received.size() < headerSize + payloadSize)
                 return;
-            std::vector<std::string> paths;
+            Message message;
             connection->answered = true;
             timer->stop();
-            if (!decodeMessage(connection->received, paths, problem)) {
+            if (!decodeMessage(connection->received, message, problem)) {
                 refuse(socket, problem);
+                return;
+            }
+            if (!message.command.empty() && !m_commandHandler) {
+                refuse(socket, "it holds a command this instance does not take");
                 return;
             }
             socket->write(&acceptedReply, 1);
             socket->disconnectFromServer();
-            MainThread::post([handler = m_handler, paths = std::move(paths)] {
-                if (handler)
-                    handler(paths);
+            MainThread::post([handler = m_handler, commandHandler = m_commandHandler, message = std::move(message)] {
+                if (!message.command.empty())
+                    commandHandler(message.command, message.paths);
+                else if (handler)
+                    handler(message.paths);
             });
         });
     }

@@ -18,13 +18,22 @@ class QLocalServer;
 // instance is known to be stale and removed.
 //
 // A message is the magic "TWIC", a version byte, the payload's length (32-bit big-endian) and
-// the payload: the number of paths, then each path as its length and its bytes (all lengths
-// 32-bit big-endian). Every path is absolute. The instance answers one byte: 'A' accepted,
-// 'R' refused.
+// the payload. Version 1 (paths only, still understood) holds the number of paths, then each path
+// as its length and its bytes (all lengths 32-bit big-endian); every path is absolute. Version 2
+// puts a command before them, as its length and its bytes: a launcher action such as "show" (lower
+// case letters, digits and "-"). A message without a command is sent as version 1, so an older
+// instance still understands it. The instance answers one byte: 'A' accepted, 'R' refused.
 class TALLOW_EXPORT InstanceChannel
 {
 public:
     using PathsHandler = std::function<void(const std::vector<std::string> &paths)>;
+    using CommandHandler = std::function<void(const std::string &command, const std::vector<std::string> &paths)>;
+
+    struct Message
+    {
+        std::string command;
+        std::vector<std::string> paths;
+    };
 
     enum class Outcome
     {
@@ -33,7 +42,9 @@ public:
         failed
     };
 
-    static constexpr std::uint8_t messageVersion = 1;
+    static constexpr std::uint8_t pathsMessageVersion = 1;
+    static constexpr std::uint8_t commandMessageVersion = 2;
+    static constexpr std::uint32_t maximumCommandLength = 64;
     static constexpr std::uint32_t maximumPathLength = 4096;
     static constexpr std::uint32_t maximumPathCount = 65536;
     static constexpr std::uint32_t maximumPayloadSize = 8 * 1024 * 1024;
@@ -51,25 +62,33 @@ public:
 
     const std::string &socketPath() const { return m_socketPath; }
 
-    // Hands the paths to the running instance (handedOver once it has acknowledged them), or,
-    // when none runs, takes the instance's lock (becameInstance). An instance that holds the
-    // lock but does not answer within the timeout, a refusal or a socket that is not the
-    // user's own gives failed, with the reason in error. Needs no Qt application.
+    // Hands the paths, and the command when there is one, to the running instance (handedOver
+    // once it has acknowledged them), or, when none runs, takes the instance's lock
+    // (becameInstance). An instance that holds the lock but does not answer within the timeout, a
+    // refusal or a socket that is not the user's own gives failed, with the reason in error.
+    // Needs no Qt application.
     Outcome handOverOrBecomeInstance(const std::vector<std::string> &paths, std::chrono::milliseconds timeout,
-                                     std::string &error);
+                                     std::string &error, const std::string &command = {});
 
     // Main thread, with the application made and the lock held: removes a stale socket file and
     // listens. The handler receives each accepted message's paths on the main thread, after the
-    // sender has been answered; no paths means "show yourself". False (with a system-log line)
-    // when listening fails.
-    bool listen(PathsHandler handler);
+    // sender has been answered; no paths means "show yourself". A message with a command goes to
+    // the command handler instead, and is refused when there is none. False (with a system-log
+    // line) when listening fails.
+    bool listen(PathsHandler handler, CommandHandler commandHandler = {});
     bool isListening() const;
 
-    // The message that carries the paths; throws Error (POSIX domain) when one is relative,
-    // too long or holds a NUL, or when there are too many.
-    static std::string encodeMessage(const std::vector<std::string> &paths);
-    // The paths of a complete message; false with the reason in error when it is malformed.
+    // The message that carries the paths and the command; throws Error (POSIX domain) when a
+    // path is relative, too long or holds a NUL, when there are too many, or when the command is
+    // not a valid command name.
+    static std::string encodeMessage(const std::vector<std::string> &paths, const std::string &command = {});
+    // The command and paths of a complete message of either version; false with the reason in
+    // error when it is malformed.
+    static bool decodeMessage(const std::string &message, Message &decoded, std::string &error);
+    // The paths of a complete message (its command, if any, left aside).
     static bool decodeMessage(const std::string &message, std::vector<std::string> &paths, std::string &error);
+    // 1 to maximumCommandLength lower-case letters, digits and "-".
+    static bool isValidCommand(const std::string &command);
 
 private:
     enum class Delivery
@@ -88,4 +107,5 @@ private:
     int m_lockDescriptor = -1;
     std::unique_ptr<QLocalServer> m_server;
     PathsHandler m_handler;
+    CommandHandler m_commandHandler;
 };

@@ -248,12 +248,55 @@ private:
     int m_sourceTableClickedRow = -1;
 
     // --- State of the tray item
-    //
-    //
+public:
+    QSystemTrayIcon *statusMenu() const { return m_statusMenu; }
+    // The rows' controllers, in the menu's order.
+    std::vector<class StatusMenuItemViewController *> statusMenuItemViewControllers() const;
+    // The menu the rows go into when the interface file holds none.
+    void setStatusItems(QMenu *menu);
+
+private:
+    struct StatusItemState;
+    StatusItemState &statusItemState();
+    // The panel is dark: the palette's window colour is darker than middle grey.
+    static bool isDarkAppearance();
+    // The template image recoloured for a dark panel; else the dark image, or its selected
+    // variant while the menu is open.
+    void updateStatusItemImage();
+    // Requests aimed at the controller, run on the main thread after a delay, by selector;
+    // cancelling with no selector cancels every one of them.
+    void performAfterDelay(const char *selector, float delay, std::function<void()> block);
+    void cancelPreviousPerformRequests(const char *selector = nullptr);
+    void removeStatusMenuRows();
+
+    std::shared_ptr<StatusItemState> m_statusItemState;
 
     // --- State of the schedule
-    //
-    //
+public:
+    QWidget *scheduleView() const { return m_scheduleView; }
+    // The calendar of the schedule and of the rows' day names (the system's by default).
+    void setCalendarClock(const class CalendarClock &clock);
+    // The writable volumes a scheduled clean looks at (the mounted ones by default) and what it
+    // hands its URLs to (the engine's scheduled clean by default); both are called off the main thread.
+    void setScheduleSources(std::function<std::vector<URL>()> volumes,
+                            std::function<void(const std::vector<URL> &)> cleaner);
+    // How long a burst of schedule changes waits before re-arming (5 seconds).
+    void setScheduleRearmDelay(float seconds);
+    // The moment the pending one-shot timer fires; nullopt when none is pending.
+    std::optional<class QDateTime> scheduledCleaningFireDate() const;
+    // The volume roots whose records say clean, then the user's folders on disks not yet taken.
+    static std::vector<URL> collectScheduledCleaningURLs(const std::vector<URL> &writableVolumes);
+
+private:
+    struct ScheduleState;
+    // Made on first use, also from const operations.
+    ScheduleState &scheduleState() const;
+    const class CalendarClock &calendarClock() const;
+    void bindScheduleControls();
+    // The picker's hour and minute on that day, in the calendar's time zone.
+    class QDateTime pickedTimeOn(const class QDate &day) const;
+
+    mutable std::shared_ptr<ScheduleState> m_scheduleState;
 
     // --- State of the help panel
     // The help text's frame as the interface file lays it out, given back before each sheet.

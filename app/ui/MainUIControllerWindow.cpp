@@ -18,6 +18,7 @@
 
 #include "AdvancedWindowController.h"
 #include "Alert.h"
+#include "AppDelegate.h"
 #include "GCDAdditions.h"
 #include "LaunchFlags.h"
 #include "LocalizedString.h"
@@ -253,6 +254,8 @@ void MainUIController::setupLiteSwift()
     advanced->setObjectName(QStringLiteral("advancedMenuItem"));
     QAction *showLog = menu->addAction(QStringLiteral("Show Log"));
     showLog->setObjectName(QStringLiteral("showLogMenuItem"));
+    if (AppDelegate *delegate = AppDelegate::shared())
+        connect(showLog, &QAction::triggered, delegate, &AppDelegate::showLogUserAction);
     menu->addSeparator();
     QAction *showInDock = menu->addAction(QStringLiteral("Show In Dock"), this, &MainUIController::showInDockUserAction);
     showInDock->setProperty("tag", showInDockMenuItemTag);

@@ -152,7 +152,7 @@ TEST_F(InstanceChannelTest, MessagesCarryAbsolutePathsAndNothingElse)
     otherMagic[0] = 'X';
     malformed.push_back(otherMagic);
     std::string otherVersion = good;
-    otherVersion[4] = 2;
+    otherVersion[4] = 3;
     malformed.push_back(otherVersion);
     std::string countTooHigh = good;
     countTooHigh[12] = 3; // three paths announced, two present
@@ -221,11 +221,16 @@ TEST_F(InstanceChannelTest, ASecondStartOfTarnwickHandsItsPathsToTheInstance)
     InstanceChannel instance;
     becomeInstance(instance);
 
-    TarnwickProcess withPaths({"Photos/2024", "/srv/share", "--", "-odd"}, m_workingFolder.path());
+    // The start refuses paths that do not exist, so these do.
+    std::filesystem::create_directories(m_workingFolder.file("Photos/2024"));
+    std::filesystem::create_directories(m_workingFolder.file("share"));
+    writeFile(m_workingFolder.file("-odd"), "");
+    TarnwickProcess withPaths({"Photos/2024", QString::fromStdString(m_workingFolder.file("share")), "--", "-odd"},
+                              m_workingFolder.path());
     ASSERT_TRUE(runEventLoopUntil([&withPaths] { return withPaths.hasEnded(); }, processTimeout));
     EXPECT_EQ(withPaths.exitCode(), 0) << withPaths.errors();
     ASSERT_TRUE(runEventLoopUntil([this] { return m_received.size() == 1; }));
-    EXPECT_EQ(m_received[0], (std::vector<std::string>{m_workingFolder.file("Photos/2024"), "/srv/share",
+    EXPECT_EQ(m_received[0], (std::vector<std::string>{m_workingFolder.file("Photos/2024"), m_workingFolder.file("share"),
                                                        m_workingFolder.file("-odd")}));
 
     TarnwickProcess withoutPaths({}, m_workingFolder.path());
@@ -238,6 +243,7 @@ TEST_F(InstanceChannelTest, ASecondStartOfTarnwickHandsItsPathsToTheInstance)
 TEST_F(InstanceChannelTest, AStartWithoutInstanceBecomesItAndReplacesAStaleSocket)
 {
     const std::string ownPath = m_workingFolder.file("mine");
+    std::filesystem::create_directories(ownPath);
     {
         TarnwickProcess first({"mine"}, m_workingFolder.path());
         // Its own paths are handled once its start-up is done.
@@ -261,14 +267,81 @@ TEST_F(InstanceChannelTest, AStartWithoutInstanceBecomesItAndReplacesAStaleSocke
 
 TEST_F(InstanceChannelTest, OfTwoSimultaneousStartsOneBecomesTheInstance)
 {
-    TarnwickProcess one({"/one"}, m_workingFolder.path());
-    TarnwickProcess two({"/two"}, m_workingFolder.path());
+    std::filesystem::create_directories(m_workingFolder.file("one"));
+    std::filesystem::create_directories(m_workingFolder.file("two"));
+    TarnwickProcess one({"one"}, m_workingFolder.path());
+    TarnwickProcess two({"two"}, m_workingFolder.path());
     ASSERT_TRUE(runEventLoopUntil([&] { return one.hasEnded() || two.hasEnded(); }, processTimeout));
     TarnwickProcess &handedOver = one.hasEnded() ? one : two;
     TarnwickProcess &instance = one.hasEnded() ? two : one;
     EXPECT_EQ(handedOver.exitCode(), 0) << handedOver.errors();
-    EXPECT_TRUE(runEventLoopUntil([&] { return instance.logged("Asked to clean /one") && instance.logged("Asked to clean /two"); },
+    EXPECT_TRUE(runEventLoopUntil([&] { return instance.logged("Asked to clean " + m_workingFolder.file("one"))
+                                               && instance.logged("Asked to clean " + m_workingFolder.file("two")); },
                                   processTimeout))
         << instance.errors();
     EXPECT_FALSE(instance.hasEnded());
+}
+
+TEST_F(InstanceChannelTest, ACommandTravelsInTheNewMessageVersionAndPathsOnlyMessagesStayAsBefore)
+{
+    const std::string pathsOnly = InstanceChannel::encodeMessage({"/a"});
+    EXPECT_EQ(pathsOnly[4], InstanceChannel::pathsMessageVersion) << "an older instance understands it";
+    const std::string withCommand = InstanceChannel::encodeMessage({}, "show-window");
+    EXPECT_EQ(withCommand[4], InstanceChannel::commandMessageVersion);
+
+    InstanceChannel::Message decoded;
+    std::string error;
+    ASSERT_TRUE(InstanceChannel::decodeMessage(withCommand, decoded, error)) << error;
+    EXPECT_EQ(decoded.command, "show-window");
+    EXPECT_TRUE(decoded.paths.empty());
+    ASSERT_TRUE(InstanceChannel::decodeMessage(InstanceChannel::encodeMessage({"/x", "/y z"}, "quit"), decoded, error));
+    EXPECT_EQ(decoded.command, "quit");
+    EXPECT_EQ(decoded.paths, (std::vector<std::string>{"/x", "/y z"}));
+
+    // A version 1 message as an older start writes it, byte for byte.
+    const std::string older("TWIC\x01\x00\x00\x00\x0a\x00\x00\x00\x01\x00\x00\x00\x02/a", 19);
+    ASSERT_TRUE(InstanceChannel::decodeMessage(older, decoded, error)) << error;
+    EXPECT_EQ(decoded.command, "");
+    EXPECT_EQ(decoded.paths, std::vector<std::string>{"/a"});
+
+    for (const std::string &bad : {std::string("Show"), std::string("a b"), std::string(65, 'a'), std::string("x\n")})
+        EXPECT_THROW(InstanceChannel::encodeMessage({}, bad), Error) << bad;
+    std::string badCommand = withCommand;
+    badCommand[13] = 'S';
+    std::string commandTooLong = withCommand;
+    commandTooLong[12] = 99;
+    for (const std::string &malformed : {badCommand, commandTooLong}) {
+        EXPECT_FALSE(InstanceChannel::decodeMessage(malformed, decoded, error));
+        EXPECT_TRUE(decoded.command.empty() && decoded.paths.empty());
+    }
+}
+
+TEST_F(InstanceChannelTest, CommandsReachTheCommandHandlerAndAreRefusedWithoutOne)
+{
+    InstanceChannel instance;
+    std::string error;
+    ASSERT_EQ(instance.handOverOrBecomeInstance({}, handOverTimeout, error), InstanceChannel::Outcome::becameInstance);
+    std::vector<std::string> commands;
+    ASSERT_TRUE(instance.listen([this](const std::vector<std::string> &paths) { m_received.push_back(paths); },
+                                [&commands](const std::string &command, const std::vector<std::string> &) {
+                                    commands.push_back(command);
+                                }));
+    std::future<InstanceChannel::Outcome> outcome = std::async(std::launch::async, [] {
+        InstanceChannel other;
+        std::string otherError;
+        return other.handOverOrBecomeInstance({}, handOverTimeout, otherError, "show-log");
+    });
+    EXPECT_EQ(waitServing(outcome), InstanceChannel::Outcome::handedOver);
+    EXPECT_EQ(handOverFromAnotherStart({"/p"}), InstanceChannel::Outcome::handedOver);
+    ASSERT_TRUE(runEventLoopUntil([&] { return commands.size() == 1 && m_received.size() == 1; }));
+    EXPECT_EQ(commands[0], "show-log");
+    EXPECT_EQ(m_received[0], std::vector<std::string>{"/p"});
+
+    InstanceChannel pathsOnly(m_workingFolder.file("paths-only"));
+    ASSERT_EQ(pathsOnly.handOverOrBecomeInstance({}, handOverTimeout, error), InstanceChannel::Outcome::becameInstance);
+    ASSERT_TRUE(pathsOnly.listen([](const std::vector<std::string> &) {}));
+    std::future<char> reply = std::async(std::launch::async, [this] {
+        return sendRaw(m_workingFolder.file("paths-only"), InstanceChannel::encodeMessage({}, "quit"));
+    });
+    EXPECT_EQ(waitServing(reply), InstanceChannel::refusedReply);
 }

@@ -174,7 +174,11 @@ TEST_F(MainWindowTest, StatusMenuHoldsTheFixedCommandsAndTheDockMenuDropsItsLast
     QMenu *status = controller().statusItems();
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->objectName(), QStringLiteral("statusItems"));
-    const QList<QAction *> items = status->actions();
+    // Volume rows stand above the first separator once the statistics were shown (a window that
+    // lost the focus in an earlier test brings them 5 s later).
+    QList<QAction *> items = status->actions();
+    while (!items.isEmpty() && !items.first()->isSeparator())
+        items.removeFirst();
     EXPECT_EQ(menuTexts(items), (std::vector<std::string>{"---", "Clean...", "Clean Attributes...", "Open Tarnwick...",
                                                          "Show Log", "---", "Quit Tarnwick"}));
     // The Dock's copy: no rows, not the first separator, not the last two items.
