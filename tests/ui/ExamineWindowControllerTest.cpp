@@ -310,6 +310,11 @@ TEST_F(ExamineWindowControllerTest, TheWindowShowsTheMetadataThenTheAttributesOf
 
     window->close();
     EXPECT_TRUE(runEventLoopUntil([this] { return GlobalOwner::count() == m_ownedBefore; }));
+    // Examining deletes and changes nothing.
+    for (const char *item : {"/.DS_Store", "/.Trashes", "/sub/._a.jpg", "/sub/deeper/._b.jpg"})
+        EXPECT_TRUE(std::filesystem::exists(root + item)) << item;
+    char value[16];
+    EXPECT_EQ(getxattr((root + "/notes.txt").c_str(), "user.com.apple.metadata:_kMDItemUserTags", value, sizeof value), 4);
 }
 
 TEST_F(ExamineWindowControllerTest, ClosingTheWindowReleasesItsController)

@@ -84,6 +84,9 @@ protected:
         ASSERT_TRUE(runEventLoopUntil([window] { return window->isVisible(); }));
     }
 
+    // The main window's help button, as the user clicks it.
+    void clickHelpButton() { outlet<QAbstractButton>("helpButton")->click(); }
+
     void TearDown() override
     {
         controller().helpDoneAction();
@@ -106,7 +109,6 @@ protected:
     Dictionary m_info;
     std::string m_resources;
     std::shared_ptr<const VolumeFactsSource> m_volumes;
-    QObject m_helpButton;
 };
 }
 
@@ -118,7 +120,7 @@ TEST_F(MainUIControllerHelpTest, TheHelpButtonShowsTheSheetWithItsDetailsOnALigh
     const QPalette before = QApplication::palette();
     QApplication::setPalette(dark);
 
-    controller().helpAction(&m_helpButton);
+    clickHelpButton();
     QDialog *sheet = controller().helpSheet();
     ASSERT_TRUE(runEventLoopUntil([sheet] { return sheet->isVisible(); }));
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
@@ -161,11 +163,11 @@ TEST_F(MainUIControllerHelpTest, TheFirstLaunchPanelStandsFreeNearTheMainWindowA
     saveScreenshot(panel, "HelpPanel-first-launch");
 
     // The help button later: the text goes back to where the interface file put it, every time.
-    controller().helpAction(&m_helpButton);
+    clickHelpButton();
     EXPECT_EQ(text->geometry(), designed);
     EXPECT_TRUE(helpOutlet<QWidget>("helpDetailsContainer")->isVisible());
     controller().helpDoneAction();
-    controller().helpAction(&m_helpButton);
+    clickHelpButton();
     EXPECT_EQ(text->geometry(), designed);
 }
 
@@ -181,7 +183,7 @@ TEST_F(MainUIControllerHelpTest, WithoutTheHelpResourceThePanelShowsEmpty)
 {
     TemporaryDirectory emptyResources;
     Bundle::main().setResourcesPathForTesting(emptyResources.path());
-    controller().helpAction(&m_helpButton);
+    clickHelpButton();
     ASSERT_TRUE(controller().helpSheet()->isVisible());
     EXPECT_TRUE(helpOutlet<QTextBrowser>("helpText")->toPlainText().isEmpty());
 }
@@ -194,7 +196,7 @@ TEST_F(MainUIControllerHelpTest, WithAltHeldTheButtonWritesAndOpensTheReportAndS
     const int sink = SystemLog::addSink([&logged](const std::string &message) { logged.push_back(message); });
     ModifierKeys::setFlagsForTesting(ModifierKeys::optionKeyMask);
 
-    controller().helpAction(&m_helpButton);
+    clickHelpButton();
 
     SystemLog::removeSink(sink);
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
