@@ -160,11 +160,8 @@ void ExamineWindowController::displayResults(const URL &url, Node::Children node
     const std::optional<std::string> localizedName = url.value<std::string>(URLValues::localizedNameKey);
     const QString localized = localizedName ? QString::fromStdString(*localizedName) : unknown;
 
-    // A volume's root is known by its label: the folder is named with the volume it lies on.
-    const QString folderName = QString::fromStdString(name);
-    const QString display = localized == folderName ? localized : folderName + QStringLiteral(" on ") + localized;
     if (m_aboveTableDescription)
-        m_aboveTableDescription->setText(descriptionText(display, kind));
+        m_aboveTableDescription->setText(descriptionText(displayName(QString::fromStdString(name), localized), kind));
 
     if (TWFileManager::isHFSVolume(url.path()))
         showAppleFSWarning(true);
@@ -292,6 +289,12 @@ std::vector<ExamineWindowController::FoundItem> ExamineWindowController::examine
         }
     }
     return items;
+}
+
+QString ExamineWindowController::displayName(const QString &name, const QString &localizedName)
+{
+    // Only a volume's root has a name of its own, its label: the folder is named with the volume.
+    return localizedName == name ? localizedName : name + QStringLiteral(" on ") + localizedName;
 }
 
 QString ExamineWindowController::descriptionText(const QString &displayName, const QString &kind)

@@ -67,6 +67,9 @@ public:
     // Each item of the folder that has extended attributes, followed by one row per attribute.
     static std::vector<FoundItem> examineDirectoryForAttrs(const URL &url);
 
+    // The folder as the description names it: its localized name, or "<name> on <localized name>"
+    // when the two differ (a volume's root with a label).
+    static QString displayName(const QString &name, const QString &localizedName);
     static QString descriptionText(const QString &displayName, const QString &kind);
     static QString emptyResultMessage(const QString &folderName);
     static constexpr const char *emptyResultInformativeText =

@@ -266,6 +266,15 @@ TEST_F(ExamineWindowControllerTest, AttributesAreListedUnderTheirItemWithoutTheA
     EXPECT_EQ(attributeRows, (std::set<std::pair<std::string, std::string>>{{"    FinderInfo", ""}, {"    user.x", ""}}));
 }
 
+TEST(ExamineDescriptionTest, AVolumeWithALabelIsNamedWithBoth)
+{
+    EXPECT_EQ(ExamineWindowController::displayName("Photos", "Photos"), "Photos");
+    EXPECT_EQ(ExamineWindowController::displayName("sdb1", "HOLIDAYS"), "sdb1 on HOLIDAYS");
+    EXPECT_EQ(ExamineWindowController::descriptionText("sdb1 on HOLIDAYS", "exfat"),
+              "Examine shows a small sample of the metadata Tarnwick can find and remove inside sdb1 on HOLIDAYS "
+              "(exfat).");
+}
+
 TEST_F(ExamineWindowControllerTest, ALinkIsNeverFollowed)
 {
     TemporaryDirectory folder;
