@@ -271,6 +271,13 @@ TEST_F(MainUIControllerHelpTest, TheAboutTextHasTheIconTheVersionAndItsFonts)
     QTextCursor(&document).insertFragment(controller().tarnwickInfoAttributedString());
     QApplication::setWindowIcon(before);
 
+    QTextBrowser shown;
+    shown.setPalette(QPalette(Qt::white));
+    shown.resize(360, 300);
+    QTextCursor(shown.document()).insertFragment(QTextDocumentFragment(&document));
+    shown.show();
+    saveScreenshot(&shown, "AboutText");
+
     EXPECT_EQ(document.toPlainText(), QString("\n") + QChar::ObjectReplacementCharacter
                                           + "\nTarnwick\nVersion 2.5.1 (2511)\n\nCopyright \u00A9 2026 The Tarnwick "
                                             "developers\nAdditional credits below.\n\n\n");
