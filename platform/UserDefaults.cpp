@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "Bundle.h"
 #include "BundleInfo.h"
@@ -122,6 +123,57 @@ std::optional<std::int64_t> wholeInteger(const std::string &text)
     return number;
 }
 
+// Why the property-list writer cannot write a value that is no container; empty when it can.
+std::string unwritableReason(const Value &value)
+{
+    try {
+        PropertyList::toXML(value);
+    } catch (const Error &error) {
+        return error.localizedDescription();
+    }
+    return {};
+}
+
+// A copy of the value without what the writer cannot write (a date outside its range, a string
+// or key holding NUL), each part left out noted with where it was and why.
+Value writableCopy(const Value &value, const std::string &where, std::vector<std::string> &leftOut)
+{
+    if (const Dictionary *dictionary = value.asDictionary()) {
+        Dictionary kept;
+        for (const auto &[key, item] : *dictionary) {
+            const std::string itemWhere = where.empty() ? key : where + "." + key;
+            if (const std::string reason = unwritableReason(Value(key)); !reason.empty()) {
+                leftOut.push_back("a key in \"" + where + "\": " + reason);
+                continue;
+            }
+            if (item.asDictionary() || item.asArray()) {
+                kept.insert_or_assign(key, writableCopy(item, itemWhere, leftOut));
+            } else if (const std::string reason = unwritableReason(item); reason.empty()) {
+                kept.insert_or_assign(key, item);
+            } else {
+                leftOut.push_back("\"" + itemWhere + "\": " + reason);
+            }
+        }
+        return Value(std::move(kept));
+    }
+    if (const Array *array = value.asArray()) {
+        Array kept;
+        for (std::size_t index = 0; index < array->size(); ++index) {
+            const Value &item = (*array)[index];
+            const std::string itemWhere = where + "[" + std::to_string(index) + "]";
+            if (item.asDictionary() || item.asArray()) {
+                kept.push_back(writableCopy(item, itemWhere, leftOut));
+            } else if (const std::string reason = unwritableReason(item); reason.empty()) {
+                kept.push_back(item);
+            } else {
+                leftOut.push_back("\"" + itemWhere + "\": " + reason);
+            }
+        }
+        return Value(std::move(kept));
+    }
+    return value;
+}
+
 std::optional<double> wholeNumber(const std::string &text)
 {
     double number = 0;
@@ -183,7 +235,7 @@ void UserDefaults::loadIfNeeded() const
         problem = error.localizedDescription();
     }
     if (problem.empty()) {
-        m_persistent = *contents.asDictionary();
+        keepWhatCanBeWritten(*contents.asDictionary());
         return;
     }
     std::string failure;
@@ -197,7 +249,29 @@ void UserDefaults::loadIfNeeded() const
     }
 }
 
-bool UserDefaults::writeFile(const std::string &xml)
+void UserDefaults::keepWhatCanBeWritten(const Dictionary &contents) const
+{
+    std::vector<std::string> leftOut;
+    m_persistent = *writableCopy(Value(contents), "", leftOut).asDictionary();
+    if (leftOut.empty())
+        return;
+    for (const std::string &part : leftOut)
+        SystemLog::write("The preferences file " + m_filePath + " holds a value that cannot be saved, left out: " + part);
+    // The file as it was is kept aside; the settings that remain are saved in its place.
+    std::string failure;
+    if (const auto keptAs = moveAside(m_filePath, failure)) {
+        SystemLog::write("The preferences file " + m_filePath + " has been kept as " + *keptAs
+                         + "; the rest of its settings are kept.");
+        m_dirty = true;
+        writeFile(PropertyList::toXML(Value(m_persistent)));
+    } else {
+        m_writable = false;
+        SystemLog::write("The preferences file " + m_filePath + " could not be kept aside (" + failure
+                         + "); the preferences will not be saved over that file.");
+    }
+}
+
+bool UserDefaults::writeFile(const std::string &xml) const
 {
     if (!m_writable)
         return false;
@@ -350,5 +424,14 @@ bool UserDefaults::synchronize()
 {
     std::lock_guard lock(m_mutex);
     loadIfNeeded();
-    return !m_dirty || writeFile(PropertyList::toXML(Value(m_persistent)));
+    if (!m_dirty)
+        return true;
+    std::string xml;
+    try {
+        xml = PropertyList::toXML(Value(m_persistent));
+    } catch (const Error &error) {
+        SystemLog::write("The preferences could not be saved to " + m_filePath + ": " + error.localizedDescription());
+        return false;
+    }
+    return writeFile(xml);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <plist/plist.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -200,4 +202,38 @@ TEST(UserDefaults, StandardDefaultsCanBePointedAtATestFile)
     standard.setObject(Value("value"), "key");
     EXPECT_EQ(fileContents(folder.file("standard.plist")), Value(Dictionary{{"key", Value("value")}}));
     standard.setFilePathForTesting(previousPath);
+}
+
+TEST(UserDefaults, ValuesTheWriterCannotWriteAreLeftOutAtLoadOneByOne)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.file("defaults.plist");
+    // Dates in 2100 load, but libplist cannot write them.
+    const std::string original = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                                 "<key>kept</key><integer>7</integer>"
+                                 "<key>far</key><date>2100-01-01T00:00:00Z</date>"
+                                 "<key>nested</key><dict><key>list</key><array><string>a</string>"
+                                 "<date>2100-06-01T00:00:00Z</date><string>b</string></array></dict>"
+                                 "</dict></plist>";
+    writeFile(path, original);
+    LogCapture log(path);
+    UserDefaults defaults(path);
+    EXPECT_EQ(defaults.integerForKey("kept"), 7);
+    EXPECT_EQ(defaults.objectForKey("far"), std::nullopt);
+    const Dictionary nested{{"list", Value(Array{Value("a"), Value("b")})}};
+    EXPECT_EQ(defaults.dictionaryForKey("nested"), nested);
+    EXPECT_NO_THROW(defaults.setObject(Value(1), "fresh"));
+    EXPECT_TRUE(defaults.synchronize());
+
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &line) { return line.find("left out") != std::string::npos; }),
+              2);
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(), [](const std::string &line) { return line.find("\"nested.list[1]\"") != std::string::npos; }),
+              lines.end());
+    // The file as it was is kept aside; the rest is saved in its place.
+    const std::vector<std::string> names = namesIn(folder.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[1].starts_with("defaults.plist.corrupt-20")) << names[1];
+    EXPECT_EQ(readFile(folder.file(names[1])), original);
+    EXPECT_EQ(fileContents(path), Value(Dictionary{{"kept", Value(7)}, {"nested", Value(nested)}, {"fresh", Value(1)}}));
 }
