@@ -112,3 +112,34 @@ TEST(PropertyList, ValuesWithoutAPropertyListFormAreRefused)
                                Value(Date{referenceDate + 86400.0 * 365 * 100}), Value(Date{-86400.0 * 365 * 60})})
         EXPECT_EQ(errorCodeOf([&] { PropertyList::toXML(value); }), PropertyList::WriteInvalidError);
 }
+
+TEST(PropertyList, BinaryListsWithNULInsideAStringOrKeyAreRefusedBeforeLibplistSeesThem)
+{
+    // "é" makes libplist write the key as UTF-16; "X" then becomes the NUL.
+    const auto withNul = [](const std::string &xml, const std::string &marker, const std::string &nul) {
+        std::string binary = binaryFromXML(xml);
+        const std::size_t at = binary.find(marker);
+        EXPECT_NE(at, std::string::npos);
+        binary.replace(at, marker.size(), nul);
+        return binary;
+    };
+    const std::string utf16Key = withNul(xmlDocument("<dict><key>\xC3\xA9X</key><true/></dict>"), std::string("\x00X", 2),
+                                         std::string(2, '\0'));
+    const std::string asciiKey = withNul(xmlDocument("<dict><key>kXy</key><true/></dict>"), "kXy", std::string("k\0y", 3));
+    const std::string asciiValue = withNul(xmlDocument("<dict><key>k</key><string>vXw</string></dict>"), "vXw",
+                                           std::string("v\0w", 3));
+    const std::string utf16Value = withNul(xmlDocument("<array><string>\xC3\xA9X</string></array>"), std::string("\x00X", 2),
+                                           std::string(2, '\0'));
+    for (const std::string &bytes : {utf16Key, asciiKey, asciiValue, utf16Value})
+        EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(bytes); }), PropertyList::ReadCorruptError);
+
+    // A long string's length comes from an integer object; one running past the objects is refused too.
+    const std::string longText(40, 'a');
+    const std::string longString = binaryFromXML(xmlDocument("<array><string>" + longText + "</string></array>"));
+    EXPECT_EQ(PropertyList::parse(longString), Value(Array{Value(longText)}));
+    std::string overlong = longString;
+    overlong[overlong.find(longText) - 1] = '\x7F';
+    EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(overlong); }), PropertyList::ReadCorruptError);
+    EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(xmlDocument(std::string("<string>a\0b</string>", 20))); }),
+              PropertyList::ReadCorruptError);
+}

@@ -237,3 +237,35 @@ TEST(UserDefaults, ValuesTheWriterCannotWriteAreLeftOutAtLoadOneByOne)
     EXPECT_EQ(readFile(folder.file(names[1])), original);
     EXPECT_EQ(fileContents(path), Value(Dictionary{{"kept", Value(7)}, {"nested", Value(nested)}, {"fresh", Value(1)}}));
 }
+
+TEST(UserDefaults, ABinaryFileWithNULInAKeyStartsEmptyAndIsKeptAside)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.file("defaults.plist");
+    // A binary list whose UTF-16 key "éX" has its "X" turned into U+0000.
+    std::string binary = PropertyList::toXML(Value(Dictionary{{"k", Value(1)}}));
+    plist_t root = nullptr;
+    plist_from_xml(binary.data(), static_cast<std::uint32_t>(binary.size()), &root);
+    plist_dict_set_item(root, "\xC3\xA9X", plist_new_bool(1));
+    char *bytes = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    binary.assign(bytes, length);
+    std::free(bytes);
+    plist_free(root);
+    const std::size_t at = binary.find(std::string("\x00X", 2));
+    ASSERT_NE(at, std::string::npos);
+    binary[at + 1] = '\0';
+    writeFile(path, binary);
+
+    LogCapture log(path);
+    UserDefaults defaults(path);
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    defaults.setObject(Value(2), "fresh");
+    const std::vector<std::string> names = namesIn(folder.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[1].starts_with("defaults.plist.corrupt-20")) << names[1];
+    EXPECT_EQ(readFile(folder.file(names[1])), binary);
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(fileContents(path), Value(Dictionary{{"fresh", Value(2)}}));
+}
