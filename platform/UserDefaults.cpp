@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
@@ -42,10 +43,32 @@ bool makeFolders(const std::string &folder, std::string &failure)
     return true;
 }
 
+// The file that a path names once the symbolic links at its end are followed, so that a
+// preferences file linked from elsewhere (a dotfiles folder) is replaced where it lives and the
+// link stays. A dangling link names its target; a chain too long to follow stays as it is.
+std::string followLinks(const std::string &path)
+{
+    constexpr int maximumLinks = 40;
+    std::string current = path;
+    for (int hop = 0; hop < maximumLinks; ++hop) {
+        struct stat status;
+        if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size())
+            return current;
+        target.resize(static_cast<std::size_t>(length));
+        current = target.front() == '/' ? target : FolderAndName::of(current).folder + "/" + target;
+    }
+    return current;
+}
+
 // Temporary file in the same folder, flushed, renamed over the target, folder flushed: the file
 // holds either the old or the new contents whatever happens on the way.
-bool replaceFileAtomically(const std::string &path, const std::string &contents, std::string &failure)
+bool replaceFileAtomically(const std::string &linkOrPath, const std::string &contents, std::string &failure)
 {
+    const std::string path = followLinks(linkOrPath);
     const std::string folder = FolderAndName::of(path).folder;
     if (!makeFolders(folder, failure))
         return false;
@@ -90,8 +113,9 @@ std::string timestampForFileName()
 
 // Renames without replacing anything: a second damaged file within the same second gets a
 // numbered name rather than overwriting the first one kept aside.
-std::optional<std::string> moveAside(const std::string &path, std::string &failure)
+std::optional<std::string> moveAside(const std::string &linkOrPath, std::string &failure)
 {
+    const std::string path = followLinks(linkOrPath);
     const std::string base = path + ".corrupt-" + timestampForFileName();
     for (int attempt = 1; attempt <= 100; ++attempt) {
         const std::string target = attempt == 1 ? base : base + "-" + std::to_string(attempt);

@@ -269,3 +269,31 @@ TEST(UserDefaults, ABinaryFileWithNULInAKeyStartsEmptyAndIsKeptAside)
     EXPECT_EQ(log.lines().size(), 1u);
     EXPECT_EQ(fileContents(path), Value(Dictionary{{"fresh", Value(2)}}));
 }
+
+TEST(UserDefaults, APreferencesFileThatIsASymbolicLinkIsSavedThroughTheLink)
+{
+    TemporaryDirectory folder;
+    std::filesystem::create_directories(folder.file("dotfiles"));
+    std::filesystem::create_directories(folder.file("config/tarnwick"));
+    const std::string target = folder.file("dotfiles/tarnwick.plist");
+    const std::string link = folder.file("config/tarnwick/defaults.plist");
+    writeFile(target, PropertyList::toXML(Value(Dictionary{{"old", Value(1)}})));
+    std::filesystem::create_symlink("../../dotfiles/tarnwick.plist", link);
+    {
+        UserDefaults defaults(link);
+        EXPECT_EQ(defaults.integerForKey("old"), 1);
+        defaults.setObject(Value(2), "new");
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(fileContents(target), Value(Dictionary{{"old", Value(1)}, {"new", Value(2)}}));
+    EXPECT_EQ(namesIn(folder.file("dotfiles")), std::vector<std::string>{"tarnwick.plist"}) << "no temporary files";
+    EXPECT_EQ(namesIn(folder.file("config/tarnwick")), std::vector<std::string>{"defaults.plist"});
+
+    // A damaged target is kept aside where it lives; the link stays and names the fresh file.
+    writeFile(target, "damaged");
+    UserDefaults reopened(link);
+    reopened.setObject(Value(3), "fresh");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(fileContents(link), Value(Dictionary{{"fresh", Value(3)}}));
+    EXPECT_EQ(namesIn(folder.file("dotfiles")).size(), 2u);
+}
