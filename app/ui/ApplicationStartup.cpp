@@ -1,11 +1,13 @@
 #include "ApplicationStartup.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <memory>
 #include <set>
 
+#include "Beep.h"
 #include "Core.h"
 #include "FileDialogOpenPanel.h"
 #include "KeepCleanPromptWindow.h"
@@ -49,6 +51,7 @@ std::vector<std::string> commandLinePaths(int argc, char **argv)
 
 void startApplication()
 {
+    Beep::setPlayer([] { QApplication::beep(); });
     ModifierKeySampler::install();
     ProgressDisplayFactory::setCurrent(std::make_shared<ProgressWindowFactory>());
     FileDialogOpenPanel::install();
