@@ -12,6 +12,7 @@
 #include "Error.h"
 #include "FileDescriptor.h"
 #include "OwnChanges.h"
+#include "Utf8.h"
 
 namespace
 {
@@ -386,8 +387,9 @@ std::vector<std::string> AppleDoubleFile::attributeNames() const
         names.emplace_back(finderInfoName);
     if (hasResourceFork())
         names.emplace_back(resourceForkName);
+    // Names that are not UTF-8 are passed over, as they are when listed from the file system.
     for (const Attribute &attribute : m_attributes) {
-        if (!isSystemAttributeName(attribute.name))
+        if (!isSystemAttributeName(attribute.name) && isValidUTF8(attribute.name))
             names.push_back(attribute.name);
     }
     return names;

@@ -54,6 +54,18 @@ TEST(AppleDoubleFile, ListsAMacCompanionInFinderInfoForkAttributeOrderHidingTheS
         << "all-zero Finder info is not listed, a real fork is";
 }
 
+TEST(AppleDoubleFile, NamesThatAreNotUTF8AreNotListedButKept)
+{
+    const std::string badName = "com.example.\xC3\x28";
+    auto file = AppleDoubleFile::parse(bytesOf(companion(FinderInfoBytes {}, {{badName, "v"}, {tags, tagsValue}})));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->attributeNames(), std::vector<std::string> {tags});
+    EXPECT_TRUE(file->removeAttribute(tags));
+    const auto rewritten = AppleDoubleFile::parse(file->serialized());
+    ASSERT_TRUE(rewritten);
+    EXPECT_EQ(textOf(*rewritten->value(badName)), "v") << "what is not listed is not lost";
+}
+
 TEST(AppleDoubleFile, RemovingRewritesTheMacLayoutAndKeepsEverythingElse)
 {
     auto file = AppleDoubleFile::parse(bytesOf(typicalCompanion()));
