@@ -146,6 +146,8 @@ TEST(AppleDoubleFile, RejectsDamagedAndHostileCompanions)
     EXPECT_TRUE(damaged(0x78 + 10, "\x00"s)) << "name length 0";
     EXPECT_TRUE(damaged(0x78 + 11 + quarantine.size(), "X")) << "name without its NUL";
     EXPECT_TRUE(damaged(38, "\x00\x00\x00\x09"s)) << "a second Finder info entry";
+    EXPECT_FALSE(AppleDoubleFile::parse(bytesOf(companion(FinderInfoBytes {}, {{quarantine, "a"}, {quarantine, "b"}}))))
+        << "one name twice";
 
     // Every truncation either parses to a smaller valid companion or is refused; none reads past the end.
     for (std::size_t length = 0; length < good.size(); length += 7)
