@@ -24,6 +24,7 @@
 #include "FileDescriptor.h"
 #include "FolderAndName.h"
 #include "MainThread.h"
+#include "PrivateFolders.h"
 #include "SystemLog.h"
 #include "XdgPaths.h"
 
@@ -117,18 +118,6 @@ std::optional<uid_t> peerUser(int descriptor)
     return peer.uid;
 }
 
-// Creates the folder and any missing parents, private to the user.
-bool makeFolders(const std::string &folder)
-{
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) == 0)
-        return true;
-    const std::string parent = FolderAndName::of(folder).folder;
-    if (parent != folder && !makeFolders(parent))
-        return false;
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 void refuse(QLocalSocket *socket, const std::string &reason)
 {
     SystemLog::write("Refused a message from another start of Tarnwick: " + reason + ".");
@@ -170,7 +159,7 @@ bool InstanceChannel::usesAbstractName() const
 bool InstanceChannel::prepareFolder(std::string &error) const
 {
     const std::string folder = FolderAndName::of(m_socketPath).folder;
-    if (!makeFolders(folder)) {
+    if (!makePrivateFolders(folder)) {
         error = "Cannot create the folder " + folder + ": " + std::strerror(errno);
         return false;
     }
@@ -179,7 +168,11 @@ bool InstanceChannel::prepareFolder(std::string &error) const
         error = "Cannot examine " + folder + ": " + std::strerror(errno);
         return false;
     }
-    if (!S_ISDIR(status.st_mode) || status.st_uid != getuid()) {
+    if (!S_ISDIR(status.st_mode)) {
+        error = "The socket's place " + folder + " is no folder.";
+        return false;
+    }
+    if (status.st_uid != getuid()) {
         error = "The folder " + folder + " for Tarnwick's socket belongs to another user.";
         return false;
     }

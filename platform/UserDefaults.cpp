@@ -16,6 +16,7 @@
 #include "Error.h"
 #include "FileDescriptor.h"
 #include "FolderAndName.h"
+#include "PrivateFolders.h"
 #include "PropertyList.h"
 #include "SystemLog.h"
 #include "XdgPaths.h"
@@ -25,22 +26,6 @@ namespace
 std::string errnoText()
 {
     return Error::POSIXerrno().localizedDescription();
-}
-
-// Creates the folder and any missing parents, private to the user as the XDG rules ask.
-bool makeFolders(const std::string &folder, std::string &failure)
-{
-    struct stat status;
-    if (stat(folder.c_str(), &status) == 0)
-        return true;
-    const std::string parent = FolderAndName::of(folder).folder;
-    if (parent != folder && !makeFolders(parent, failure))
-        return false;
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        failure = "cannot create the folder " + folder + ": " + errnoText();
-        return false;
-    }
-    return true;
 }
 
 // The file that a path names once the symbolic links at its end are followed, so that a
@@ -70,8 +55,10 @@ bool replaceFileAtomically(const std::string &linkOrPath, const std::string &con
 {
     const std::string path = followLinks(linkOrPath);
     const std::string folder = FolderAndName::of(path).folder;
-    if (!makeFolders(folder, failure))
+    if (!makePrivateFolders(folder)) {
+        failure = "cannot create the folder " + folder + ": " + errnoText();
         return false;
+    }
     std::string temporaryPath = path + ".tmp-XXXXXX";
     const int descriptor = mkostemp(temporaryPath.data(), O_CLOEXEC);
     if (descriptor < 0) {
