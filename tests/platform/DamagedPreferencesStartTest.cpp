@@ -77,12 +77,17 @@ TEST(DamagedPreferencesStart, TheApplicationStartsAndSetsTheFileAside)
         EXPECT_EQ(outcome.get(), InstanceChannel::Outcome::handedOver) << errors;
         EXPECT_TRUE(runEventLoopUntil([&] { return errors.find("Asked to show the main window.") != std::string::npos; }, 30s))
             << errors;
+        // The preferences are read once something asks for them, which may come after that.
+        const auto keptAside = [&folder] {
+            std::size_t count = 0;
+            for (const auto &entry : std::filesystem::directory_iterator(folder))
+                count += entry.path().filename().string().starts_with("org.tarnwick.Tarnwick.plist.corrupt-");
+            return count;
+        };
+        EXPECT_TRUE(runEventLoopUntil([&] { return keptAside() == 1; }, 30s)) << errors;
+        runEventLoopFor(500ms);
         EXPECT_EQ(application.state(), QProcess::Running) << errors;
-
-        std::size_t keptAside = 0;
-        for (const auto &entry : std::filesystem::directory_iterator(folder))
-            keptAside += entry.path().filename().string().starts_with("org.tarnwick.Tarnwick.plist.corrupt-");
-        EXPECT_EQ(keptAside, 1u) << errors;
+        EXPECT_EQ(keptAside(), 1u) << errors;
         application.kill();
         application.waitForFinished(30000);
     }
