@@ -145,6 +145,20 @@ std::string unwritableReason(const Value &value)
     return {};
 }
 
+Value writableCopy(const Value &value, const std::string &where, std::vector<std::string> &leftOut);
+
+// An item as it may be kept, or nullopt when the writer cannot write it (noted in leftOut).
+std::optional<Value> writableItem(const Value &item, const std::string &where, std::vector<std::string> &leftOut)
+{
+    if (item.asDictionary() || item.asArray())
+        return writableCopy(item, where, leftOut);
+    if (const std::string reason = unwritableReason(item); !reason.empty()) {
+        leftOut.push_back("\"" + where + "\": " + reason);
+        return std::nullopt;
+    }
+    return item;
+}
+
 // A copy of the value without what the writer cannot write (a date outside its range, a string
 // or key holding NUL), each part left out noted with where it was and why.
 Value writableCopy(const Value &value, const std::string &where, std::vector<std::string> &leftOut)
@@ -152,33 +166,20 @@ Value writableCopy(const Value &value, const std::string &where, std::vector<std
     if (const Dictionary *dictionary = value.asDictionary()) {
         Dictionary kept;
         for (const auto &[key, item] : *dictionary) {
-            const std::string itemWhere = where.empty() ? key : where + "." + key;
             if (const std::string reason = unwritableReason(Value(key)); !reason.empty()) {
-                leftOut.push_back("a key in \"" + where + "\": " + reason);
+                leftOut.push_back((where.empty() ? std::string("a key") : "a key in \"" + where + "\"") + ": " + reason);
                 continue;
             }
-            if (item.asDictionary() || item.asArray()) {
-                kept.insert_or_assign(key, writableCopy(item, itemWhere, leftOut));
-            } else if (const std::string reason = unwritableReason(item); reason.empty()) {
-                kept.insert_or_assign(key, item);
-            } else {
-                leftOut.push_back("\"" + itemWhere + "\": " + reason);
-            }
+            if (auto writable = writableItem(item, where.empty() ? key : where + "." + key, leftOut))
+                kept.insert_or_assign(key, std::move(*writable));
         }
         return Value(std::move(kept));
     }
     if (const Array *array = value.asArray()) {
         Array kept;
         for (std::size_t index = 0; index < array->size(); ++index) {
-            const Value &item = (*array)[index];
-            const std::string itemWhere = where + "[" + std::to_string(index) + "]";
-            if (item.asDictionary() || item.asArray()) {
-                kept.push_back(writableCopy(item, itemWhere, leftOut));
-            } else if (const std::string reason = unwritableReason(item); reason.empty()) {
-                kept.push_back(item);
-            } else {
-                leftOut.push_back("\"" + itemWhere + "\": " + reason);
-            }
+            if (auto writable = writableItem((*array)[index], where + "[" + std::to_string(index) + "]", leftOut))
+                kept.push_back(std::move(*writable));
         }
         return Value(std::move(kept));
     }
