@@ -1,4 +1,5 @@
-// The instance message decoder, fed any bytes: a message it accepts encodes to the same bytes.
+// The instance message decoder, fed any bytes: a message it accepts, of either version, encodes
+// to the same bytes.
 #include <cstdint>
 
 #include "Error.h"
@@ -8,18 +9,18 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string message(bytesOf(data, size));
-    std::vector<std::string> paths;
+    InstanceChannel::Message decoded;
     std::string error;
-    if (!InstanceChannel::decodeMessage(message, paths, error)) {
-        if (!paths.empty())
-            fuzzFinding("a refused message left paths behind");
+    if (!InstanceChannel::decodeMessage(message, decoded, error)) {
+        if (!decoded.paths.empty() || !decoded.command.empty())
+            fuzzFinding("a refused message left paths or a command behind");
         return 0;
     }
     try {
-        if (InstanceChannel::encodeMessage(paths) != message)
+        if (InstanceChannel::encodeMessage(decoded.paths, decoded.command) != message)
             fuzzFinding("an accepted message does not encode to its own bytes");
     } catch (const Error &) {
-        fuzzFinding("an accepted message holds paths that cannot be sent");
+        fuzzFinding("an accepted message holds paths or a command that cannot be sent");
     }
     return 0;
 }
