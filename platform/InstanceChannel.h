@@ -10,12 +10,20 @@
 #include "TallowExport.h"
 
 class QLocalServer;
+class QLocalSocket;
 
 // Keeps Tarnwick to one running instance per user. A start while an instance runs hands its
 // paths to that instance over a local socket and ends; a start while none runs becomes the
 // instance. An exclusive lock on a file beside the socket says who the instance is, so two
 // starts at the same moment cannot both become it, and a socket file left by a crashed
 // instance is known to be stale and removed.
+//
+// The socket lives in a folder private to the user: $XDG_RUNTIME_DIR, else a folder of the
+// user's own caches folder made with mode 0700; a folder that belongs to someone else or that
+// others may write to is refused. Where the socket's path would not fit a socket address, the
+// socket takes an abstract name instead. Both ends check that the other is the same user.
+// The instance serves a bounded number of connections at once and refuses the excess at once;
+// when its server stops (descriptors ran out), it listens again as soon as it can.
 //
 // A message is the magic "TWIC", a version byte, the payload's length (32-bit big-endian) and
 // the payload. Version 1 (paths only, still understood) holds the number of paths, then each path
@@ -50,9 +58,14 @@ public:
     static constexpr std::uint32_t maximumPayloadSize = 8 * 1024 * 1024;
     static constexpr char acceptedReply = 'A';
     static constexpr char refusedReply = 'R';
+    static constexpr int maximumConnections = 32;
 
-    // "tarnwick-UID" in $XDG_RUNTIME_DIR when it is set, else in the temporary folder.
+    // "tarnwick-UID" in $XDG_RUNTIME_DIR when it is set, else in privateFallbackFolder().
     static std::string defaultSocketPath();
+    // "instance" in the application's caches folder.
+    static std::string privateFallbackFolder();
+    // The abstract socket name taken when the path is too long for a socket address.
+    static std::string abstractNameFor(const std::string &socketPath);
 
     explicit InstanceChannel(std::string socketPath = defaultSocketPath());
     // Stops listening and gives up the instance's lock.
@@ -65,8 +78,9 @@ public:
     // Hands the paths, and the command when there is one, to the running instance (handedOver
     // once it has acknowledged them), or, when none runs, takes the instance's lock
     // (becameInstance). An instance that holds the lock but does not answer within the timeout, a
-    // refusal or a socket that is not the user's own gives failed, with the reason in error.
-    // Needs no Qt application.
+    // refusal, a socket or folder that is not the user's own gives failed, with the reason in
+    // error. An instance that closes the connection without an answer (it serves too many) is
+    // tried again until the timeout. Needs no Qt application.
     Outcome handOverOrBecomeInstance(const std::vector<std::string> &paths, std::chrono::milliseconds timeout,
                                      std::string &error, const std::string &command = {});
 
@@ -95,12 +109,18 @@ private:
     {
         delivered,
         noInstance,
+        busy,
         failed
     };
 
     Delivery deliver(const std::string &message, std::chrono::steady_clock::time_point deadline,
                      std::string &error) const;
     bool tryLock(std::string &error);
+    bool prepareFolder(std::string &error) const;
+    bool usesAbstractName() const;
+    bool bindAndListen(std::string &error);
+    void listenAgainIfStopped();
+    bool admit(QLocalSocket *socket);
     void acceptConnections();
 
     std::string m_socketPath;
@@ -108,4 +128,8 @@ private:
     std::unique_ptr<QLocalServer> m_server;
     PathsHandler m_handler;
     CommandHandler m_commandHandler;
+    int m_openConnections = 0;
+    bool m_toldBusy = false;
+    bool m_toldStopped = false;
+    std::chrono::steady_clock::time_point m_lastStrangerLine{};
 };

@@ -14,6 +14,7 @@
 
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "PropertyListScreen.h"
 
 namespace
 {
@@ -237,6 +238,8 @@ Value PropertyList::parse(std::string_view bytes, References references)
         throw readError("it is empty");
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
         throw readError("it is too large");
+    if (const std::string problem = PropertyListScreen::problemIn(bytes); !problem.empty())
+        throw readError(problem);
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     if (!root)

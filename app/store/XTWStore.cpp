@@ -1,12 +1,12 @@
 #include "XTWStore.h"
 
-#include <QApplication>
 #include <QString>
 
 #include <algorithm>
 #include <set>
 
 #include "Alert.h"
+#include "Beep.h"
 #include "Error.h"
 #include "GCDAdditions.h"
 #include "ModifierKeys.h"
@@ -289,7 +289,7 @@ bool XTWStore::addDetailsForVolumeAtPath(const std::string &path, CleanMode mode
 
     State state = *snapshot();
     if (std::find(state.details.begin(), state.details.end(), record) != state.details.end()) {
-        QApplication::beep();
+        Beep::play();
         return false;
     }
     state.details.push_back(record);

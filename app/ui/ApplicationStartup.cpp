@@ -1,5 +1,7 @@
 #include "ApplicationStartup.h"
 
+#include <QApplication>
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Beep.h"
 #include "FileDialogOpenPanel.h"
 #include "KeepCleanPromptWindow.h"
 #include "ModifierKeySampler.h"
@@ -64,6 +67,7 @@ std::unique_ptr<TWApp> makeApplicationOrExplain(int &argc, char **argv)
 
 void installUserInterfaceServices()
 {
+    Beep::setPlayer([] { QApplication::beep(); });
     ModifierKeySampler::install();
     ProgressDisplayFactory::setCurrent(std::make_shared<ProgressWindowFactory>());
     FileDialogOpenPanel::install();

@@ -28,7 +28,7 @@
 #include "TarnwickStore.h"
 #include "TemporaryPreferences.h"
 #include "UserDefaults.h"
-#include "WindowScreenshot.h"
+#include "Screenshot.h"
 #include "XEngine.h"
 #include "XTWStore.h"
 

@@ -26,7 +26,7 @@
 #include "OpenPanel.h"
 #include "ScopedMount.h"
 #include "TestSupport.h"
-#include "WindowScreenshot.h"
+#include "Screenshot.h"
 
 // Readable failure messages.
 void PrintTo(const ExamineWindowController::FoundItem &item, std::ostream *out)

@@ -12,7 +12,7 @@
 
 #include "LauncherCommands.h"
 #include "TestSupport.h"
-#include "WindowScreenshot.h"
+#include "Screenshot.h"
 
 namespace
 {

@@ -19,7 +19,7 @@
 #include "Logger.h"
 #include "MainThread.h"
 #include "TestSupport.h"
-#include "WindowScreenshot.h"
+#include "Screenshot.h"
 
 namespace
 {

@@ -29,7 +29,7 @@
 #include "UserDefaults.h"
 #include "VolumeFactsSource.h"
 #include "MainWindowFixture.h"
-#include "WindowScreenshot.h"
+#include "Screenshot.h"
 
 // Stands in for the desktop's opener of files.
 class OpenedUrls : public QObject

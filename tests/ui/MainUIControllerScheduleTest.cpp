@@ -19,7 +19,7 @@
 #include "MainUIControllerForTests.h"
 #include "PreferencesSupport.h"
 #include "ScopedMount.h"
-#include "ScreenshotForReview.h"
+#include "Screenshot.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
 #include "VolumesFolders.h"
@@ -321,7 +321,7 @@ TEST_F(MainUIControllerScheduleTest, TheHelpTextAndThePaneAsShown)
     m_checkbox->setChecked(true);
     QWidget *pane = m_controller.scheduleView();
     pane->resize(520, 300);
-    EXPECT_FALSE(saveScreenshotForReview(pane, "schedule-pane").empty());
+    EXPECT_FALSE(saveScreenshot(pane, "schedule-pane").empty());
 }
 
 TEST_F(MainUIControllerScheduleTest, WakingFromSleepReArms)

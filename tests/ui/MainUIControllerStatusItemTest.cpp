@@ -18,7 +18,7 @@
 #include "UserDefaults.h"
 #include "ScopedIconTheme.h"
 #include "ScopedMount.h"
-#include "ScreenshotForReview.h"
+#include "Screenshot.h"
 #include "StatisticsManager.h"
 #include "StatusMenuItemViewController.h"
 #include "TWVolumeInfo.h"
@@ -184,7 +184,7 @@ TEST(StatusMenuItemViewControllerTest, RowTextsSayWhatWasCleanedAndWhen)
                   + " at " + mediumTime(older) + ".");
 
     row.view()->resize(row.view()->sizeHint());
-    EXPECT_FALSE(saveScreenshotForReview(row.view(), "status-menu-row").empty());
+    EXPECT_FALSE(saveScreenshot(row.view(), "status-menu-row").empty());
 }
 
 TEST_F(MainUIControllerStatusItemTest, RowsStayAsTheyAreWhileTheMenuIsOpenAndFollowWhenItCloses)
@@ -214,7 +214,7 @@ TEST_F(MainUIControllerStatusItemTest, RowsStayAsTheyAreWhileTheMenuIsOpenAndFol
     QMenu *menu = m_controller.statusItems();
     menu->popup(QPoint(40, 40));
     ASSERT_TRUE(runEventLoopUntil([this] { return m_controller.statusMenuIsVisible(); }));
-    EXPECT_FALSE(saveScreenshotForReview(menu, "status-menu-open").empty());
+    EXPECT_FALSE(saveScreenshot(menu, "status-menu-open").empty());
 
     StatisticsManager::shared().volumeItemFor(URL::fileURLWithPath(disk))->update("Photos");
     deliverStatistics();
@@ -236,7 +236,7 @@ TEST_F(MainUIControllerStatusItemTest, RowsStayAsTheyAreWhileTheMenuIsOpenAndFol
         const QLabel *icon = shown ? shown->icon() : nullptr;
         return icon && !icon->pixmap().isNull();
     })) << "the disk's icon";
-    EXPECT_FALSE(saveScreenshotForReview(menu, "status-menu-after-a-clean").empty());
+    EXPECT_FALSE(saveScreenshot(menu, "status-menu-after-a-clean").empty());
     menu->hide();
 }
 
