@@ -12,6 +12,7 @@
 #include <QTreeView>
 
 #include "AdvancedWindowController.h"
+#include "ExamineWindowController.h"
 #include "GCDAdditions.h"
 #include "LaunchFlags.h"
 #include "Node.h"
@@ -141,6 +142,8 @@ void MainUIController::setUpOutlinesAndMenus()
     m_gearPopupMenuButton->setMenu(m_gearMenu);
     if (auto *advanced = m_window->findChild<QAction *>(QStringLiteral("advancedMenuItem")))
         connect(advanced, &QAction::triggered, m_advancedWindowController, &AdvancedWindowController::show);
+    if (auto *examine = m_window->findChild<QAction *>(QStringLiteral("examineMenuItem")))
+        connect(examine, &QAction::triggered, this, [] { examineUserAction(); });
     connectMenuItem("showInDockMenuItem", &MainUIController::showInDockUserAction);
     connectMenuItem("openAtLoginMenuItem", &MainUIController::openAtLogin);
     connectMenuItem("automaticallyCheckForUpdatesItem", &MainUIController::automaticallyCheckForUpdates);

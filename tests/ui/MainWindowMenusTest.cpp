@@ -12,10 +12,12 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
+#include <QDialog>
 #include <QItemSelectionModel>
 
 #include <filesystem>
 
+#include "AdvancedWindowController.h"
 #include "AutostartEntries.h"
 #include "Bundle.h"
 #include "MainUIController.h"
@@ -24,6 +26,7 @@
 #include "PreferencesSupport.h"
 #include "ResourcesSupport.h"
 #include "Screenshot.h"
+#include "TestSupport.h"
 #include "SoftwareUpdater.h"
 #include "SystemVersion.h"
 #include "UserDefaults.h"
@@ -167,6 +170,22 @@ TEST_F(MainWindowTest, GearMenuItemsAreValidatedByTheirTags)
     EXPECT_TRUE(controller().window()->windowFlags().testFlag(Qt::Tool));
     for (QAction *item : gear->actions())
         EXPECT_TRUE(item->isEnabled());
+}
+
+TEST_F(MainWindowTest, GearMenuOpensTheAdvancedSheetAndTheExamineWindow)
+{
+    QDialog *advanced = controller().advancedWindowController()->window();
+    action("advancedMenuItem")->trigger();
+    ASSERT_TRUE(runEventLoopUntil([advanced] { return advanced->isVisible(); }));
+    EXPECT_EQ(advanced->parentWidget(), controller().window());
+    advanced->reject();
+    ASSERT_TRUE(runEventLoopUntil([advanced] { return !advanced->isVisible(); }));
+
+    // Examine asks for a folder first; a cancelled panel opens no window.
+    action("examineMenuItem")->trigger();
+    EXPECT_TRUE(runEventLoopUntil([this] { return !panels->titles.empty(); }));
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        EXPECT_FALSE(widget->objectName() == QLatin1String("examineWindow") && widget->isVisible());
 }
 
 TEST_F(MainWindowTest, StatusMenuHoldsTheFixedCommandsAndTheDockMenuDropsItsLastTwo)
