@@ -179,8 +179,9 @@ void AdvancedWindowController::endSheet()
     if (preferences)
         (*preferences)["whitelistFolders"] = Value(m_whitelistFolders->content());
     saveBlacklist();
-    if (preferences)
-        TarnwickStore::updateGeneralPreferences(*preferences);
+    if (!preferences)
+        return;
+    TarnwickStore::updateGeneralPreferences(*preferences);
     if (m_delegate)
         m_delegate->setPreferencesContent(TarnwickStore::generalPreferences());
 }
