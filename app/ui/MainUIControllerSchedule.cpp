@@ -179,6 +179,7 @@ void MainUIController::setupScheduledCleanOptions()
         return;
 
     m_scheduleCleanTimer = new QTimer(this);
+    m_scheduleCleanTimer->setObjectName(QStringLiteral("scheduleCleanTimer"));
     m_scheduleCleanTimer->setSingleShot(true);
     m_scheduleCleanTimer->setTimerType(Qt::PreciseTimer);
     connect(m_scheduleCleanTimer, &QTimer::timeout, this, &MainUIController::scheduledCleaningTimerFired);

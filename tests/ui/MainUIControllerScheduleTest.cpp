@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QTextEdit>
 #include <QTimeEdit>
+#include <QTimer>
 
 #include <atomic>
 #include <filesystem>
@@ -124,6 +125,8 @@ TEST_F(MainUIControllerScheduleTest, APickedTimeAlreadyPastTodayIsArmedForTomorr
     scheduleAt(9, 0);
     EXPECT_EQ(m_picker->time(), QTime(9, 0)) << "the stored time shows in the picker";
     EXPECT_EQ(m_controller.scheduledCleaningFireDate(), inBerlin(2026, 3, 11, 9, 0));
+    const QList<QTimer *> timers = m_controller.findChildren<QTimer *>(QStringLiteral("scheduleCleanTimer"));
+    EXPECT_TRUE(std::any_of(timers.begin(), timers.end(), [](const QTimer *timer) { return timer->isActive(); }));
 
     *m_now = inBerlin(2026, 3, 10, 8, 0);
     m_controller.setupScheduledCleanOptions();

@@ -284,6 +284,7 @@ TEST_F(MainUIControllerStatusItemTest, CleanOnARowCleansThatVolume)
 TEST_F(MainUIControllerStatusItemTest, TwoQuickThemeChangesRebuildTheTrayItemOnce)
 {
     ASSERT_NE(m_controller.statusMenu(), nullptr) << "\"statusItemVisible\" is on from the first start";
+    EXPECT_EQ(m_controller.statusMenu()->objectName(), QLatin1String("statusMenu"));
     const QPointer<QSystemTrayIcon> before = m_controller.statusMenu();
     const QPalette original = QApplication::palette();
     QPalette dark = original;
