@@ -8,6 +8,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
