@@ -16,21 +16,21 @@
 
 namespace
 {
-const std::string *stringEntry(const Value &row, const char *key)
-{
-    const Dictionary *dictionary = row.asDictionary();
-    if (!dictionary)
-        return nullptr;
-    const auto found = dictionary->find(key);
-    return found == dictionary->end() ? nullptr : found->second.asString();
-}
-
 ArrayController *makeController(std::vector<ArrayController::Column> columns, const char *name, QObject *parent)
 {
     auto *controller = new ArrayController(std::move(columns), parent);
     controller->setObjectName(QString::fromLatin1(name));
     return controller;
 }
+}
+
+const std::string *AdvancedWindowController::stringEntry(const Value &row, const char *key)
+{
+    const Dictionary *dictionary = row.asDictionary();
+    if (!dictionary)
+        return nullptr;
+    const auto found = dictionary->find(key);
+    return found == dictionary->end() ? nullptr : found->second.asString();
 }
 
 AdvancedWindowController::AdvancedWindowController(QWidget *mainWindow)
@@ -179,8 +179,9 @@ void AdvancedWindowController::endSheet()
     if (preferences)
         (*preferences)["whitelistFolders"] = Value(m_whitelistFolders->content());
     saveBlacklist();
-    if (preferences)
-        TarnwickStore::updateGeneralPreferences(*preferences);
+    if (!preferences)
+        return;
+    TarnwickStore::updateGeneralPreferences(*preferences);
     if (m_delegate)
         m_delegate->setPreferencesContent(TarnwickStore::generalPreferences());
 }

@@ -93,6 +93,8 @@ private:
     void editSelectedBlackListRow();
     void removeSelectedRows(QTableView *table, ArrayController *controller);
     void storeNeverDeleteField(const char *key, const QString &text);
+    // The row's string under the key; nullptr when the row is no dictionary or holds no string there.
+    static const std::string *stringEntry(const Value &row, const char *key);
 
     std::unique_ptr<Ui::AdvancedWindowController> m_ui;
     QPointer<QWidget> m_mainWindow;

@@ -36,11 +36,8 @@ bool AdvancedWindowController::tableViewAcceptDrop(const QMimeData *drag)
 void AdvancedWindowController::addNewBlackListItem(const std::string &name)
 {
     for (const Value &row : m_blacklistController->content()) {
-        const Dictionary *dictionary = row.asDictionary();
-        if (!dictionary)
-            continue;
-        const auto existing = dictionary->find("name");
-        if (existing != dictionary->end() && existing->second.asString() && *existing->second.asString() == name)
+        const std::string *existing = stringEntry(row, "name");
+        if (existing && *existing == name)
             return;
     }
     m_blacklistController->addObject(Dictionary{{"name", Value(name)}});

@@ -1,5 +1,7 @@
 #include "CalendarClock.h"
 
+#include "Value.h"
+
 CalendarClock::CalendarClock()
     : m_now([] { return QDateTime::currentDateTimeUtc(); })
     , m_timeZone(QTimeZone::systemTimeZone())
@@ -25,4 +27,9 @@ QDate CalendarClock::today() const
 QDateTime CalendarClock::inTimeZone(const QDateTime &moment) const
 {
     return moment.toTimeZone(m_timeZone);
+}
+
+QDateTime CalendarClock::inTimeZone(const Date &moment) const
+{
+    return inTimeZone(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(moment.secondsSince1970 * 1000.0), QTimeZone::utc()));
 }

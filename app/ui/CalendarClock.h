@@ -6,6 +6,8 @@
 
 #include <functional>
 
+struct Date;
+
 // The current moment and the user's time zone: the calendar that day questions ("today",
 // "tomorrow at 09:00") are answered in. The system's by default; tests give their own.
 class CalendarClock
@@ -23,6 +25,7 @@ public:
     const QTimeZone &timeZone() const { return m_timeZone; }
     // The moment in the calendar's time zone.
     QDateTime inTimeZone(const QDateTime &moment) const;
+    QDateTime inTimeZone(const Date &moment) const;
 
 private:
     Now m_now;

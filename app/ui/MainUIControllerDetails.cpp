@@ -88,10 +88,6 @@ void MainUIController::populateDetailsTable()
     if (g_detailsExpansionStates.size() == 2) {
         m_detailsTable->setExpanded(itemsToDeleteRow, g_detailsExpansionStates[0]);
         m_detailsTable->setExpanded(optionsRow, g_detailsExpansionStates[1]);
-    } else {
-        // The first showing opens both groups: the checklist is what the pane is for.
-        m_detailsTable->setExpanded(itemsToDeleteRow, true);
-        m_detailsTable->setExpanded(optionsRow, true);
     }
     populateModeRadio();
 }

@@ -54,11 +54,6 @@ Date dateOf(const QDateTime &moment)
     return Date{static_cast<double>(moment.toMSecsSinceEpoch()) / 1000.0};
 }
 
-QDateTime dateTimeOf(const Date &date)
-{
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date.secondsSince1970 * 1000.0), QTimeZone::utc());
-}
-
 bool isVolumeRoot(const std::string &path)
 {
     const std::optional<URL> volume = URL::fileURLWithPath(path).volume();
@@ -167,7 +162,7 @@ void MainUIController::setupScheduledCleanOptions()
     if (const std::optional<Value> stored = defaults.objectForKey(scheduledCleaningDateKey); stored && stored->asData())
         if (const std::optional<Date> picked = KeyedArchive::unarchivedDate(*stored->asData()); picked && m_scheduleOptionsDatePicker) {
             const QSignalBlocker quiet(m_scheduleOptionsDatePicker);
-            const QTime time = state.calendarClock.inTimeZone(dateTimeOf(*picked)).time();
+            const QTime time = state.calendarClock.inTimeZone(*picked).time();
             m_scheduleOptionsDatePicker->setTime(QTime(time.hour(), time.minute()));
         }
 
@@ -184,6 +179,7 @@ void MainUIController::setupScheduledCleanOptions()
         return;
 
     m_scheduleCleanTimer = new QTimer(this);
+    m_scheduleCleanTimer->setObjectName(QStringLiteral("scheduleCleanTimer"));
     m_scheduleCleanTimer->setSingleShot(true);
     m_scheduleCleanTimer->setTimerType(Qt::PreciseTimer);
     connect(m_scheduleCleanTimer, &QTimer::timeout, this, &MainUIController::scheduledCleaningTimerFired);

@@ -286,13 +286,9 @@ Qt::DropAction MainUIController::outlineViewValidateDrop(QTreeView *outlineView,
 {
     if (outlineView == m_sourceTable)
         return isValidItem(draggingInfo) ? Qt::LinkAction : Qt::IgnoreAction;
-    if (outlineView == m_detailsTable) {
-        const std::optional<std::string> path = urlFromDrag(draggingInfo);
-        if (!path)
-            return Qt::IgnoreAction;
-        const std::optional<bool> isVolume = URL::fileURLWithPath(*path).value<bool>(URLValues::isVolumeKey);
-        return isVolume && !*isVolume ? Qt::LinkAction : Qt::IgnoreAction;
-    }
+    // The checklist takes what the black list takes: an item known not to be a volume.
+    if (outlineView == m_detailsTable)
+        return AdvancedWindowController::isValidItemForBlackList(draggingInfo) ? Qt::LinkAction : Qt::IgnoreAction;
     return Qt::IgnoreAction;
 }
 

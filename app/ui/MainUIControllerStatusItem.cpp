@@ -106,6 +106,7 @@ void MainUIController::setupStatusItem()
                                  "Start Tarnwick again to open its window.");
         }
         m_statusMenu = new QSystemTrayIcon(this);
+        m_statusMenu->setObjectName(QStringLiteral("statusMenu"));
         m_statusMenu->setContextMenu(m_statusItems);
         m_statusMenu->setToolTip(QApplication::applicationDisplayName());
         // Trays that report a plain click open the menu, as the panel's other items do.

@@ -18,11 +18,6 @@
 namespace
 {
 constexpr int iconSide = 32;
-
-QDateTime dateTimeOf(const Date &date)
-{
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date.secondsSince1970 * 1000.0), QTimeZone::utc());
-}
 }
 
 StatusMenuItemViewController::StatusMenuItemViewController() = default;
@@ -90,7 +85,7 @@ QString StatusMenuItemViewController::lastCleanedText(const VolumeMetaDataStatis
     if (!folderName.isEmpty() && folderName != volumeDisplayName)
         text += QString(format).replace(QLatin1String("%@"), folderName) + QStringLiteral("  ");
 
-    const QDate day = clock.inTimeZone(dateTimeOf(*lastCleaned)).date();
+    const QDate day = clock.inTimeZone(*lastCleaned).date();
     const QDate today = clock.today();
     if (day == today)
         text += QStringLiteral("Today,  ");

@@ -227,6 +227,15 @@ TEST_F(AdvancedWindowControllerTest, AdvancedOpensOnTheFirstPageAsASheetOfTheMai
     EXPECT_EQ(delegate.preferencesContents.size(), 2u) << "closing the window ends the sheet too";
 }
 
+TEST_F(AdvancedWindowControllerTest, WithoutGeneralPreferencesOnlyTheBlackListIsSaved)
+{
+    PreferencesSupport::standardUserDefaults().removeObjectForKey("preferences");
+    open("foo");
+    clickDone();
+    EXPECT_TRUE(delegate.preferencesContents.empty()) << "the main window's bindings keep what they had";
+    EXPECT_EQ(blackListOf(XTWStore::shared().detailsForDisks()), (std::map<std::string, std::string>{{md5("foo"), "foo"}}));
+}
+
 TEST_F(AdvancedWindowControllerTest, ADroppedFileNameOpensTheBlackListPageWithItLastAndOnlyOnce)
 {
     XFSDiskOrDirectory disks = XTWStore::shared().detailsForDisks();

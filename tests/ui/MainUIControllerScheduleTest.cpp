@@ -6,12 +6,13 @@
 #include <QComboBox>
 #include <QTextEdit>
 #include <QTimeEdit>
+#include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <sys/mount.h>
 
 #include "CalendarClock.h"
 #include "Core.h"
@@ -38,31 +39,6 @@ QDateTime inBerlin(int year, int month, int day, int hour, int minute, int secon
 {
     return QDateTime(QDate(year, month, day), QTime(hour, minute, second, millisecond), berlin);
 }
-
-// A tmpfs of a given size: its block count, and so its disk key, follows the size.
-class SizedTmpfs
-{
-public:
-    SizedTmpfs(const std::string &mountPoint, const std::string &size)
-        : m_mountPoint(mountPoint)
-    {
-        m_mounted = ::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, ("size=" + size).c_str()) == 0;
-    }
-    ~SizedTmpfs() { unmount(); }
-    SizedTmpfs(const SizedTmpfs &) = delete;
-    SizedTmpfs &operator=(const SizedTmpfs &) = delete;
-    bool isMounted() const { return m_mounted; }
-    void unmount()
-    {
-        if (m_mounted)
-            umount2(m_mountPoint.c_str(), MNT_DETACH);
-        m_mounted = false;
-    }
-
-private:
-    std::string m_mountPoint;
-    bool m_mounted = false;
-};
 
 class MainUIControllerScheduleTest : public testing::Test
 {
@@ -150,6 +126,8 @@ TEST_F(MainUIControllerScheduleTest, APickedTimeAlreadyPastTodayIsArmedForTomorr
     scheduleAt(9, 0);
     EXPECT_EQ(m_picker->time(), QTime(9, 0)) << "the stored time shows in the picker";
     EXPECT_EQ(m_controller.scheduledCleaningFireDate(), inBerlin(2026, 3, 11, 9, 0));
+    const QList<QTimer *> timers = m_controller.findChildren<QTimer *>(QStringLiteral("scheduleCleanTimer"));
+    EXPECT_TRUE(std::any_of(timers.begin(), timers.end(), [](const QTimer *timer) { return timer->isActive(); }));
 
     *m_now = inBerlin(2026, 3, 10, 8, 0);
     m_controller.setupScheduledCleanOptions();
@@ -366,7 +344,7 @@ TEST_F(ScheduledCollectionTest, FoldersAreAddedOnlyForDisksNotTakenWhole)
     const std::string builtInDisk = volume("STICK");
     const ScopedMount stick("ramfs", builtInDisk);
     const std::string ownDisk = volume("BACKUP");
-    const SizedTmpfs backup(ownDisk, "4m");
+    const ScopedMount backup("tmpfs", ownDisk, "tmpfs", "size=4m");
     ASSERT_TRUE(stick.isMounted() && backup.isMounted());
     fs::create_directories(builtInDisk + "/Photos");
     fs::create_directories(ownDisk + "/Work");
@@ -399,8 +377,8 @@ TEST_F(ScheduledCollectionTest, AFolderOnADiskGoneOrReplacedIsSkipped)
     if (!isRoot())
         GTEST_SKIP() << "mounting needs root";
     const std::string disk = volume("CARD");
-    std::optional<SizedTmpfs> card;
-    card.emplace(disk, "4m");
+    std::optional<ScopedMount> card;
+    card.emplace("tmpfs", disk, "tmpfs", "size=4m");
     ASSERT_TRUE(card->isMounted());
     fs::create_directories(disk + "/DCIM");
     addRecord(disk + "/DCIM");
@@ -410,7 +388,7 @@ TEST_F(ScheduledCollectionTest, AFolderOnADiskGoneOrReplacedIsSkipped)
     EXPECT_FALSE(contains(MainUIController::collectScheduledCleaningURLs({}), disk + "/DCIM")) << "not mounted";
 
     // Another disk now at the same place, with the same folder on it.
-    const SizedTmpfs other(disk, "8m");
+    const ScopedMount other("tmpfs", disk, "tmpfs", "size=8m");
     ASSERT_TRUE(other.isMounted());
     fs::create_directories(disk + "/DCIM");
     EXPECT_FALSE(contains(MainUIController::collectScheduledCleaningURLs({}), disk + "/DCIM")) << "another disk";

@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
 #include "Alert.h"
 #include "DateFormatter.h"
@@ -46,29 +45,6 @@ std::string mediumTime(const Date &date)
 {
     return DateFormatter(DateFormatter::Style::None, DateFormatter::Style::Medium).stringFromDate(date);
 }
-
-// A ramfs mounted from a network-looking source, which the volume facts count as a server.
-class ServerLikeMount
-{
-public:
-    explicit ServerLikeMount(const std::string &mountPoint)
-        : m_mountPoint(mountPoint)
-    {
-        m_mounted = ::mount("fileserver:/export", mountPoint.c_str(), "ramfs", MS_NOSUID | MS_NODEV, nullptr) == 0;
-    }
-    ~ServerLikeMount()
-    {
-        if (m_mounted)
-            umount2(m_mountPoint.c_str(), MNT_DETACH);
-    }
-    ServerLikeMount(const ServerLikeMount &) = delete;
-    ServerLikeMount &operator=(const ServerLikeMount &) = delete;
-    bool isMounted() const { return m_mounted; }
-
-private:
-    std::string m_mountPoint;
-    bool m_mounted = false;
-};
 
 // Real volumes inside a volumes folder of their own.
 class MainUIControllerStatusItemTest : public testing::Test
@@ -245,7 +221,8 @@ TEST_F(MainUIControllerStatusItemTest, ANetworkVolumeGetsARowOnlyOnceSomethingWa
     if (!isRoot())
         GTEST_SKIP() << "mounting needs root";
     const std::string share = volume("SHARE");
-    const ServerLikeMount server(share);
+    // A ramfs mounted from a network-looking source, which the volume facts count as a server.
+    const ScopedMount server("ramfs", share, "fileserver:/export", "");
     ASSERT_TRUE(server.isMounted());
     TWVolumeInfo facts;
     ASSERT_EQ(CFUGetVolumeInfo(share, &facts), 0);
@@ -307,6 +284,7 @@ TEST_F(MainUIControllerStatusItemTest, CleanOnARowCleansThatVolume)
 TEST_F(MainUIControllerStatusItemTest, TwoQuickThemeChangesRebuildTheTrayItemOnce)
 {
     ASSERT_NE(m_controller.statusMenu(), nullptr) << "\"statusItemVisible\" is on from the first start";
+    EXPECT_EQ(m_controller.statusMenu()->objectName(), QLatin1String("statusMenu"));
     const QPointer<QSystemTrayIcon> before = m_controller.statusMenu();
     const QPalette original = QApplication::palette();
     QPalette dark = original;

@@ -191,6 +191,16 @@ TEST_F(MainWindowTest, UncheckedItemSurvivesARecordSwitchAndARestart)
               Qt::Unchecked);
 }
 
+TEST_F(MainWindowTest, FirstShowingLeavesBothGroupsClosed)
+{
+    selectSourceRow(0);
+    EXPECT_FALSE(isGroupExpanded(0));
+    EXPECT_FALSE(isGroupExpanded(1));
+    selectSourceRow(1);
+    EXPECT_FALSE(isGroupExpanded(0));
+    EXPECT_FALSE(isGroupExpanded(1));
+}
+
 TEST_F(MainWindowTest, GroupExpansionIsKeptAcrossRecordSwitches)
 {
     selectSourceRow(0);

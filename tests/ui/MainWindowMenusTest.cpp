@@ -2,7 +2,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QUrl>
 #include <QFile>
 #include <QLabel>
@@ -22,6 +21,7 @@
 #include "Bundle.h"
 #include "MainUIController.h"
 #include "MainWindowFixture.h"
+#include "OpenedFiles.h"
 #include "PreferencesController.h"
 #include "PreferencesSupport.h"
 #include "ResourcesSupport.h"
@@ -59,21 +59,6 @@ public:
         writeFile(path, contents);
         return path;
     }
-};
-
-// Records the files the desktop was asked to open.
-class OpenedFiles : public QObject
-{
-    Q_OBJECT
-
-public:
-    OpenedFiles() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-    ~OpenedFiles() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-
-    std::vector<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.push_back(url); }
 };
 
 std::string entryStarting(const std::string &exec)
@@ -416,4 +401,3 @@ TEST_F(MainWindowTest, EditsAreSavedFiveSecondsAfterTheWindowLosesTheFocus)
     QTRY_VERIFY_WITH_TIMEOUT(enabledOnDisk() == std::optional<bool>(!wasChecked), 10000);
 }
 
-#include "MainWindowMenusTest.moc"

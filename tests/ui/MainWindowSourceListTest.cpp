@@ -1,6 +1,5 @@
 #include <QAbstractButton>
 #include <QAction>
-#include <QDesktopServices>
 #include <QItemSelectionModel>
 #include <QMainWindow>
 #include <QMenu>
@@ -12,6 +11,7 @@
 
 #include "MainUIController.h"
 #include "MainWindowFixture.h"
+#include "OpenedFiles.h"
 #include "PreferencesSupport.h"
 #include "TWVolumeInfo.h"
 #include "UserDefaults.h"
@@ -20,21 +20,6 @@
 namespace
 {
 const QString divider = QStringLiteral("-");
-
-// Records the URLs the desktop was asked to open.
-class OpenedURLs : public QObject
-{
-    Q_OBJECT
-
-public:
-    OpenedURLs() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open"); }
-    ~OpenedURLs() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
-
-    std::vector<QUrl> opened;
-
-public slots:
-    void open(const QUrl &url) { opened.push_back(url); }
-};
 
 std::string storageKeyOf(const std::string &path)
 {
@@ -232,7 +217,7 @@ TEST_F(MainWindowTest, RemoveTakesOutTheSelectedFolderAndItsGrantButLeavesTheBui
 
 TEST_F(MainWindowTest, ShowInFileManagerOpensTheClickedFolderWhileItIsThere)
 {
-    OpenedURLs desktop;
+    OpenedFiles desktop;
     const std::string folder = makeFolder("Shown");
     addFolderQuietly(folder);
     controller().window()->show();
@@ -278,4 +263,3 @@ TEST_F(MainWindowTest, DetailsChecklistTakesFoldersButNotVolumes)
     EXPECT_EQ(XTWStore::shared().userSuppliedDisksOrDirectories().size(), 1u);
 }
 
-#include "MainWindowSourceListTest.moc"
