@@ -442,7 +442,7 @@ bool XTWStore::resolveSecurityBookmark(bool askIfMissing)
                                                                : std::string("Please choose your startup disk.");
     Alert alert = Alert::alert(message, "Choose...", std::string("Cancel"), std::nullopt,
                                std::string("To grant Tarnwick permission to keep any local or network disk clean "
-                                           "you'll need to choose your Mac's startup disk.\nIf you do not wish to "
+                                           "you'll need to choose your computer's startup disk.\nIf you do not wish to "
                                            "do this you can add individual disks to clean by click the + button in "
                                            "the preferences window."));
     if (alert.runModal() != Alert::firstButtonReturn)
