@@ -1,5 +1,6 @@
 #include "Alert.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
@@ -8,6 +9,7 @@
 #include <algorithm>
 
 #include "LocalizedString.h"
+#include "SystemLog.h"
 
 namespace
 {
@@ -109,6 +111,14 @@ AlertPresenter::~AlertPresenter() = default;
 
 std::size_t MessageBoxAlertPresenter::present(Alert &alert)
 {
+    // A process without a widget application (the command-line hand-over, a tool) cannot show
+    // a window: the alert goes to the system log and ends with its last button, the most
+    // cautious answer.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        SystemLog::write("An alert could not be shown: " + alert.messageText()
+                         + (alert.informativeText().empty() ? std::string() : " " + alert.informativeText()));
+        return alert.buttonTitles().empty() ? 0 : alert.buttonTitles().size() - 1;
+    }
     QMessageBox box;
     box.setTextFormat(Qt::PlainText);
     box.setIcon(iconForStyle(alert.style()));

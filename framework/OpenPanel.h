@@ -35,6 +35,9 @@ public:
     void setCanChooseDirectories(bool can) { m_canChooseDirectories = can; }
     bool canChooseFiles() const { return m_canChooseFiles; }
     void setCanChooseFiles(bool can) { m_canChooseFiles = can; }
+    // Several items can be chosen at once.
+    bool allowsMultipleSelection() const { return m_allowsMultipleSelection; }
+    void setAllowsMultipleSelection(bool allows) { m_allowsMultipleSelection = allows; }
     // The folder shown first.
     const std::optional<URL> &directoryURL() const { return m_directoryURL; }
     void setDirectoryURL(const URL &url) { m_directoryURL = url; }
@@ -64,6 +67,7 @@ public:
 private:
     bool m_canChooseDirectories = false;
     bool m_canChooseFiles = true;
+    bool m_allowsMultipleSelection = false;
     std::optional<URL> m_directoryURL;
     std::string m_prompt;
     std::string m_title;

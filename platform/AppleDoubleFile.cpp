@@ -12,6 +12,7 @@
 #include "Error.h"
 #include "FileDescriptor.h"
 #include "OwnChanges.h"
+#include "Utf8.h"
 
 namespace
 {
@@ -154,8 +155,9 @@ std::optional<std::vector<AppleDoubleFile::Attribute>> parseAttributes(const Big
         if (!reader.contains(*valueOffset, *valueLength) || valueBytes > limit - header)
             return std::nullopt;
         std::string name(nameBytes.begin(), nameBytes.end() - 1);
-        // These two live in their own entries; a copy in the attribute area is not a Mac's doing.
-        if (name == AppleDoubleFile::finderInfoName || name == AppleDoubleFile::resourceForkName)
+        // These two live in their own entries, and a name is there once: anything else is not a Mac's doing.
+        if (name == AppleDoubleFile::finderInfoName || name == AppleDoubleFile::resourceForkName
+            || std::any_of(attributes.begin(), attributes.end(), [&name](const auto &seen) { return seen.name == name; }))
             return std::nullopt;
         attributes.push_back({std::move(name), reader.slice(*valueOffset, *valueLength), *entryFlags});
         entry += roundedUpToFour(attributeEntryFixedLength + *nameLength);
@@ -386,8 +388,9 @@ std::vector<std::string> AppleDoubleFile::attributeNames() const
         names.emplace_back(finderInfoName);
     if (hasResourceFork())
         names.emplace_back(resourceForkName);
+    // Names that are not UTF-8 are passed over, as they are when listed from the file system.
     for (const Attribute &attribute : m_attributes) {
-        if (!isSystemAttributeName(attribute.name))
+        if (!isSystemAttributeName(attribute.name) && isValidUTF8(attribute.name))
             names.push_back(attribute.name);
     }
     return names;

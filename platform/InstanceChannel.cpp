@@ -14,14 +14,19 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "FolderAndName.h"
 #include "MainThread.h"
+#include "PrivateFolders.h"
 #include "SystemLog.h"
+#include "XdgPaths.h"
 
 namespace
 {
@@ -53,7 +58,8 @@ bool checkHeader(const std::string &message, std::uint32_t &payloadSize, std::st
         error = "it is no Tarnwick message";
         return false;
     }
-    if (static_cast<std::uint8_t>(message[sizeof(magic)]) != InstanceChannel::messageVersion) {
+    const auto version = static_cast<std::uint8_t>(message[sizeof(magic)]);
+    if (version != InstanceChannel::pathsMessageVersion && version != InstanceChannel::commandMessageVersion) {
         error = "its version is unknown";
         return false;
     }
@@ -84,6 +90,35 @@ bool waitFor(int descriptor, short events, std::chrono::steady_clock::time_point
     }
 }
 
+// The queue of connections the kernel keeps before the instance takes them.
+constexpr int listenBacklog = 64;
+// How often the instance looks whether its server still listens.
+constexpr int listeningCheckMilliseconds = 1000;
+
+// The socket's address: its path, or its abstract name when the path does not fit.
+socklen_t socketAddress(const std::string &socketPath, sockaddr_un &address)
+{
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() < sizeof(address.sun_path)) {
+        std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+        return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socketPath.size() + 1);
+    }
+    const std::string name = InstanceChannel::abstractNameFor(socketPath);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+}
+
+// The user id of the process at the other end of a connected socket; nullopt when unknown.
+std::optional<uid_t> peerUser(int descriptor)
+{
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof(peer))
+        return std::nullopt;
+    return peer.uid;
+}
+
 void refuse(QLocalSocket *socket, const std::string &reason)
 {
     SystemLog::write("Refused a message from another start of Tarnwick: " + reason + ".");
@@ -95,9 +130,61 @@ void refuse(QLocalSocket *socket, const std::string &reason)
 std::string InstanceChannel::defaultSocketPath()
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string folder = runtime && *runtime ? std::string(runtime)
-                                                   : std::filesystem::temp_directory_path().string();
+    const std::string folder = runtime && *runtime ? std::string(runtime) : privateFallbackFolder();
     return folder + "/tarnwick-" + std::to_string(getuid());
+}
+
+std::string InstanceChannel::privateFallbackFolder()
+{
+    return XdgPaths::applicationCachesFolder() + "/instance";
+}
+
+std::string InstanceChannel::abstractNameFor(const std::string &socketPath)
+{
+    // FNV-1a: the same path gives the same name in every build.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char byte : socketPath) {
+        hash ^= static_cast<std::uint8_t>(byte);
+        hash *= 0x100000001b3ULL;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof(hex), "%016llx", static_cast<unsigned long long>(hash));
+    return "tarnwick-" + std::to_string(getuid()) + "-" + hex;
+}
+
+bool InstanceChannel::usesAbstractName() const
+{
+    return m_socketPath.size() >= sizeof(sockaddr_un::sun_path);
+}
+
+bool InstanceChannel::prepareFolder(std::string &error) const
+{
+    const std::string folder = FolderAndName::of(m_socketPath).folder;
+    if (!makePrivateFolders(folder)) {
+        error = "Cannot create the folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) {
+        error = "Cannot examine " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        error = "The socket's place " + folder + " is no folder.";
+        return false;
+    }
+    if (status.st_uid != getuid()) {
+        error = "The folder " + folder + " for Tarnwick's socket belongs to another user.";
+        return false;
+    }
+    // The fallback folder is Tarnwick's own and kept private; any other must be private already.
+    if ((status.st_mode & 077) != 0 && folder == privateFallbackFolder() && ::chmod(folder.c_str(), 0700) == 0)
+        status.st_mode = S_IFDIR | 0700;
+    if ((status.st_mode & 022) != 0) {
+        error = "The folder " + folder + " for Tarnwick's socket is open to other users.";
+        return false;
+    }
+    return true;
 }
 
 InstanceChannel::InstanceChannel(std::string socketPath) : m_socketPath(std::move(socketPath))
@@ -113,11 +200,28 @@ InstanceChannel::~InstanceChannel()
         ::close(m_lockDescriptor);
 }
 
-std::string InstanceChannel::encodeMessage(const std::vector<std::string> &paths)
+bool InstanceChannel::isValidCommand(const std::string &command)
+{
+    if (command.empty() || command.size() > maximumCommandLength)
+        return false;
+    for (const char character : command) {
+        if (!((character >= 'a' && character <= 'z') || (character >= '0' && character <= '9') || character == '-'))
+            return false;
+    }
+    return true;
+}
+
+std::string InstanceChannel::encodeMessage(const std::vector<std::string> &paths, const std::string &command)
 {
     if (paths.size() > maximumPathCount)
         throw Error::posix(E2BIG);
+    if (!command.empty() && !isValidCommand(command))
+        throw Error::posix(EINVAL);
     std::string payload;
+    if (!command.empty()) {
+        appendLength(payload, static_cast<std::uint32_t>(command.size()));
+        payload += command;
+    }
     appendLength(payload, static_cast<std::uint32_t>(paths.size()));
     for (const std::string &path : paths) {
         if (path.empty() || path.front() != '/' || path.size() > maximumPathLength
@@ -130,14 +234,22 @@ std::string InstanceChannel::encodeMessage(const std::vector<std::string> &paths
         throw Error::posix(E2BIG);
 
     std::string message(magic, sizeof(magic));
-    message.push_back(static_cast<char>(messageVersion));
+    message.push_back(static_cast<char>(command.empty() ? pathsMessageVersion : commandMessageVersion));
     appendLength(message, static_cast<std::uint32_t>(payload.size()));
     return message + payload;
 }
 
 bool InstanceChannel::decodeMessage(const std::string &message, std::vector<std::string> &paths, std::string &error)
 {
-    paths.clear();
+    Message decoded;
+    const bool decodedWell = decodeMessage(message, decoded, error);
+    paths = std::move(decoded.paths);
+    return decodedWell;
+}
+
+bool InstanceChannel::decodeMessage(const std::string &message, Message &decodedMessage, std::string &error)
+{
+    decodedMessage = {};
     std::uint32_t payloadSize = 0;
     if (message.size() < headerSize) {
         error = "it is incomplete";
@@ -151,6 +263,25 @@ bool InstanceChannel::decodeMessage(const std::string &message, std::vector<std:
     }
     std::size_t at = headerSize;
     const std::size_t end = message.size();
+    std::string command;
+    if (static_cast<std::uint8_t>(message[sizeof(magic)]) == commandMessageVersion) {
+        if (end - at < 4) {
+            error = "it has no command";
+            return false;
+        }
+        const std::uint32_t length = readLength(message, at);
+        at += 4;
+        if (length > maximumCommandLength || end - at < length) {
+            error = "its command has a wrong length";
+            return false;
+        }
+        command = message.substr(at, length);
+        at += length;
+        if (!isValidCommand(command)) {
+            error = "its command is not a command name";
+            return false;
+        }
+    }
     if (end - at < 4) {
         error = "it has no path count";
         return false;
@@ -185,21 +316,24 @@ bool InstanceChannel::decodeMessage(const std::string &message, std::vector<std:
         error = "bytes follow the last path";
         return false;
     }
-    paths = std::move(decoded);
+    decodedMessage.command = std::move(command);
+    decodedMessage.paths = std::move(decoded);
     return true;
 }
 
 InstanceChannel::Outcome InstanceChannel::handOverOrBecomeInstance(const std::vector<std::string> &paths,
                                                                      std::chrono::milliseconds timeout,
-                                                                     std::string &error)
+                                                                     std::string &error, const std::string &command)
 {
     std::string message;
     try {
-        message = encodeMessage(paths);
+        message = encodeMessage(paths, command);
     } catch (const Error &) {
-        error = "The paths cannot be handed over (too many, too long, or not absolute).";
+        error = "The paths cannot be handed over (too many, too long, or not absolute), or the command is not one.";
         return Outcome::failed;
     }
+    if (!prepareFolder(error))
+        return Outcome::failed;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
         switch (deliver(message, deadline, error)) {
@@ -207,6 +341,14 @@ InstanceChannel::Outcome InstanceChannel::handOverOrBecomeInstance(const std::ve
             return Outcome::handedOver;
         case Delivery::failed:
             return Outcome::failed;
+        case Delivery::busy:
+            error.clear();
+            if (std::chrono::steady_clock::now() >= deadline) {
+                error = "The running Tarnwick is busy and did not take the paths in time.";
+                return Outcome::failed;
+            }
+            std::this_thread::sleep_for(retryInterval);
+            continue;
         case Delivery::noInstance:
             break;
         }
@@ -227,27 +369,23 @@ InstanceChannel::Delivery InstanceChannel::deliver(const std::string &message,
                                                    std::chrono::steady_clock::time_point deadline,
                                                    std::string &error) const
 {
-    struct stat info {};
-    if (lstat(m_socketPath.c_str(), &info) != 0) {
-        if (errno == ENOENT)
+    if (!usesAbstractName()) {
+        struct stat info {};
+        if (lstat(m_socketPath.c_str(), &info) != 0) {
+            if (errno == ENOENT)
+                return Delivery::noInstance;
+            error = "Cannot examine " + m_socketPath + ": " + std::strerror(errno);
+            return Delivery::failed;
+        }
+        if (info.st_uid != getuid()) {
+            error = m_socketPath + " belongs to another user.";
+            return Delivery::failed;
+        }
+        if (!S_ISSOCK(info.st_mode))
             return Delivery::noInstance;
-        error = "Cannot examine " + m_socketPath + ": " + std::strerror(errno);
-        return Delivery::failed;
     }
-    if (info.st_uid != getuid()) {
-        error = m_socketPath + " belongs to another user.";
-        return Delivery::failed;
-    }
-    if (!S_ISSOCK(info.st_mode))
-        return Delivery::noInstance;
-
     sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (m_socketPath.size() >= sizeof(address.sun_path)) {
-        error = "The socket path " + m_socketPath + " is too long.";
-        return Delivery::failed;
-    }
-    std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
+    const socklen_t addressLength = socketAddress(m_socketPath, address);
 
     const FileDescriptor socketDescriptor(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!socketDescriptor.isValid()) {
@@ -255,11 +393,16 @@ InstanceChannel::Delivery InstanceChannel::deliver(const std::string &message,
         return Delivery::failed;
     }
     const int descriptor = socketDescriptor.get();
-    if (::connect(descriptor, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) != 0) {
+    if (::connect(descriptor, reinterpret_cast<const sockaddr *>(&address), addressLength) != 0) {
         // No listener (a stale file, or an instance not yet listening), or its queue is full.
         if (errno == ECONNREFUSED || errno == ENOENT || errno == EAGAIN)
             return Delivery::noInstance;
         error = "Cannot reach the running Tarnwick: " + std::string(std::strerror(errno));
+        return Delivery::failed;
+    }
+    // An abstract name can be taken by anyone: the listener must be the user's own.
+    if (peerUser(descriptor) != getuid()) {
+        error = "The socket " + m_socketPath + " is held by another user's process.";
         return Delivery::failed;
     }
 
@@ -290,9 +433,12 @@ InstanceChannel::Delivery InstanceChannel::deliver(const std::string &message,
             continue;
         if (received == 1 && reply == acceptedReply)
             return Delivery::delivered;
-        error = received == 1 ? "The running Tarnwick refused the paths."
-                              : "The running Tarnwick closed the connection without answering.";
-        return Delivery::failed;
+        if (received == 1) {
+            error = "The running Tarnwick refused the paths.";
+            return Delivery::failed;
+        }
+        // Closed without an answer: the instance serves as many connections as it takes.
+        return Delivery::busy;
     }
 }
 
@@ -318,26 +464,99 @@ bool InstanceChannel::tryLock(std::string &error)
     return true;
 }
 
-bool InstanceChannel::listen(PathsHandler handler)
+bool InstanceChannel::listen(PathsHandler handler, CommandHandler commandHandler)
 {
     if (m_lockDescriptor < 0) {
         SystemLog::write("Tarnwick cannot take messages from other starts: it is not the running instance.");
         return false;
     }
     m_handler = std::move(handler);
+    m_commandHandler = std::move(commandHandler);
     m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    const QString name = QString::fromStdString(m_socketPath);
-    // Holding the lock, any socket file here was left by an instance that ended.
-    QLocalServer::removeServer(name);
-    if (!m_server->listen(name)) {
-        SystemLog::write("Tarnwick cannot take messages from other starts at " + m_socketPath + ": "
-                         + m_server->errorString().toStdString());
+    m_server->setMaxPendingConnections(maximumConnections);
+    std::string error;
+    if (!bindAndListen(error)) {
+        SystemLog::write("Tarnwick cannot take messages from other starts at " + m_socketPath + ": " + error);
         m_server.reset();
         return false;
     }
     QObject::connect(m_server.get(), &QLocalServer::newConnection, m_server.get(), [this] { acceptConnections(); });
+    // Qt's server closes for good when a connection cannot be taken (descriptors ran out).
+    auto *listeningCheck = new QTimer(m_server.get());
+    QObject::connect(listeningCheck, &QTimer::timeout, m_server.get(), [this] { listenAgainIfStopped(); });
+    listeningCheck->start(listeningCheckMilliseconds);
     return true;
+}
+
+bool InstanceChannel::bindAndListen(std::string &error)
+{
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (descriptor < 0) {
+        error = std::string("cannot make a socket: ") + std::strerror(errno);
+        return false;
+    }
+    // Holding the lock, any socket file here was left by an instance that ended.
+    if (!usesAbstractName())
+        ::unlink(m_socketPath.c_str());
+    sockaddr_un address{};
+    const socklen_t addressLength = socketAddress(m_socketPath, address);
+    if (::bind(descriptor, reinterpret_cast<const sockaddr *>(&address), addressLength) != 0
+        || ::listen(descriptor, listenBacklog) != 0) {
+        error = std::strerror(errno);
+        ::close(descriptor);
+        return false;
+    }
+    if (!m_server->listen(descriptor)) {
+        error = m_server->errorString().toStdString();
+        ::close(descriptor);
+        return false;
+    }
+    return true;
+}
+
+void InstanceChannel::listenAgainIfStopped()
+{
+    if (!m_server || m_server->isListening())
+        return;
+    if (!m_toldStopped)
+        SystemLog::write("Tarnwick stopped taking messages from other starts ("
+                         + m_server->errorString().toStdString() + "); it listens again as soon as it can.");
+    std::string error;
+    if (bindAndListen(error)) {
+        SystemLog::write("Tarnwick takes messages from other starts again.");
+        m_toldStopped = false;
+        return;
+    }
+    m_toldStopped = true;
+}
+
+bool InstanceChannel::admit(QLocalSocket *socket)
+{
+    const std::optional<uid_t> user = peerUser(static_cast<int>(socket->socketDescriptor()));
+    const bool sameUser = user == getuid();
+    if (sameUser && m_openConnections < maximumConnections) {
+        ++m_openConnections;
+        QObject::connect(socket, &QObject::destroyed, m_server.get(), [this] {
+            if (--m_openConnections == 0)
+                m_toldBusy = false;
+            listenAgainIfStopped();
+        });
+        return true;
+    }
+    // One line per burst or per minute: a flood must not flood the log as well.
+    const auto now = std::chrono::steady_clock::now();
+    if (!sameUser && now - m_lastStrangerLine >= std::chrono::minutes(1)) {
+        m_lastStrangerLine = now;
+        SystemLog::write("Refused a connection from a process of another user ("
+                         + (user ? "user id " + std::to_string(*user) : std::string("user unknown")) + ").");
+    } else if (sameUser && !m_toldBusy) {
+        m_toldBusy = true;
+        SystemLog::write("Refused connections from other starts of Tarnwick: " + std::to_string(maximumConnections)
+                         + " are open already.");
+    }
+    socket->abort();
+    socket->deleteLater();
+    return false;
 }
 
 bool InstanceChannel::isListening() const
@@ -348,6 +567,8 @@ bool InstanceChannel::isListening() const
 void InstanceChannel::acceptConnections()
 {
     while (QLocalSocket *socket = m_server->nextPendingConnection()) {
+        if (!admit(socket))
+            continue;
         struct Connection
         {
             std::string received;
@@ -388,18 +609,24 @@ void InstanceChannel::acceptConnections()
             }
             if (connection->received.size() < headerSize + payloadSize)
                 return;
-            std::vector<std::string> paths;
+            Message message;
             connection->answered = true;
             timer->stop();
-            if (!decodeMessage(connection->received, paths, problem)) {
+            if (!decodeMessage(connection->received, message, problem)) {
                 refuse(socket, problem);
+                return;
+            }
+            if (!message.command.empty() && !m_commandHandler) {
+                refuse(socket, "it holds a command this instance does not take");
                 return;
             }
             socket->write(&acceptedReply, 1);
             socket->disconnectFromServer();
-            MainThread::post([handler = m_handler, paths = std::move(paths)] {
-                if (handler)
-                    handler(paths);
+            MainThread::post([handler = m_handler, commandHandler = m_commandHandler, message = std::move(message)] {
+                if (!message.command.empty())
+                    commandHandler(message.command, message.paths);
+                else if (handler)
+                    handler(message.paths);
             });
         });
     }

@@ -14,6 +14,7 @@
 
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "PropertyListScreen.h"
 
 namespace
 {
@@ -89,7 +90,7 @@ double secondsSinceReferenceDate(plist_t node)
     return seconds + (seconds < 0 ? -microseconds : microseconds) / 1e6;
 }
 
-Value valueFromNode(plist_t node, int depth)
+Value valueFromNode(plist_t node, int depth, PropertyList::References references)
 {
     if (depth > maximumDepth)
         throw readError("it is nested too deeply");
@@ -123,7 +124,7 @@ Value valueFromNode(plist_t node, int depth)
         const std::uint32_t count = plist_array_get_size(node);
         array.reserve(count);
         for (std::uint32_t i = 0; i < count; ++i)
-            array.push_back(valueFromNode(plist_array_get_item(node, i), depth + 1));
+            array.push_back(valueFromNode(plist_array_get_item(node, i), depth + 1, references));
         return Value(std::move(array));
     }
     case PLIST_DICT: {
@@ -138,12 +139,19 @@ Value valueFromNode(plist_t node, int depth)
             const std::unique_ptr<char, MallocDeleter> keyOwner(key);
             if (!item)
                 break;
-            dictionary.insert_or_assign(key ? key : "", valueFromNode(item, depth + 1));
+            dictionary.insert_or_assign(key ? key : "", valueFromNode(item, depth + 1, references));
         }
         return Value(std::move(dictionary));
     }
-    case PLIST_UID:
-        throw readError("it holds a keyed-archive reference");
+    case PLIST_UID: {
+        if (references != PropertyList::References::AsUIDDictionaries)
+            throw readError("it holds a keyed-archive reference");
+        std::uint64_t uid = 0;
+        plist_get_uid_val(node, &uid);
+        if (uid > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            throw readError("it holds a keyed-archive reference that does not fit");
+        return Value(Dictionary{{PropertyList::UIDKey, Value(static_cast<long long>(uid))}});
+    }
     case PLIST_KEY:
     case PLIST_NONE:
         break;
@@ -172,7 +180,16 @@ plist_t dateNode(const Date &date)
     return plist_new_date(static_cast<std::int32_t>(wholeSeconds), static_cast<std::int32_t>(microseconds));
 }
 
-plist_t nodeFromValue(const Value &value)
+// A dictionary that stands for a keyed-archive reference: its one entry is "CF$UID" with an integer.
+const std::int64_t *uidOf(const Dictionary &dictionary)
+{
+    if (dictionary.size() != 1 || dictionary.begin()->first != PropertyList::UIDKey)
+        return nullptr;
+    const std::int64_t *uid = dictionary.begin()->second.asInteger();
+    return uid && *uid >= 0 ? uid : nullptr;
+}
+
+plist_t nodeFromValue(const Value &value, PropertyList::References references)
 {
     switch (value.type()) {
     case Value::Type::Null:
@@ -196,14 +213,17 @@ plist_t nodeFromValue(const Value &value)
     case Value::Type::Array: {
         PlistPointer array(plist_new_array());
         for (const Value &item : *value.asArray())
-            plist_array_append_item(array.get(), nodeFromValue(item));
+            plist_array_append_item(array.get(), nodeFromValue(item, references));
         return array.release();
     }
     case Value::Type::Dictionary: {
+        if (references == PropertyList::References::AsUIDDictionaries)
+            if (const std::int64_t *uid = uidOf(*value.asDictionary()))
+                return plist_new_uid(static_cast<std::uint64_t>(*uid));
         PlistPointer dictionary(plist_new_dict());
         for (const auto &[key, item] : *value.asDictionary()) {
             checkText(key, "dictionary key");
-            plist_dict_set_item(dictionary.get(), key.c_str(), nodeFromValue(item));
+            plist_dict_set_item(dictionary.get(), key.c_str(), nodeFromValue(item, references));
         }
         return dictionary.release();
     }
@@ -212,18 +232,20 @@ plist_t nodeFromValue(const Value &value)
 }
 }
 
-Value PropertyList::parse(std::string_view bytes)
+Value PropertyList::parse(std::string_view bytes, References references)
 {
     if (bytes.empty())
         throw readError("it is empty");
     if (bytes.size() > std::numeric_limits<std::uint32_t>::max())
         throw readError("it is too large");
+    if (const std::string problem = PropertyListScreen::problemIn(bytes); !problem.empty())
+        throw readError(problem);
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
     if (!root)
         throw readError("it is neither an XML nor a binary property list");
     const PlistPointer owner(root);
-    return valueFromNode(root, 0);
+    return valueFromNode(root, 0, references);
 }
 
 Value PropertyList::readFile(const std::string &path)
@@ -257,7 +279,7 @@ Value PropertyList::readFile(const std::string &path)
 
 std::string PropertyList::toXML(const Value &value)
 {
-    const PlistPointer root(nodeFromValue(value));
+    const PlistPointer root(nodeFromValue(value, References::Refused));
     char *xml = nullptr;
     std::uint32_t length = 0;
     plist_to_xml(root.get(), &xml, &length);
@@ -265,4 +287,16 @@ std::string PropertyList::toXML(const Value &value)
     if (!xml)
         throw writeError("libplist could not write it");
     return std::string(xml, length);
+}
+
+std::string PropertyList::toBinary(const Value &value, References references)
+{
+    const PlistPointer root(nodeFromValue(value, references));
+    char *bytes = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(root.get(), &bytes, &length);
+    const std::unique_ptr<char, MallocDeleter> owner(bytes);
+    if (!bytes)
+        throw writeError("libplist could not write it");
+    return std::string(bytes, length);
 }

@@ -25,10 +25,17 @@ public:
     static constexpr std::int64_t ReadCorruptError = 3840;
     static constexpr std::int64_t WriteInvalidError = 3851;
 
+    // Keyed-archive references (the UIDs of a keyed archive) are refused unless asked for; then
+    // each is a dictionary whose one entry is "CF$UID" with the reference as an integer, the form
+    // XML property lists give them, and such dictionaries are written back as references.
+    enum class References { Refused, AsUIDDictionaries };
+    static constexpr const char *UIDKey = "CF$UID";
+
     // Parses XML or binary bytes, told apart by their first bytes.
-    static Value parse(std::string_view bytes);
+    static Value parse(std::string_view bytes, References references = References::Refused);
     // Reads and parses a whole file; a read failure throws the POSIX error.
     static Value readFile(const std::string &path);
 
     static std::string toXML(const Value &value);
+    static std::string toBinary(const Value &value, References references = References::Refused);
 };

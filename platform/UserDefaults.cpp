@@ -3,17 +3,20 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "Bundle.h"
 #include "BundleInfo.h"
 #include "Error.h"
 #include "FileDescriptor.h"
 #include "FolderAndName.h"
+#include "PrivateFolders.h"
 #include "PropertyList.h"
 #include "SystemLog.h"
 #include "XdgPaths.h"
@@ -25,29 +28,37 @@ std::string errnoText()
     return Error::POSIXerrno().localizedDescription();
 }
 
-// Creates the folder and any missing parents, private to the user as the XDG rules ask.
-bool makeFolders(const std::string &folder, std::string &failure)
+// The file that a path names once the symbolic links at its end are followed, so that a
+// preferences file linked from elsewhere (a dotfiles folder) is replaced where it lives and the
+// link stays. A dangling link names its target; a chain too long to follow stays as it is.
+std::string followLinks(const std::string &path)
 {
-    struct stat status;
-    if (stat(folder.c_str(), &status) == 0)
-        return true;
-    const std::string parent = FolderAndName::of(folder).folder;
-    if (parent != folder && !makeFolders(parent, failure))
-        return false;
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        failure = "cannot create the folder " + folder + ": " + errnoText();
-        return false;
+    constexpr int maximumLinks = 40;
+    std::string current = path;
+    for (int hop = 0; hop < maximumLinks; ++hop) {
+        struct stat status;
+        if (lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            return current;
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size())
+            return current;
+        target.resize(static_cast<std::size_t>(length));
+        current = target.front() == '/' ? target : FolderAndName::of(current).folder + "/" + target;
     }
-    return true;
+    return current;
 }
 
 // Temporary file in the same folder, flushed, renamed over the target, folder flushed: the file
 // holds either the old or the new contents whatever happens on the way.
-bool replaceFileAtomically(const std::string &path, const std::string &contents, std::string &failure)
+bool replaceFileAtomically(const std::string &linkOrPath, const std::string &contents, std::string &failure)
 {
+    const std::string path = followLinks(linkOrPath);
     const std::string folder = FolderAndName::of(path).folder;
-    if (!makeFolders(folder, failure))
+    if (!makePrivateFolders(folder)) {
+        failure = "cannot create the folder " + folder + ": " + errnoText();
         return false;
+    }
     std::string temporaryPath = path + ".tmp-XXXXXX";
     const int descriptor = mkostemp(temporaryPath.data(), O_CLOEXEC);
     if (descriptor < 0) {
@@ -89,8 +100,9 @@ std::string timestampForFileName()
 
 // Renames without replacing anything: a second damaged file within the same second gets a
 // numbered name rather than overwriting the first one kept aside.
-std::optional<std::string> moveAside(const std::string &path, std::string &failure)
+std::optional<std::string> moveAside(const std::string &linkOrPath, std::string &failure)
 {
+    const std::string path = followLinks(linkOrPath);
     const std::string base = path + ".corrupt-" + timestampForFileName();
     for (int attempt = 1; attempt <= 100; ++attempt) {
         const std::string target = attempt == 1 ? base : base + "-" + std::to_string(attempt);
@@ -120,6 +132,58 @@ std::optional<std::int64_t> wholeInteger(const std::string &text)
     if (error != std::errc() || end != text.data() + text.size() || text.empty())
         return std::nullopt;
     return number;
+}
+
+// Why the property-list writer cannot write a value that is no container; empty when it can.
+std::string unwritableReason(const Value &value)
+{
+    try {
+        PropertyList::toXML(value);
+    } catch (const Error &error) {
+        return error.localizedDescription();
+    }
+    return {};
+}
+
+Value writableCopy(const Value &value, const std::string &where, std::vector<std::string> &leftOut);
+
+// An item as it may be kept, or nullopt when the writer cannot write it (noted in leftOut).
+std::optional<Value> writableItem(const Value &item, const std::string &where, std::vector<std::string> &leftOut)
+{
+    if (item.asDictionary() || item.asArray())
+        return writableCopy(item, where, leftOut);
+    if (const std::string reason = unwritableReason(item); !reason.empty()) {
+        leftOut.push_back("\"" + where + "\": " + reason);
+        return std::nullopt;
+    }
+    return item;
+}
+
+// A copy of the value without what the writer cannot write (a date outside its range, a string
+// or key holding NUL), each part left out noted with where it was and why.
+Value writableCopy(const Value &value, const std::string &where, std::vector<std::string> &leftOut)
+{
+    if (const Dictionary *dictionary = value.asDictionary()) {
+        Dictionary kept;
+        for (const auto &[key, item] : *dictionary) {
+            if (const std::string reason = unwritableReason(Value(key)); !reason.empty()) {
+                leftOut.push_back((where.empty() ? std::string("a key") : "a key in \"" + where + "\"") + ": " + reason);
+                continue;
+            }
+            if (auto writable = writableItem(item, where.empty() ? key : where + "." + key, leftOut))
+                kept.insert_or_assign(key, std::move(*writable));
+        }
+        return Value(std::move(kept));
+    }
+    if (const Array *array = value.asArray()) {
+        Array kept;
+        for (std::size_t index = 0; index < array->size(); ++index) {
+            if (auto writable = writableItem((*array)[index], where + "[" + std::to_string(index) + "]", leftOut))
+                kept.push_back(std::move(*writable));
+        }
+        return Value(std::move(kept));
+    }
+    return value;
 }
 
 std::optional<double> wholeNumber(const std::string &text)
@@ -183,7 +247,7 @@ void UserDefaults::loadIfNeeded() const
         problem = error.localizedDescription();
     }
     if (problem.empty()) {
-        m_persistent = *contents.asDictionary();
+        keepWhatCanBeWritten(*contents.asDictionary());
         return;
     }
     std::string failure;
@@ -197,7 +261,29 @@ void UserDefaults::loadIfNeeded() const
     }
 }
 
-bool UserDefaults::writeFile(const std::string &xml)
+void UserDefaults::keepWhatCanBeWritten(const Dictionary &contents) const
+{
+    std::vector<std::string> leftOut;
+    m_persistent = *writableCopy(Value(contents), "", leftOut).asDictionary();
+    if (leftOut.empty())
+        return;
+    for (const std::string &part : leftOut)
+        SystemLog::write("The preferences file " + m_filePath + " holds a value that cannot be saved, left out: " + part);
+    // The file as it was is kept aside; the settings that remain are saved in its place.
+    std::string failure;
+    if (const auto keptAs = moveAside(m_filePath, failure)) {
+        SystemLog::write("The preferences file " + m_filePath + " has been kept as " + *keptAs
+                         + "; the rest of its settings are kept.");
+        m_dirty = true;
+        writeFile(PropertyList::toXML(Value(m_persistent)));
+    } else {
+        m_writable = false;
+        SystemLog::write("The preferences file " + m_filePath + " could not be kept aside (" + failure
+                         + "); the preferences will not be saved over that file.");
+    }
+}
+
+bool UserDefaults::writeFile(const std::string &xml) const
 {
     if (!m_writable)
         return false;
@@ -350,5 +436,14 @@ bool UserDefaults::synchronize()
 {
     std::lock_guard lock(m_mutex);
     loadIfNeeded();
-    return !m_dirty || writeFile(PropertyList::toXML(Value(m_persistent)));
+    if (!m_dirty)
+        return true;
+    std::string xml;
+    try {
+        xml = PropertyList::toXML(Value(m_persistent));
+    } catch (const Error &error) {
+        SystemLog::write("The preferences could not be saved to " + m_filePath + ": " + error.localizedDescription());
+        return false;
+    }
+    return writeFile(xml);
 }

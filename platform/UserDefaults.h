@@ -16,7 +16,9 @@
 // A file that is no property list, or whose root is no dictionary, is renamed aside to
 // "<name>.corrupt-YYYYMMDD-HHMMSS" (local time) with a line in the system log naming both paths,
 // and the domain starts empty. A file that exists but cannot be read is logged and left alone:
-// the domain starts empty and nothing is written over that file.
+// the domain starts empty and nothing is written over that file. A value the writer cannot
+// write (a date outside its range, a string holding NUL) is left out at load with a log line
+// each; the file as it was is then kept aside the same way and the rest saved in its place.
 //
 // The file is read on first use, not at construction. All members may be called from any thread.
 class TALLOW_EXPORT UserDefaults
@@ -65,8 +67,9 @@ public:
 
 private:
     void loadIfNeeded() const;
+    void keepWhatCanBeWritten(const Dictionary &contents) const;
     void setEntry(const std::string &key, const std::optional<Value> &value);
-    bool writeFile(const std::string &xml);
+    bool writeFile(const std::string &xml) const;
 
     mutable std::mutex m_mutex;
     std::string m_filePath;
@@ -75,6 +78,6 @@ private:
     mutable bool m_loaded = false;
     // False when the file exists but could not be read or moved aside: it is never written over.
     mutable bool m_writable = true;
-    bool m_dirty = false;
-    bool m_lastWriteFailed = false;
+    mutable bool m_dirty = false;
+    mutable bool m_lastWriteFailed = false;
 };

@@ -34,7 +34,7 @@ bool refusedWhileBurning()
     if (!DiscRecordingWatcher::shared().isBusyBurning())
         return false;
     showAlert(LSFK("Sorry, Tarnwick can't clean right now.", alertTitleComment),
-              LSFK("It appears your Mac is busy burning a CD or DVD. Please try cleaning the selected item again "
+              LSFK("It appears your computer is busy burning a CD or DVD. Please try cleaning the selected item again "
                    "after the burn has completed."),
               Alert::Style::informational);
     return true;

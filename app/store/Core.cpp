@@ -168,7 +168,7 @@ void Core::askShouldCleanDiskThread()
     const UserNotificationAlert::Result result = UserNotificationAlert::displayAlert(
         m_timing.promptTimeout, UserNotificationAlert::cautionLevel,
         Bundle::main().pathForResource("TarnwickIcons", "icns"), header,
-        LSFK("You can change Tarnwick's preferences for this disk at anytime by opening Tarnwick in Applications."),
+        LSFK("You can change Tarnwick's preferences for this disk at anytime by opening Tarnwick from the applications menu."),
         LSFK("Keep Clean"), LSFK("Ask Next Time"), LSFK("Don't Clean"));
 
     int response = result.response;

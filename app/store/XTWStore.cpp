@@ -1,12 +1,12 @@
 #include "XTWStore.h"
 
-#include <QApplication>
 #include <QString>
 
 #include <algorithm>
 #include <set>
 
 #include "Alert.h"
+#include "Beep.h"
 #include "Error.h"
 #include "GCDAdditions.h"
 #include "ModifierKeys.h"
@@ -289,7 +289,7 @@ bool XTWStore::addDetailsForVolumeAtPath(const std::string &path, CleanMode mode
 
     State state = *snapshot();
     if (std::find(state.details.begin(), state.details.end(), record) != state.details.end()) {
-        QApplication::beep();
+        Beep::play();
         return false;
     }
     state.details.push_back(record);
@@ -442,7 +442,7 @@ bool XTWStore::resolveSecurityBookmark(bool askIfMissing)
                                                                : std::string("Please choose your startup disk.");
     Alert alert = Alert::alert(message, "Choose...", std::string("Cancel"), std::nullopt,
                                std::string("To grant Tarnwick permission to keep any local or network disk clean "
-                                           "you'll need to choose your Mac's startup disk.\nIf you do not wish to "
+                                           "you'll need to choose your computer's startup disk.\nIf you do not wish to "
                                            "do this you can add individual disks to clean by click the + button in "
                                            "the preferences window."));
     if (alert.runModal() != Alert::firstButtonReturn)

@@ -1,70 +1,76 @@
 #include "ApplicationStartup.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QApplication>
 
-#include <memory>
-#include <set>
+#include <unistd.h>
 
-#include "Core.h"
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Beep.h"
 #include "FileDialogOpenPanel.h"
 #include "KeepCleanPromptWindow.h"
 #include "ModifierKeySampler.h"
 #include "MountWatcher.h"
-#include "Pasteboard.h"
 #include "ProgressWindowFactory.h"
-#include "SystemLog.h"
-#include "XEngineFSEvents.h"
+#include "TWApp.h"
 
 namespace
 {
-// Qt's own options that take the next argument as their value.
-const std::set<std::string> qtOptionsWithValue = {
-    "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry", "-qwindowicon",
-    "-qwindowtitle", "-style", "-stylesheet", "-session", "-display", "-geometry", "-name", "-title"};
+struct HeldMessage
+{
+    QtMsgType type;
+    QString category;
+    QString text;
+};
+
+std::vector<HeldMessage> g_heldMessages;
+
+std::string environmentValue(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value && *value ? "\"" + std::string(value) + "\"" : "not set";
 }
 
-std::vector<std::string> commandLinePaths(int argc, char **argv)
+// While the application object is made, Qt's messages are held back: a platform that cannot start
+// ends in a fatal message, which becomes one clear line; otherwise they are let through afterwards.
+void holdStartupMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    std::vector<std::string> paths;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (!optionsEnded && argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (!optionsEnded && argument.starts_with('-')) {
-            const std::string option = argument.starts_with("--") ? argument.substr(1) : argument;
-            if (qtOptionsWithValue.contains(option))
-                ++i;
-            continue;
-        }
-        if (argument.empty())
-            continue;
-        paths.push_back(QFileInfo(QDir::current(), QString::fromStdString(argument)).absoluteFilePath().toStdString());
+    if (type != QtFatalMsg) {
+        g_heldMessages.push_back({type, QString::fromUtf8(context.category ? context.category : ""), text});
+        return;
     }
-    return paths;
+    const std::string line = "tarnwick: cannot open a window: no display could be reached (DISPLAY "
+                             + environmentValue("DISPLAY") + ", WAYLAND_DISPLAY " + environmentValue("WAYLAND_DISPLAY")
+                             + "). Tarnwick needs a desktop session.\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    ::_exit(1);
+}
 }
 
-void startApplication()
+std::unique_ptr<TWApp> makeApplicationOrExplain(int &argc, char **argv)
 {
+    const QtMessageHandler previousHandler = qInstallMessageHandler(holdStartupMessage);
+    auto application = std::make_unique<TWApp>(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    for (const HeldMessage &message : g_heldMessages) {
+        const QByteArray category = message.category.toUtf8();
+        const QMessageLogContext context(nullptr, 0, nullptr, category.isEmpty() ? nullptr : category.constData());
+        qt_message_output(message.type, context, message.text);
+    }
+    g_heldMessages.clear();
+    return application;
+}
+
+void installUserInterfaceServices()
+{
+    Beep::setPlayer([] { QApplication::beep(); });
     ModifierKeySampler::install();
     ProgressDisplayFactory::setCurrent(std::make_shared<ProgressWindowFactory>());
     FileDialogOpenPanel::install();
     KeepCleanPromptWindow::install();
     MountWatcher::shared().start();
-    Core::sharedInstance();
-    XEngineFSEvents::defaultWatcher().makeThread();
-}
-
-void handleHandedOverPaths(const std::vector<std::string> &paths)
-{
-    if (paths.empty()) {
-        SystemLog::write("Asked to show the main window.");
-        return;
-    }
-    for (const std::string &path : paths)
-        SystemLog::write("Asked to clean " + path);
-    Core::sharedInstance().cleanItemService(Pasteboard::withFileNames(paths), "", nullptr);
 }

@@ -1,15 +1,14 @@
 #pragma once
 
-#include <string>
-#include <vector>
+#include <memory>
 
-// The paths named on the command line, made absolute against the current folder. Arguments
-// beginning with "-" are options (Qt's, with their values) unless they follow "--".
-std::vector<std::string> commandLinePaths(int argc, char **argv);
+class TWApp;
 
-// Everything the running instance sets up once its application object exists. Main thread.
-void startApplication();
+// The application object, made on the display that the environment names. When no display can be
+// reached it ends the process with one line on standard error and status 1 instead of an abort.
+std::unique_ptr<TWApp> makeApplicationOrExplain(int &argc, char **argv);
 
-// Paths handed to the running instance, by another start or by its own command line; no
-// paths asks it to show itself. Main thread.
-void handleHandedOverPaths(const std::vector<std::string> &paths);
+// The desktop's answers to what the core asks of a user interface (progress windows, alerts,
+// open panels, the keep-clean question, modifier keys) and the mount watcher. Main thread,
+// before the interface file loads.
+void installUserInterfaceServices();

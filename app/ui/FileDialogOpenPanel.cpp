@@ -1,5 +1,6 @@
 #include "FileDialogOpenPanel.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -67,8 +68,15 @@ std::int64_t FileDialogOpenPanel::present(OpenPanel &panel)
     if (panel.canChooseDirectories() && !panel.canChooseFiles()) {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly, true);
+        // The dialog picks one folder; its views can be told to take several.
+        if (panel.allowsMultipleSelection()) {
+            for (QAbstractItemView *view : dialog.findChildren<QAbstractItemView *>()) {
+                if (view->objectName() == QLatin1String("listView") || view->objectName() == QLatin1String("treeView"))
+                    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+            }
+        }
     } else {
-        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setFileMode(panel.allowsMultipleSelection() ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     }
     dialog.setProxyModel(new DelegateFilterModel(panel, &dialog));
     // The root is one click away, whatever the start folder.

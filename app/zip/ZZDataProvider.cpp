@@ -38,7 +38,8 @@ std::uint64_t ZZDataProvider::getBytes(void *buffer, std::uint64_t count)
     auto *bytes = static_cast<std::uint8_t *>(buffer);
     if (m_data) {
         const std::uint64_t available = std::min<std::uint64_t>(count, m_data->size() - m_position);
-        std::memcpy(bytes, m_data->data() + m_position, available);
+        if (available > 0)
+            std::memcpy(bytes, m_data->data() + m_position, available);
         m_position += available;
         return available;
     }

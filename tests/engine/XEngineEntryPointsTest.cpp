@@ -343,7 +343,7 @@ TEST_F(XEngineEntryPointsTest, NothingIsCleanedWhileADiscIsBurnt)
 
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].messageText, "Sorry, Tarnwick can't clean right now.");
-    EXPECT_EQ(shown[0].informativeText, "It appears your Mac is busy burning a CD or DVD. Please try cleaning the "
+    EXPECT_EQ(shown[0].informativeText, "It appears your computer is busy burning a CD or DVD. Please try cleaning the "
                                         "selected item again after the burn has completed.");
     EXPECT_EQ(shown[0].style, Alert::Style::informational);
     EXPECT_EQ(shown[0].buttons, std::vector<std::string>{"OK"});

@@ -54,6 +54,18 @@ TEST(AppleDoubleFile, ListsAMacCompanionInFinderInfoForkAttributeOrderHidingTheS
         << "all-zero Finder info is not listed, a real fork is";
 }
 
+TEST(AppleDoubleFile, NamesThatAreNotUTF8AreNotListedButKept)
+{
+    const std::string badName = "com.example.\xC3\x28";
+    auto file = AppleDoubleFile::parse(bytesOf(companion(FinderInfoBytes {}, {{badName, "v"}, {tags, tagsValue}})));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->attributeNames(), std::vector<std::string> {tags});
+    EXPECT_TRUE(file->removeAttribute(tags));
+    const auto rewritten = AppleDoubleFile::parse(file->serialized());
+    ASSERT_TRUE(rewritten);
+    EXPECT_EQ(textOf(*rewritten->value(badName)), "v") << "what is not listed is not lost";
+}
+
 TEST(AppleDoubleFile, RemovingRewritesTheMacLayoutAndKeepsEverythingElse)
 {
     auto file = AppleDoubleFile::parse(bytesOf(typicalCompanion()));
@@ -134,6 +146,8 @@ TEST(AppleDoubleFile, RejectsDamagedAndHostileCompanions)
     EXPECT_TRUE(damaged(0x78 + 10, "\x00"s)) << "name length 0";
     EXPECT_TRUE(damaged(0x78 + 11 + quarantine.size(), "X")) << "name without its NUL";
     EXPECT_TRUE(damaged(38, "\x00\x00\x00\x09"s)) << "a second Finder info entry";
+    EXPECT_FALSE(AppleDoubleFile::parse(bytesOf(companion(FinderInfoBytes {}, {{quarantine, "a"}, {quarantine, "b"}}))))
+        << "one name twice";
 
     // Every truncation either parses to a smaller valid companion or is refused; none reads past the end.
     for (std::size_t length = 0; length < good.size(); length += 7)

@@ -112,3 +112,109 @@ TEST(PropertyList, ValuesWithoutAPropertyListFormAreRefused)
                                Value(Date{referenceDate + 86400.0 * 365 * 100}), Value(Date{-86400.0 * 365 * 60})})
         EXPECT_EQ(errorCodeOf([&] { PropertyList::toXML(value); }), PropertyList::WriteInvalidError);
 }
+
+TEST(PropertyList, BinaryListsWithNULInsideAStringOrKeyAreRefusedBeforeLibplistSeesThem)
+{
+    // "é" makes libplist write the key as UTF-16; "X" then becomes the NUL.
+    const auto withNul = [](const std::string &xml, const std::string &marker, const std::string &nul) {
+        std::string binary = binaryFromXML(xml);
+        const std::size_t at = binary.find(marker);
+        EXPECT_NE(at, std::string::npos);
+        binary.replace(at, marker.size(), nul);
+        return binary;
+    };
+    const std::string utf16Key = withNul(xmlDocument("<dict><key>\xC3\xA9X</key><true/></dict>"), std::string("\x00X", 2),
+                                         std::string(2, '\0'));
+    const std::string asciiKey = withNul(xmlDocument("<dict><key>kXy</key><true/></dict>"), "kXy", std::string("k\0y", 3));
+    const std::string asciiValue = withNul(xmlDocument("<dict><key>k</key><string>vXw</string></dict>"), "vXw",
+                                           std::string("v\0w", 3));
+    const std::string utf16Value = withNul(xmlDocument("<array><string>\xC3\xA9X</string></array>"), std::string("\x00X", 2),
+                                           std::string(2, '\0'));
+    for (const std::string &bytes : {utf16Key, asciiKey, asciiValue, utf16Value})
+        EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(bytes); }), PropertyList::ReadCorruptError);
+
+    // A long string's length comes from an integer object; one running past the objects is refused too.
+    const std::string longText(40, 'a');
+    const std::string longString = binaryFromXML(xmlDocument("<array><string>" + longText + "</string></array>"));
+    EXPECT_EQ(PropertyList::parse(longString), Value(Array{Value(longText)}));
+    std::string overlong = longString;
+    overlong[overlong.find(longText) - 1] = '\x7F';
+    EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(overlong); }), PropertyList::ReadCorruptError);
+    EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(xmlDocument(std::string("<string>a\0b</string>", 20))); }),
+              PropertyList::ReadCorruptError);
+}
+
+namespace
+{
+// A binary list built object by object: each object's bytes, in index order, with 4-byte
+// offsets and references; the root is object 0.
+std::string binaryFromObjects(const std::vector<std::string> &objects)
+{
+    std::string bytes = "bplist00";
+    std::vector<std::uint32_t> offsets;
+    for (const std::string &object : objects) {
+        offsets.push_back(static_cast<std::uint32_t>(bytes.size()));
+        bytes += object;
+    }
+    const std::uint64_t table = bytes.size();
+    const auto append = [&bytes](std::uint64_t value, int size) {
+        for (int shift = (size - 1) * 8; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
+    };
+    for (const std::uint32_t offset : offsets)
+        append(offset, 4);
+    bytes += std::string(6, '\0');
+    append(4, 1);
+    append(4, 1);
+    append(objects.size(), 8);
+    append(0, 8);
+    append(table, 8);
+    return bytes;
+}
+
+// An array of references to the given objects.
+std::string arrayOf(const std::vector<std::uint32_t> &references)
+{
+    std::string object(1, static_cast<char>(0xA0 | references.size()));
+    for (const std::uint32_t reference : references)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            object.push_back(static_cast<char>((reference >> shift) & 0xFF));
+    return object;
+}
+}
+
+TEST(PropertyList, ListsThatWouldOverflowOrFloodLibplistAreRefused)
+{
+    // Arrays nested 100,000 deep: libplist's recursion would overflow the stack.
+    std::vector<std::string> deep;
+    for (std::uint32_t level = 0; level + 1 < 100000; ++level)
+        deep.push_back(arrayOf({level + 1}));
+    deep.push_back(arrayOf({}));
+    // An array holding itself.
+    const std::vector<std::string> itself{arrayOf({0})};
+    // Forty levels of arrays that each name the next one twice: 2^40 copies once expanded.
+    std::vector<std::string> doubling;
+    for (std::uint32_t level = 0; level < 40; ++level)
+        doubling.push_back(arrayOf({level + 1, level + 1}));
+    doubling.push_back(arrayOf({}));
+    // A reference to an object that does not exist.
+    const std::vector<std::string> dangling{arrayOf({7})};
+    for (const auto &objects : {deep, itself, doubling, dangling})
+        EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(binaryFromObjects(objects)); }), PropertyList::ReadCorruptError);
+
+    std::string deepXML;
+    for (int level = 0; level < 100000; ++level)
+        deepXML += "<array>";
+    for (int level = 0; level < 100000; ++level)
+        deepXML += "</array>";
+    EXPECT_EQ(errorCodeOf([&] { PropertyList::parse(xmlDocument(deepXML)); }), PropertyList::ReadCorruptError);
+
+    // Shared objects that stay small, and moderate nesting, are read.
+    std::vector<std::string> shared{arrayOf({1, 1, 1}), arrayOf({2, 2}), arrayOf({})};
+    EXPECT_EQ(PropertyList::parse(binaryFromObjects(shared)),
+              Value(Array(3, Value(Array(2, Value(Array{}))))));
+    std::string nested = "<array/>";
+    for (int level = 0; level < 100; ++level)
+        nested = "<array>" + nested + "</array>";
+    EXPECT_NO_THROW(PropertyList::parse(xmlDocument("<dict><key>a</key>" + nested + "<key>b</key><dict/></dict>")));
+}

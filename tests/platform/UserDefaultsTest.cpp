@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <plist/plist.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -200,4 +202,98 @@ TEST(UserDefaults, StandardDefaultsCanBePointedAtATestFile)
     standard.setObject(Value("value"), "key");
     EXPECT_EQ(fileContents(folder.file("standard.plist")), Value(Dictionary{{"key", Value("value")}}));
     standard.setFilePathForTesting(previousPath);
+}
+
+TEST(UserDefaults, ValuesTheWriterCannotWriteAreLeftOutAtLoadOneByOne)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.file("defaults.plist");
+    // Dates in 2100 load, but libplist cannot write them.
+    const std::string original = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                                 "<key>kept</key><integer>7</integer>"
+                                 "<key>far</key><date>2100-01-01T00:00:00Z</date>"
+                                 "<key>nested</key><dict><key>list</key><array><string>a</string>"
+                                 "<date>2100-06-01T00:00:00Z</date><string>b</string></array></dict>"
+                                 "</dict></plist>";
+    writeFile(path, original);
+    LogCapture log(path);
+    UserDefaults defaults(path);
+    EXPECT_EQ(defaults.integerForKey("kept"), 7);
+    EXPECT_EQ(defaults.objectForKey("far"), std::nullopt);
+    const Dictionary nested{{"list", Value(Array{Value("a"), Value("b")})}};
+    EXPECT_EQ(defaults.dictionaryForKey("nested"), nested);
+    EXPECT_NO_THROW(defaults.setObject(Value(1), "fresh"));
+    EXPECT_TRUE(defaults.synchronize());
+
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string &line) { return line.find("left out") != std::string::npos; }),
+              2);
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(), [](const std::string &line) { return line.find("\"nested.list[1]\"") != std::string::npos; }),
+              lines.end());
+    // The file as it was is kept aside; the rest is saved in its place.
+    const std::vector<std::string> names = namesIn(folder.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[1].starts_with("defaults.plist.corrupt-20")) << names[1];
+    EXPECT_EQ(readFile(folder.file(names[1])), original);
+    EXPECT_EQ(fileContents(path), Value(Dictionary{{"kept", Value(7)}, {"nested", Value(nested)}, {"fresh", Value(1)}}));
+}
+
+TEST(UserDefaults, ABinaryFileWithNULInAKeyStartsEmptyAndIsKeptAside)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.file("defaults.plist");
+    // A binary list whose UTF-16 key "éX" has its "X" turned into U+0000.
+    std::string binary = PropertyList::toXML(Value(Dictionary{{"k", Value(1)}}));
+    plist_t root = nullptr;
+    plist_from_xml(binary.data(), static_cast<std::uint32_t>(binary.size()), &root);
+    plist_dict_set_item(root, "\xC3\xA9X", plist_new_bool(1));
+    char *bytes = nullptr;
+    std::uint32_t length = 0;
+    plist_to_bin(root, &bytes, &length);
+    binary.assign(bytes, length);
+    std::free(bytes);
+    plist_free(root);
+    const std::size_t at = binary.find(std::string("\x00X", 2));
+    ASSERT_NE(at, std::string::npos);
+    binary[at + 1] = '\0';
+    writeFile(path, binary);
+
+    LogCapture log(path);
+    UserDefaults defaults(path);
+    EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+    defaults.setObject(Value(2), "fresh");
+    const std::vector<std::string> names = namesIn(folder.path());
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_TRUE(names[1].starts_with("defaults.plist.corrupt-20")) << names[1];
+    EXPECT_EQ(readFile(folder.file(names[1])), binary);
+    EXPECT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(fileContents(path), Value(Dictionary{{"fresh", Value(2)}}));
+}
+
+TEST(UserDefaults, APreferencesFileThatIsASymbolicLinkIsSavedThroughTheLink)
+{
+    TemporaryDirectory folder;
+    std::filesystem::create_directories(folder.file("dotfiles"));
+    std::filesystem::create_directories(folder.file("config/tarnwick"));
+    const std::string target = folder.file("dotfiles/tarnwick.plist");
+    const std::string link = folder.file("config/tarnwick/defaults.plist");
+    writeFile(target, PropertyList::toXML(Value(Dictionary{{"old", Value(1)}})));
+    std::filesystem::create_symlink("../../dotfiles/tarnwick.plist", link);
+    {
+        UserDefaults defaults(link);
+        EXPECT_EQ(defaults.integerForKey("old"), 1);
+        defaults.setObject(Value(2), "new");
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(fileContents(target), Value(Dictionary{{"old", Value(1)}, {"new", Value(2)}}));
+    EXPECT_EQ(namesIn(folder.file("dotfiles")), std::vector<std::string>{"tarnwick.plist"}) << "no temporary files";
+    EXPECT_EQ(namesIn(folder.file("config/tarnwick")), std::vector<std::string>{"defaults.plist"});
+
+    // A damaged target is kept aside where it lives; the link stays and names the fresh file.
+    writeFile(target, "damaged");
+    UserDefaults reopened(link);
+    reopened.setObject(Value(3), "fresh");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(fileContents(link), Value(Dictionary{{"fresh", Value(3)}}));
+    EXPECT_EQ(namesIn(folder.file("dotfiles")).size(), 2u);
 }

@@ -23,7 +23,7 @@ using CleanMode = XFSDiskOrDirectory::CleanMode;
 namespace
 {
 constexpr const char *informativeText =
-    "To grant Tarnwick permission to keep any local or network disk clean you'll need to choose your Mac's startup "
+    "To grant Tarnwick permission to keep any local or network disk clean you'll need to choose your computer's startup "
     "disk.\nIf you do not wish to do this you can add individual disks to clean by click the + button in the "
     "preferences window.";
 

@@ -1,3 +1,5 @@
+#include "Alert.h"
+#include "Beep.h"
 #include "LogCapture.h"
 #include "Md5.h"
 #include "MonotonicClock.h"
@@ -6,7 +8,9 @@
 #include "UserDefaults.h"
 #include "XTWStore.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include <algorithm>
 #include <atomic>
@@ -197,6 +201,40 @@ TEST_F(XTWStoreTest, AddingTheSameVolumeTwiceChangesNothing)
     EXPECT_EQ(store->userSuppliedDisksOrDirectories()[0].mode(), CleanMode::askToClean);
     EXPECT_EQ(*posted, std::vector<std::string>{path + "-STICK-msdos-4096-2000)"});
     EXPECT_EQ(readFile(m_environment.defaultsFile()), saved);
+}
+
+TEST_F(XTWStoreTest, ADuplicateBeepsThroughTheRegisteredPlayerAndNeedsNoWidgets)
+{
+    const std::shared_ptr<XTWStore> store = XTWStore::create();
+    const std::string path = folder("STICK", "Twice");
+    ASSERT_TRUE(store->addDetailsForVolumeAtPath(path, CleanMode::askToClean));
+    if (std::getenv("TARNWICK_TEST_WITHOUT_WIDGETS")) {
+        // A core application only, no player: the duplicate is refused silently, and an alert
+        // ends with its last, most cautious button instead of making a window.
+        EXPECT_FALSE(store->addDetailsForVolumeAtPath(path, CleanMode::alwaysClean));
+        Alert::setPresenter(nullptr);
+        EXPECT_EQ(Alert::alert("Message", "Choose...", std::string("Cancel"), std::nullopt, std::nullopt).runModal(),
+                  Alert::firstButtonReturn + 1);
+        return;
+    }
+    int beeps = 0;
+    Beep::setPlayer([&beeps] { ++beeps; });
+    EXPECT_FALSE(store->addDetailsForVolumeAtPath(path, CleanMode::alwaysClean));
+    Beep::setPlayer(nullptr);
+    EXPECT_EQ(beeps, 1);
+
+    // The same test again in a process with a core application only.
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TARNWICK_TEST_WITHOUT_WIDGETS", "1");
+    process.setProcessEnvironment(environment);
+    process.start(QCoreApplication::applicationFilePath(),
+                  {"--gtest_filter=XTWStoreTest.ADuplicateBeepsThroughTheRegisteredPlayerAndNeedsNoWidgets"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    const std::string output = process.readAllStandardOutput().toStdString();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << output << process.readAllStandardError().toStdString();
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 TEST_F(XTWStoreTest, NewRecordsTakeTheCurrentBlackList)

@@ -26,6 +26,16 @@ ScopedMount ScopedMount::bind(const std::string &source, const std::string &moun
     return result;
 }
 
+ScopedMount::ScopedMount(const std::string &type, const std::string &mountPoint, const std::string &source,
+                         const std::string &options)
+    : m_mountPoint(mountPoint)
+{
+    m_mounted = mount(source.c_str(), mountPoint.c_str(), type.c_str(), MS_NOSUID | MS_NODEV,
+                      options.empty() ? nullptr : options.c_str()) == 0;
+    if (!m_mounted)
+        m_failure = "mount -t " + type + " " + source + ": " + std::strerror(errno);
+}
+
 ScopedMount ScopedMount::exfatImage(const std::string &image, const std::string &mountPoint)
 {
     ScopedMount result;

@@ -11,6 +11,10 @@ public:
     ScopedMount(const std::string &type, const std::string &mountPoint, bool readOnly = false);
     // A bind mount of the folder `source` on the folder `mountPoint` (the same file system).
     static ScopedMount bind(const std::string &source, const std::string &mountPoint);
+    // mount(2) from a source of one's choosing with options: a tmpfs of a size ("size=4m", whose
+    // block count and so disk key follow the size), a ramfs from "host:/export" (a server).
+    ScopedMount(const std::string &type, const std::string &mountPoint, const std::string &source,
+                const std::string &options);
     // An exFAT image through exfat-fuse on a loop device (the mount command does the loop set-up).
     static ScopedMount exfatImage(const std::string &image, const std::string &mountPoint);
     ~ScopedMount();

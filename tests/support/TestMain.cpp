@@ -2,12 +2,15 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <gtest/gtest.h>
 
 // Every test program runs with a real Qt application on the offscreen platform,
 // so queued calls, timers and widgets behave as they do in the application.
 // The user's own preferences and caches are never touched: the XDG folders
-// point into a fresh temporary folder for the whole run.
+// point into a fresh temporary folder for the whole run. With TARNWICK_TEST_WITHOUT_WIDGETS
+// set, the program runs with a core application only, as a tool or the command-line hand-over
+// does; tests start themselves that way to show that the core needs no widgets.
 int main(int argc, char **argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -18,7 +21,11 @@ int main(int argc, char **argv)
     setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
     setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
 
-    QApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (std::getenv("TARNWICK_TEST_WITHOUT_WIDGETS"))
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
 

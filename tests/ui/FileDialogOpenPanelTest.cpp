@@ -1,14 +1,17 @@
 #include "FileDialogOpenPanel.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
 #include "SelectStartupDisk.h"
+#include "TestSupport.h"
 
 namespace
 {
@@ -70,4 +73,47 @@ TEST(FileDialogOpenPanelTest, ClosingTheDialogCancels)
     EXPECT_EQ(panel.runModal(), OpenPanel::cancelResponse);
     EXPECT_TRUE(panel.URLs().empty());
     OpenPanel::setPresenter(nullptr);
+}
+
+TEST(FileDialogOpenPanelTest, SeveralFoldersOrFilesCanBeChosenWhenThePanelAllowsIt)
+{
+    TemporaryDirectory home;
+    for (const char *name : {"one", "two"})
+        QDir().mkpath(QString::fromStdString(home.file(name)));
+    OpenPanel folders;
+    folders.setCanChooseDirectories(true);
+    folders.setCanChooseFiles(false);
+    folders.setAllowsMultipleSelection(true);
+    folders.setDirectoryURL(URL::fileURLWithPath(home.path()));
+    // The folder's listing arrives in the background; both rows are selected once it has.
+    auto *timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        auto *list = dialog ? dialog->findChild<QAbstractItemView *>(QStringLiteral("listView")) : nullptr;
+        if (!list || list->model()->rowCount(list->rootIndex()) < 2)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+        for (int row = 0; row < 2; ++row)
+            list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    timer->start(10);
+    FileDialogOpenPanel presenter;
+    ASSERT_EQ(presenter.present(folders), OpenPanel::OKResponse);
+    std::vector<std::string> chosen;
+    for (const URL &url : folders.URLs())
+        chosen.push_back(url.path());
+    std::sort(chosen.begin(), chosen.end());
+    EXPECT_EQ(chosen, (std::vector<std::string>{home.file("one"), home.file("two")}));
+
+    OpenPanel files;
+    files.setAllowsMultipleSelection(true);
+    whenTheDialogShows([](QFileDialog &dialog) {
+        EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFiles);
+        dialog.reject();
+    });
+    EXPECT_EQ(presenter.present(files), OpenPanel::cancelResponse);
 }

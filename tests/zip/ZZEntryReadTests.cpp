@@ -99,7 +99,12 @@ TEST(ZZEntryRead, StoredAndDeflatedDataThroughEveryPath)
         EXPECT_EQ(provider->getBytes(first.data(), first.size()), 10u);
         EXPECT_EQ(first, asData(sampleText().substr(0, 10)));
         EXPECT_EQ(entryNamed(*archive, "empty")->newDataWithError(&error), Data{});
+        // An empty entry's provider has no bytes at all to copy from.
+        auto emptyProvider = entryNamed(*archive, "empty")->newDataProviderWithError(&error);
+        ASSERT_NE(emptyProvider, nullptr);
+        EXPECT_EQ(emptyProvider->getBytes(first.data(), first.size()), 0u);
     }
+    EXPECT_EQ(ZZDataProvider::directWithData(Data{})->getBytes(nullptr, 0), 0u);
 }
 
 TEST(ZZEntryRead, DamagedDataIsAnErrorNeverSilentOrZeroFilled)

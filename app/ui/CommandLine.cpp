@@ -1,0 +1,131 @@
+#include "CommandLine.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "ApplicationInfo.h"
+#include "LauncherCommands.h"
+
+namespace
+{
+// Qt's own options that take the next argument as their value.
+const std::set<std::string> qtOptionsWithValue = {
+    "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry", "-qwindowicon",
+    "-qwindowtitle", "-style", "-stylesheet", "-session", "-display", "-geometry", "-name", "-title"};
+// Qt's own options that stand alone (which may also be written with two dashes).
+const std::set<std::string> qtOptionsAlone = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync",
+                                              "-testability"};
+
+const LauncherCommand *launcherCommandForOption(const std::string &option)
+{
+    const auto &commands = launcherCommands();
+    const auto found = std::find_if(commands.begin(), commands.end(),
+                                    [&option](const LauncherCommand &command) { return "--" + command.name == option; });
+    return found == commands.end() ? nullptr : &*found;
+}
+
+CommandLine refused(const std::string &problem, int status)
+{
+    CommandLine commandLine;
+    commandLine.action = CommandLine::Action::refuse;
+    commandLine.problem = problem;
+    commandLine.status = status;
+    return commandLine;
+}
+}
+
+CommandLine CommandLine::parse(int argc, char **argv)
+{
+    CommandLine commandLine;
+    std::string missing;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (!optionsEnded && argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && argument.starts_with('-') && argument.size() > 1) {
+            if (argument == "-h" || argument == "--help") {
+                commandLine.action = Action::printHelp;
+                return commandLine;
+            }
+            if (argument == "--version") {
+                commandLine.action = Action::printVersion;
+                return commandLine;
+            }
+            if (const LauncherCommand *command = launcherCommandForOption(argument)) {
+                if (!commandLine.command.empty() && commandLine.command != command->name)
+                    return refused("tarnwick: " + argument + " cannot be combined with --" + commandLine.command
+                                       + ".\nTry 'tarnwick --help' for more information.\n",
+                                   usageStatus);
+                commandLine.command = command->name;
+                continue;
+            }
+            const std::string option = argument.starts_with("--") ? argument.substr(1) : argument;
+            const std::string optionName = option.substr(0, option.find('='));
+            if (qtOptionsWithValue.contains(optionName)) {
+                if (optionName == option)
+                    ++i;
+                continue;
+            }
+            // Qt and X11 know further single-dash options; an unknown long option is a mistake.
+            if (qtOptionsAlone.contains(optionName) || !argument.starts_with("--"))
+                continue;
+            return refused("tarnwick: unknown option " + argument + "\nTry 'tarnwick --help' for more information.\n",
+                           usageStatus);
+        }
+        if (argument.empty())
+            continue;
+        const std::string path =
+            QFileInfo(QDir::current(), QString::fromStdString(argument)).absoluteFilePath().toStdString();
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0)
+            missing += "tarnwick: cannot clean " + argument + ": " + std::strerror(errno) + "\n";
+        commandLine.paths.push_back(path);
+    }
+    if (!missing.empty())
+        return refused(missing + "Nothing was cleaned.\n", missingPathStatus);
+    if (!commandLine.command.empty() && !commandLine.paths.empty())
+        return refused("tarnwick: --" + commandLine.command
+                           + " takes no paths.\nTry 'tarnwick --help' for more information.\n",
+                       usageStatus);
+    return commandLine;
+}
+
+std::string CommandLine::helpText()
+{
+    std::string text = "Usage: tarnwick [PATH...]\n"
+                       "  or:  tarnwick OPTION\n"
+                       "Keeps disks, shares and folders free of Mac metadata: \".DS_Store\" files, \"._\" files,\n"
+                       "\".AppleDouble\" folders and the like.\n"
+                       "\n"
+                       "With PATHs, Tarnwick cleans those disks, folders and zip archives as one request, in\n"
+                       "order. Without, it starts Tarnwick, which then keeps watching in the background; a\n"
+                       "start while Tarnwick runs hands everything to the running Tarnwick.\n"
+                       "\n";
+    for (const LauncherCommand &command : launcherCommands()) {
+        std::string option = "  --" + command.name;
+        option.resize(std::max<std::size_t>(option.size() + 2, 26), ' ');
+        text += option + command.description + "\n";
+    }
+    text += "  -h, --help              print this help and exit\n"
+            "  --version               print the version and exit\n"
+            "\n"
+            "Exit status: 0 when done, 1 when a PATH does not exist (nothing is cleaned then),\n"
+            "2 for a mistaken call.\n";
+    return text;
+}
+
+std::string CommandLine::versionText()
+{
+    return "Tarnwick " + Application::bundleVersionShort() + " (build " + std::to_string(Application::bundleVersion())
+           + ")\n";
+}

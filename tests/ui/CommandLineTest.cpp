@@ -1,0 +1,132 @@
+#include "CommandLine.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "LauncherCommands.h"
+#include "TarnwickProcess.h"
+#include "TestSupport.h"
+
+namespace
+{
+CommandLine parse(std::vector<std::string> arguments)
+{
+    std::string program = "tarnwick";
+    std::vector<char *> argv{program.data()};
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    return CommandLine::parse(static_cast<int>(argv.size()), argv.data());
+}
+
+class CommandLineTest : public testing::Test
+{
+protected:
+    CommandLineTest()
+    {
+        m_previousFolder = std::filesystem::current_path();
+        std::filesystem::current_path(m_folder.path());
+    }
+    ~CommandLineTest() override { std::filesystem::current_path(m_previousFolder); }
+
+    bool instanceStarted() const { return std::filesystem::exists(m_home.socketPath() + ".lock"); }
+
+    TemporaryDirectory m_folder;
+    std::filesystem::path m_previousFolder;
+    TarnwickHome m_home;
+};
+}
+
+TEST_F(CommandLineTest, PathsBecomeAbsoluteAndQtsOptionsAreLeftToQt)
+{
+    std::filesystem::create_directories(m_folder.file("Photos/2024"));
+    writeFile(m_folder.file("-odd"), "");
+    const CommandLine commandLine =
+        parse({"Photos/2024", "-style", "fusion", "--platform=offscreen", "-reverse", m_folder.path(), "--", "-odd"});
+    ASSERT_EQ(commandLine.action, CommandLine::Action::run) << commandLine.problem;
+    EXPECT_EQ(commandLine.paths,
+              (std::vector<std::string>{m_folder.file("Photos/2024"), m_folder.path(), m_folder.file("-odd")}));
+    EXPECT_TRUE(commandLine.command.empty());
+}
+
+TEST_F(CommandLineTest, MistakenCallsAreRefusedWithTheirReason)
+{
+    writeFile(m_folder.file("here"), "");
+    const CommandLine missing = parse({"here", "gone", m_folder.file("also gone")});
+    EXPECT_EQ(missing.action, CommandLine::Action::refuse);
+    EXPECT_EQ(missing.status, CommandLine::missingPathStatus);
+    EXPECT_EQ(missing.problem, "tarnwick: cannot clean gone: No such file or directory\n"
+                               "tarnwick: cannot clean "
+                                   + m_folder.file("also gone") + ": No such file or directory\nNothing was cleaned.\n");
+
+    const CommandLine unknown = parse({"--frobnicate"});
+    EXPECT_EQ(unknown.action, CommandLine::Action::refuse);
+    EXPECT_EQ(unknown.status, CommandLine::usageStatus);
+    EXPECT_NE(unknown.problem.find("unknown option --frobnicate"), std::string::npos);
+
+    const CommandLine commandWithPaths = parse({"--show-window", "here"});
+    EXPECT_EQ(commandWithPaths.action, CommandLine::Action::refuse);
+    EXPECT_EQ(commandWithPaths.status, CommandLine::usageStatus);
+
+    const CommandLine twoCommands = parse({"--show-window", "--quit"});
+    EXPECT_EQ(twoCommands.action, CommandLine::Action::refuse);
+}
+
+TEST_F(CommandLineTest, EveryLauncherCommandIsAnOptionListedInTheHelp)
+{
+    const std::string help = CommandLine::helpText();
+    for (const LauncherCommand &command : launcherCommands()) {
+        const CommandLine commandLine = parse({"--" + command.name});
+        EXPECT_EQ(commandLine.action, CommandLine::Action::run) << command.name;
+        EXPECT_EQ(commandLine.command, command.name);
+        EXPECT_NE(help.find("--" + command.name + " "), std::string::npos) << command.name;
+    }
+    EXPECT_EQ(parse({"-h"}).action, CommandLine::Action::printHelp);
+    EXPECT_EQ(parse({"x", "--version"}).action, CommandLine::Action::printVersion);
+}
+
+TEST_F(CommandLineTest, HelpAndVersionPrintAndEndWithoutADisplayOrAnInstance)
+{
+    m_home.environment().remove("DISPLAY");
+    m_home.environment().remove("WAYLAND_DISPLAY");
+    m_home.environment().remove("QT_QPA_PLATFORM");
+    const TarnwickHome::Finished help = m_home.run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.output.starts_with("Usage: tarnwick [PATH...]\n")) << help.output;
+    EXPECT_EQ(help.errors, "");
+
+    const TarnwickHome::Finished version = m_home.run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "Tarnwick 1.0.0 (build 100)\n");
+    EXPECT_FALSE(instanceStarted());
+}
+
+TEST_F(CommandLineTest, AMissingPathIsRefusedOnStandardErrorAndNothingStarts)
+{
+    std::filesystem::create_directories(m_home.file("real"));
+    writeFile(m_home.file("real/.DS_Store"), "Bud1");
+    const TarnwickHome::Finished finished = m_home.run({"real", "typo"});
+    EXPECT_EQ(finished.status, 1);
+    EXPECT_EQ(finished.errors, "tarnwick: cannot clean typo: No such file or directory\nNothing was cleaned.\n");
+    EXPECT_EQ(finished.output, "");
+    EXPECT_FALSE(instanceStarted());
+    EXPECT_TRUE(fileExists(m_home.file("real/.DS_Store")));
+}
+
+TEST_F(CommandLineTest, WithoutADisplayOneClearLineInsteadOfAnAbort)
+{
+    m_home.environment().remove("DISPLAY");
+    m_home.environment().remove("WAYLAND_DISPLAY");
+    m_home.environment().insert("QT_QPA_PLATFORM", "xcb");
+    const TarnwickHome::Finished finished = m_home.run({});
+    EXPECT_EQ(finished.status, 1);
+    EXPECT_EQ(finished.errors, "tarnwick: cannot open a window: no display could be reached (DISPLAY not set, "
+                               "WAYLAND_DISPLAY not set). Tarnwick needs a desktop session.\n");
+}
+
+TEST_F(CommandLineTest, QuittingATarnwickThatDoesNotRunStartsNothing)
+{
+    const TarnwickHome::Finished finished = m_home.run({"--quit"});
+    EXPECT_EQ(finished.status, 0) << finished.errors;
+    EXPECT_FALSE(std::filesystem::exists(m_home.socketPath()));
+    EXPECT_FALSE(std::filesystem::exists(m_home.preferencesFile()));
+}
