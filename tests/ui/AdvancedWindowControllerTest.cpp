@@ -24,6 +24,7 @@
 #include "NotificationCenter.h"
 #include "OpenPanel.h"
 #include "PreferencesSupport.h"
+#include "RecordingAlerts.h"
 #include "SystemLog.h"
 #include "TarnwickStore.h"
 #include "TemporaryPreferences.h"
@@ -81,17 +82,6 @@ public:
     std::vector<URL> urls;
     std::int64_t response = OpenPanel::OKResponse;
     std::vector<Shown> shown;
-};
-
-class RecordingAlerts : public AlertPresenter
-{
-public:
-    std::size_t present(Alert &alert) override
-    {
-        alerts.push_back(alert);
-        return 0;
-    }
-    std::vector<Alert> alerts;
 };
 
 std::vector<std::string> column(const ArrayController *controller, const char *key)

@@ -24,6 +24,7 @@
 #include "MountTable.h"
 #include "NodeListModel.h"
 #include "OpenPanel.h"
+#include "RecordingAlerts.h"
 #include "ScopedMount.h"
 #include "TestSupport.h"
 #include "Screenshot.h"
@@ -55,17 +56,6 @@ public:
     std::optional<std::string> folder;
     int shown = 0;
     bool choseFoldersOnly = false;
-};
-
-class RecordingAlerts : public AlertPresenter
-{
-public:
-    std::size_t present(Alert &alert) override
-    {
-        alerts.push_back(alert);
-        return 0;
-    }
-    std::vector<Alert> alerts;
 };
 
 // An icon theme of one folder icon, current while the object lives.
