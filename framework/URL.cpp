@@ -1,6 +1,7 @@
 #include "URL.h"
 
 #include <QFile>
+#include <QIconEngine>
 #include <QMimeDatabase>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "FileSystemTypes.h"
+#include "MainThread.h"
 #include "MountTable.h"
 #include "PackageExtensions.h"
 #include "PhysicalPath.h"
@@ -106,15 +108,67 @@ private:
     std::optional<VolumeFacts> m_facts;
 };
 
-// Icons come from the desktop's icon theme by kind, which any thread may ask for.
+// A theme icon named now and looked up where it is first drawn: Qt's theme lookup and its icon
+// cache belong to the main thread, while the item's kind may be read on any thread.
+class ThemeIconEngine : public QIconEngine
+{
+public:
+    ThemeIconEngine(QString name, QString fallback)
+        : m_name(std::move(name))
+        , m_fallback(std::move(fallback))
+    {
+    }
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon().availableSizes(mode, state);
+    }
+    QString iconName() override { return m_name; }
+    bool isNull() override { return m_name.isEmpty() && m_fallback.isEmpty(); }
+    QString key() const override { return QStringLiteral("TallowThemeIconEngine"); }
+    QIconEngine *clone() const override { return new ThemeIconEngine(m_name, m_fallback); }
+
+private:
+    const QIcon &icon()
+    {
+        if (!m_icon)
+            m_icon = QIcon::fromTheme(m_name, QIcon::fromTheme(m_fallback));
+        return *m_icon;
+    }
+
+    const QString m_name;
+    const QString m_fallback;
+    std::optional<QIcon> m_icon;
+};
+
+QIcon themeIcon(const QString &name, const QString &fallback = {})
+{
+    if (MainThread::isCurrent())
+        return fallback.isEmpty() ? QIcon::fromTheme(name) : QIcon::fromTheme(name, QIcon::fromTheme(fallback));
+    return QIcon(new ThemeIconEngine(name, fallback));
+}
+
+// Icons come from the desktop's icon theme by kind; any thread may ask for one.
 QIcon effectiveIcon(const std::string &path, const struct stat &status, bool isVolume)
 {
     if (isVolume)
-        return QIcon::fromTheme(QStringLiteral("drive-harddisk"));
+        return themeIcon(QStringLiteral("drive-harddisk"));
     if (S_ISDIR(status.st_mode))
-        return QIcon::fromTheme(QStringLiteral("folder"));
+        return themeIcon(QStringLiteral("folder"));
     const QMimeType type = QMimeDatabase().mimeTypeForFile(QFile::decodeName(path.c_str()));
-    return QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    return themeIcon(type.iconName(), type.genericIconName());
 }
 }
 

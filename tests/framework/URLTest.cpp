@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QIcon>
+#include <QPixmap>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "ScopedMount.h"
@@ -199,6 +203,20 @@ TEST_F(URLItems, Icons)
     EXPECT_TRUE(item("file.txt").value<QIcon>(URLValues::effectiveIconKey));
     EXPECT_TRUE(item("folder").value<QIcon>(URLValues::effectiveIconKey));
     EXPECT_FALSE(item("missing").value<QIcon>(URLValues::effectiveIconKey));
+}
+
+TEST_F(URLItems, AnIconReadOffTheMainThreadIsLookedUpWhereItIsDrawn)
+{
+    std::optional<QIcon> fromWorker;
+    std::thread worker([&] { fromWorker = item("folder").value<QIcon>(URLValues::effectiveIconKey); });
+    worker.join();
+    ASSERT_TRUE(fromWorker);
+    EXPECT_FALSE(fromWorker->isNull());
+    EXPECT_EQ(fromWorker->name(), QStringLiteral("folder"));
+    const QIcon fromMain = *item("folder").value<QIcon>(URLValues::effectiveIconKey);
+    const QPixmap drawn = fromWorker->pixmap(16);
+    EXPECT_EQ(drawn.isNull(), fromMain.pixmap(16).isNull());
+    EXPECT_EQ(drawn.size(), fromMain.pixmap(16).size());
 }
 
 TEST(URL, DisplayPathStripsTheVolumesFolder)
