@@ -152,7 +152,9 @@ bool XEngine::warningIfAnyVolumesAreReadOnly(const std::vector<URL> &urls)
     for (const URL &url : urls) {
         if (!url.value<bool>(URLValues::volumeIsReadOnlyKey).value_or(false))
             continue;
-        list += (list.empty() ? "" : ",") + url.displayName();
+        if (!list.empty())
+            list += ',';
+        list += url.displayName();
     }
     if (list.empty())
         return false;

@@ -31,7 +31,11 @@ std::vector<HeldMessage> g_heldMessages;
 std::string environmentValue(const char *name)
 {
     const char *value = std::getenv(name);
-    return value && *value ? "\"" + std::string(value) + "\"" : "not set";
+    if (!value || !*value)
+        return "not set";
+    std::string quoted(1, '"');
+    quoted.append(value).push_back('"');
+    return quoted;
 }
 
 // While the application object is made, Qt's messages are held back: a platform that cannot start
