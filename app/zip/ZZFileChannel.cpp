@@ -12,6 +12,7 @@
 
 #include "FolderAndName.h"
 #include "OwnChanges.h"
+#include "OwnTemporaryFiles.h"
 #include "ZZError.h"
 #include "ZZFileChannelOutput.h"
 
@@ -231,6 +232,8 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
     temporary->m_isCommitted = true;
     m_loadedStatus.reset();
     ::fsync(folder);
+    // Copies an earlier rewrite here left behind when it was killed go with this one's success.
+    OwnTemporaryFiles::removeAllStale(folder);
     return true;
 }
 

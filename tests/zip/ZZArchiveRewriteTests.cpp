@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -280,4 +281,29 @@ TEST(ZZArchiveRewrite, MemoryArchiveEntriesOutliveTheirLoad)
     // And an old entry can be written into the rewritten archive.
     ASSERT_TRUE(archive->updateEntries({archive->entries()[0], oldEntries[0]}, &error));
     EXPECT_EQ(*archive->entries()[1]->newDataWithError(&error), Data({'f', 'i', 'r', 's', 't'}));
+}
+
+TEST(ZZArchiveRewrite, ACommittedRewriteRemovesStaleCopiesAKilledOneLeftBeside)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
+    for (const char *name : {".tarnwick-t.zip.K1lled", ".tarnwick-ad-K1lledAd", ".tarnwick-t.zip", "t.zip.K1lled"}) {
+        writeFile(folder.file(name), "left behind");
+        ASSERT_EQ(utimensat(AT_FDCWD, folder.file(name).c_str(), twoHoursAgo, 0), 0) << name;
+    }
+    writeFile(folder.file(".tarnwick-other.zip.Fresh1"), "another rewrite at work");
+
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"dir/.DS_Store"}), &error))
+        << error.localizedDescription();
+
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-t.zip.K1lled")));
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-ad-K1lledAd")));
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-t.zip"))) << "not a name of ours";
+    EXPECT_TRUE(fileExists(folder.file("t.zip.K1lled"))) << "not a name of ours";
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-other.zip.Fresh1"))) << "a fresh copy may be in use";
+    EXPECT_TRUE(unzipTestPasses(path));
 }
