@@ -12,6 +12,7 @@
 #include "Error.h"
 #include "FileDescriptor.h"
 #include "OwnChanges.h"
+#include "OwnTemporaryFiles.h"
 #include "Utf8.h"
 
 namespace
@@ -379,6 +380,8 @@ void AppleDoubleFile::write(int directoryFd, const std::string &name) const
         unlinkat(directoryFd, temporary.c_str(), 0);
         throw;
     }
+    // Copies a killed rewrite left here go with this one's success.
+    OwnTemporaryFiles::removeAllStaleUnlessJustDone(directoryFd);
 }
 
 std::vector<std::string> AppleDoubleFile::attributeNames() const

@@ -15,9 +15,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace
@@ -32,14 +30,25 @@ std::string lenientUTF8(const std::string &text)
     return std::string(bytes.constData(), size_t(bytes.size()));
 }
 
+// Only a regular file is read: a FIFO or device put in the log's place must not block.
 std::optional<std::string> readUTF8File(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status;
+    if (!fd.isValid() || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    std::string text = buffer.str();
+    std::string text;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break;
+        text.append(buffer, size_t(count));
+    }
     if (!utf8Data(text))
         return std::nullopt;
     return text;
@@ -125,19 +134,30 @@ bool Logger::prepareOpenLog(const Date &date)
 
 void Logger::openCurrentLog()
 {
-    // Made when missing; each line lands at the end even with another writer at work.
+    // Made when missing; each line lands at the end even with another writer at work. Only a
+    // regular file is kept: a FIFO, device or link in its place must never block or redirect a line.
     const std::string &path = m_openLog.urls.currentLogURL;
-    m_openLog.fd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    m_openLog.fd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644));
     m_openLog.created.reset();
-    if (!m_openLog.fd.isValid()) {
-        SystemLog::write("Logger: Can't open log file: " + Error::POSIXerrno().localizedDescription());
+    struct stat status;
+    std::string failure;
+    if (!m_openLog.fd.isValid())
+        failure = Error::POSIXerrno().localizedDescription();
+    else if (::fstat(m_openLog.fd.get(), &status) != 0)
+        failure = Error::POSIXerrno().localizedDescription();
+    else if (!S_ISREG(status.st_mode))
+        failure = path + " is not a regular file";
+    if (!failure.empty()) {
+        m_openLog.fd.reset();
+        // Said once until the log opens again: every line tries anew.
+        if (!m_openLog.failureReported)
+            SystemLog::write("Logger: Can't open log file: " + failure);
+        m_openLog.failureReported = true;
         return;
     }
-    struct stat status;
-    if (::fstat(m_openLog.fd.get(), &status) == 0) {
-        m_openLog.device = status.st_dev;
-        m_openLog.inode = status.st_ino;
-    }
+    m_openLog.failureReported = false;
+    m_openLog.device = status.st_dev;
+    m_openLog.inode = status.st_ino;
     m_openLog.created = fileCreationDate(path);
 }
 

@@ -53,6 +53,7 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         std::optional<Date> created;
+        bool failureReported = false;
     };
 
     Date now() const;

@@ -1,5 +1,7 @@
 #include "WalkVolume.h"
 
+#include "OwnTemporaryFiles.h"
+
 #include <QString>
 #include <algorithm>
 #include <fcntl.h>
@@ -108,6 +110,18 @@ bool FolderContents::markAppleDoubleFiles()
     bool found = false;
     for (WalkEntry &entry : m_entries) {
         if (entry.name().starts_with("._")) {
+            entry.mayBeRemoved = true;
+            found = true;
+        }
+    }
+    return found;
+}
+
+bool FolderContents::markOwnTemporaryFiles()
+{
+    bool found = false;
+    for (WalkEntry &entry : m_entries) {
+        if (entry.isRegularFile && OwnTemporaryFiles::isOwnTemporaryName(entry.name())) {
             entry.mayBeRemoved = true;
             found = true;
         }

@@ -86,6 +86,8 @@ public:
     bool mark(std::string_view name);
     // Marks the "._" entries; true when there is one.
     bool markAppleDoubleFiles();
+    // Marks the regular files named as our own temporary copies; true when there is one.
+    bool markOwnTemporaryFiles();
     // Marks the entries a black-list pattern matches; true when there is one.
     bool markMatching(const std::vector<std::string> &patterns);
     // Drops the marked entries the clean removed: those of the removed names, and the ones

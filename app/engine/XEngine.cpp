@@ -269,6 +269,8 @@ void XEngine::cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, co
         deleteDirectory("@eaDir");
     if (choices.iconFile)
         deleteFile("Icon\r");
+    if (!contents || contents->markOwnTemporaryFiles())
+        m_metadataRemover.removeStaleTemporaryFiles(dir);
 }
 
 void XEngine::cleanVolume(const URL &root)

@@ -1,5 +1,7 @@
 #include "XMetadataRemover.h"
 
+#include "OwnTemporaryFiles.h"
+
 #include <algorithm>
 #include <utility>
 #include <cerrno>
@@ -347,6 +349,28 @@ void XMetadataRemover::removeBlackListFiles(const std::vector<std::string> &patt
         deleteFile(file);
     for (const URL &folder : folders)
         deleteDirectory(folder);
+}
+
+void XMetadataRemover::removeStaleTemporaryFiles(const URL &directory)
+{
+    if (m_isASimulation)
+        return;
+    try {
+        const Folder folder = folderNamed(directory.path());
+        std::vector<std::string> names;
+        visitFolder(directory, folder, [&](std::string_view name, bool isFile) {
+            if (isFile && OwnTemporaryFiles::isOwnTemporaryName(name))
+                names.emplace_back(name);
+            return true;
+        });
+        const std::time_t now = std::time(nullptr);
+        for (const std::string &name : names) {
+            if (OwnTemporaryFiles::removeIfStale(folder.fd, name, now))
+                noteRemoved(folder, name);
+        }
+    } catch (const Error &error) {
+        reportFailure(directory, error);
+    }
 }
 
 XMetadataRemover::CanRemoveAppleDoubleFileResult

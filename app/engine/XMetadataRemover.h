@@ -86,6 +86,8 @@ public:
     bool deleteDirectoryLow(const URL &url);
     // fnmatch with FNM_NOESCAPE | FNM_PATHNAME | FNM_LEADING_DIR; files go before folders.
     void removeBlackListFiles(const std::vector<std::string> &patterns, const URL &directory);
+    // Removes the stale temporary copies a killed rewrite of ours left in the folder.
+    void removeStaleTemporaryFiles(const URL &directory);
     CanRemoveAppleDoubleFileResult removeAppleDoubleFiles(const URL &directory, bool keepVolumeAttrs,
                                                           bool keepSecurityData, bool keepTags, bool keepAliasData,
                                                           bool keepColorLabels, bool keepCustomIcons);

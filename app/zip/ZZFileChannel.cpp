@@ -1,6 +1,8 @@
 #include "ZZFileChannel.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <random>
@@ -12,6 +14,7 @@
 
 #include "FolderAndName.h"
 #include "OwnChanges.h"
+#include "OwnTemporaryFiles.h"
 #include "ZZError.h"
 #include "ZZFileChannelOutput.h"
 
@@ -53,10 +56,28 @@ bool sameFile(const struct stat &a, const struct stat &b)
         && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
+std::function<void()> &beforeCommitHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+std::atomic<bool> exchangeAllowed{true};
+
 bool isCopiedAttribute(const std::string &name)
 {
     return name.starts_with("user.") || name == "system.posix_acl_access";
 }
+}
+
+void ZZFileChannel::setBeforeCommitForTesting(std::function<void()> hook)
+{
+    beforeCommitHook() = std::move(hook);
+}
+
+void ZZFileChannel::setExchangeAllowedForTesting(bool allowed)
+{
+    exchangeAllowed = allowed;
 }
 
 ZZFileChannel::ZZFileChannel(std::string URL)
@@ -226,11 +247,64 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
         return false;
 
     OwnChanges::noteReplacement(m_path);
-    if (::renameat(folder, temporary->m_name.c_str(), folder, m_name.c_str()) != 0)
-        return zzFail(error, Error::POSIXerrno());
-    temporary->m_isCommitted = true;
+    if (beforeCommitHook())
+        beforeCommitHook()();
+    if (!commit(*temporary, error))
+        return false;
     m_loadedStatus.reset();
     ::fsync(folder);
+    // Copies an earlier rewrite here left behind when it was killed go with this one's success.
+    OwnTemporaryFiles::removeAllStale(folder);
+    return true;
+}
+
+// The check that the archive is the one read and the commit are one step: the new file and the
+// archive exchange names, and what came out is checked; a newer archive put in place meanwhile is
+// exchanged back and kept. Where names cannot be exchanged (FAT, exFAT, network shares) the check
+// runs again just before the rename, leaving a small window.
+bool ZZFileChannel::commit(ZZFileChannel &temporary, Error *error)
+{
+    const int folder = m_folder->get();
+    const char *temporaryName = temporary.m_name.c_str();
+    const char *name = m_name.c_str();
+    int refused = EINVAL;
+    if (exchangeAllowed) {
+        const unsigned flags = m_loadedStatus ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+        if (::renameat2(folder, temporaryName, folder, name, flags) == 0) {
+            if (!m_loadedStatus) {
+                temporary.m_isCommitted = true;
+                return true;
+            }
+            struct stat cameOut;
+            if (::fstatat(folder, temporaryName, &cameOut, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(*m_loadedStatus, cameOut)) {
+                // The archive that was read now has the temporary name and goes.
+                ::unlinkat(folder, temporaryName, 0);
+                temporary.m_isCommitted = true;
+                return true;
+            }
+            if (::renameat2(folder, temporaryName, folder, name, RENAME_EXCHANGE) != 0) {
+                // The other file stays where it is now rather than be removed with the temporary name.
+                const int failure = errno;
+                temporary.m_isCommitted = true;
+                return zzFail(error, Error::posix(failure));
+            }
+            return zzFail(error, Error::posix(ESTALE));
+        }
+        refused = errno;
+        if (refused == EEXIST)
+            return zzFail(error, Error::posix(ESTALE));
+        if (refused != EINVAL && refused != ENOTSUP && refused != EOPNOTSUPP && refused != ENOSYS)
+            return zzFail(error, Error::posix(refused));
+    }
+    struct stat current;
+    const bool exists = ::fstatat(folder, name, &current, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT)
+        return zzFail(error, Error::POSIXerrno());
+    if (m_loadedStatus ? !exists || !sameFile(*m_loadedStatus, current) : exists)
+        return zzFail(error, Error::posix(ESTALE));
+    if (::renameat(folder, temporaryName, folder, name) != 0)
+        return zzFail(error, Error::POSIXerrno());
+    temporary.m_isCommitted = true;
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,8 +15,9 @@
 // and the archive, its temporary copy and the rename between them are all
 // reached through that descriptor without following a link, so a folder swapped
 // meanwhile can neither redirect the rewrite nor let it leave the folder. A
-// rewrite is committed by renaming a complete, synced file from the same folder
-// over the archive, so the original stays whole until the new one is durable.
+// rewrite is committed by putting a complete, synced file from the same folder in
+// the archive's place, so the original stays whole until the new one is durable,
+// and only while the archive is still the one that was read.
 class ZZFileChannel : public ZZChannel
 {
 public:
@@ -28,12 +30,19 @@ public:
     std::unique_ptr<ZZChannelOutput> newOutput(Error *error) override;
     std::string URL() const override;
 
+    // For tests: runs just before a rewrite is committed, after the archive was checked.
+    static void setBeforeCommitForTesting(std::function<void()> hook);
+    // For tests: commit as where the file system cannot exchange two names (FAT, exFAT, shares).
+    static void setExchangeAllowedForTesting(bool allowed);
+
 private:
     ZZFileChannel(std::string URL, std::string path, std::shared_ptr<const FileDescriptor> folder, std::string name);
 
     // The folder's descriptor, or false with the error when it could not be opened.
     bool folderFd(int &fd, Error *error) const;
 
+    // Puts the synced temporary file in the archive's place if the archive is still the one read.
+    bool commit(ZZFileChannel &temporary, Error *error);
     bool copyOwnershipAndAttributes(int temporaryDescriptor, const struct stat &original, Error *error) const;
 
     std::string m_URL;

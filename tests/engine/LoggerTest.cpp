@@ -3,12 +3,19 @@
 #include "SystemLog.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <sstream>
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -99,10 +106,19 @@ TEST_F(LoggerTest, FirstLineOfANewDayRotatesTodayIntoYesterday)
 
 TEST_F(LoggerTest, ALineTheDiskRefusesLeavesATraceInTheSystemLog)
 {
-    if (access("/dev/full", W_OK) != 0)
-        GTEST_SKIP() << "no /dev/full to stand for a full disk";
-    ASSERT_EQ(symlink("/dev/full", today.c_str()), 0);
+    // A file size limit at the log's present size stands for a full disk (EFBIG, its signal ignored).
+    Logger::shared().log("stored");
+    struct stat status;
+    ASSERT_EQ(::stat(today.c_str(), &status), 0);
+    struct rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit full = saved;
+    full.rlim_cur = rlim_t(status.st_size);
+    const auto savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
     Logger::shared().log("cannot be stored");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
     std::remove(today.c_str());
     std::lock_guard lock(mutex);
     ASSERT_FALSE(systemLog.empty());
@@ -223,4 +239,60 @@ TEST_F(LoggerTest, TheLogKeptOpenIsMadeAgainWhenAnotherHandRemovedOrReplacedIt)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "replaced");
     EXPECT_TRUE(lines[1].ends_with(" three"));
+}
+
+namespace
+{
+// Runs the work on a thread and waits for it up to a deadline; work still blocked then is let
+// go by the release, so that the test ends either way. True when it returned in time.
+bool returnsPromptly(const std::function<void()> &work, const std::function<void()> &release)
+{
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        work();
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    const bool inTime = done;
+    if (!inTime)
+        release();
+    worker.join();
+    return inTime;
+}
+}
+
+TEST_F(LoggerTest, AFifoInPlaceOfTheLogNeverBlocksAndIsReportedOnce)
+{
+    Logger::shared().log("before");
+    ASSERT_EQ(std::remove(today.c_str()), 0);
+    ASSERT_EQ(mkfifo(today.c_str(), 0644), 0);
+
+    // A reader stuck on the FIFO is let go by a writer that comes and goes.
+    std::optional<std::string> contents;
+    EXPECT_TRUE(returnsPromptly([&] { contents = Logger::shared().logContents(); },
+                                [&] { ::close(::open(today.c_str(), O_WRONLY | O_NONBLOCK)); }))
+        << "reading the log blocked on a FIFO";
+    EXPECT_EQ(contents, std::string()) << "a FIFO is no log to show";
+
+    // A writer stuck in open() is let go by a reader, held until the writer is done so that
+    // a line written into the pipe raises no SIGPIPE.
+    int reader = -1;
+    EXPECT_TRUE(returnsPromptly(
+        [] {
+            Logger::shared().log("into the fifo");
+            Logger::shared().log("again");
+        },
+        [&] { reader = ::open(today.c_str(), O_RDONLY | O_NONBLOCK); }))
+        << "logging blocked on a FIFO named as the log";
+    if (reader >= 0)
+        ::close(reader);
+    std::remove(today.c_str());
+
+    std::lock_guard lock(mutex);
+    const auto reports = std::count_if(systemLog.begin(), systemLog.end(), [](const std::string &m) {
+        return m.starts_with("Logger: Can't open log file:");
+    });
+    EXPECT_EQ(reports, 1) << "a log that cannot be opened is reported once, not for every line";
 }

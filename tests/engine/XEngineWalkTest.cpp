@@ -150,6 +150,9 @@ TEST_F(XEngineWalkTest, ASimulatedWalkChangesNothing)
     for (const char *name : {".DS_Store", "a/.DS_Store", "a/b/Thumbs.db", "a/x", "a/._x", "c/desktop.ini"})
         file(name);
     folder("c/.AppleDouble");
+    file("a/.tarnwick-ad-AbCdEfGh");
+    const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path("a/.tarnwick-ad-AbCdEfGh").c_str(), twoHoursAgo, 0), 0);
     const auto before = treeSnapshot(m_docs);
 
     const auto display = runAndWait(makeEngine(true, true), {docsURL()});
@@ -219,4 +222,63 @@ TEST_F(XEngineWalkTest, ABatchCleansOnlyEachFolderItselfAndLetsItsEngineGo)
     EXPECT_FALSE(fileExists(path(".DS_Store")));
     EXPECT_TRUE(fileExists(path("Sub/.DS_Store")));
     EXPECT_TRUE(gone(watched));
+}
+
+TEST_F(XEngineWalkTest, StaleTemporaryCopiesOfAKilledRewriteGoAndEverythingElseStays)
+{
+    const auto makeStale = [this](const std::string &relative) {
+        const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path(relative).c_str(), twoHoursAgo, AT_SYMLINK_NOFOLLOW), 0) << relative;
+    };
+    const std::vector<std::string> stale = {".tarnwick-Photos.zip.Ab3xY9", "a/.tarnwick-ad-Zq81mNop",
+                                            "a/b/.tarnwick-x.zip.000000"};
+    const std::vector<std::string> lookalikes = {".tarnwick-Photos.zip",        ".tarnwick-Photos.zip.Ab3x-9",
+                                                 ".tarnwick-ad-short",          "a/.tarnwick-ad-Zq81mNop9",
+                                                 "a/tarnwick-Photos.zip.Ab3xY9", ".tarnwick-.Ab3xY9x"};
+    for (const std::string &name : stale) {
+        file(name);
+        makeStale(name);
+    }
+    for (const std::string &name : lookalikes) {
+        file(name);
+        makeStale(name);
+    }
+    const std::string fresh = "a/.tarnwick-Report.zip.Qw12Er";
+    file(fresh);
+    // A link named as one of ours is neither followed nor removed.
+    TemporaryDirectory outside;
+    writeFile(outside.file("target"), "kept");
+    ASSERT_EQ(symlink(outside.file("target").c_str(), path(".tarnwick-ad-LinkLink").c_str()), 0);
+    makeStale(".tarnwick-ad-LinkLink");
+    ASSERT_EQ(mkdir(path(".tarnwick-dir.zip.Folder").c_str(), 0755), 0);
+    makeStale(".tarnwick-dir.zip.Folder");
+
+    auto engine = makeEngine();
+    runAndWait(engine, {docsURL()});
+
+    for (const std::string &name : stale)
+        EXPECT_FALSE(fileExists(path(name))) << name << " is a stale copy of ours";
+    for (const std::string &name : lookalikes)
+        EXPECT_TRUE(fileExists(path(name))) << name << " is not named as ours";
+    EXPECT_TRUE(fileExists(path(fresh))) << "a rewrite may still be writing a fresh copy";
+    struct stat status;
+    EXPECT_EQ(lstat(path(".tarnwick-ad-LinkLink").c_str(), &status), 0) << "a link is not ours to remove";
+    EXPECT_EQ(readFile(outside.file("target")), "kept");
+    EXPECT_TRUE(fs::is_directory(path(".tarnwick-dir.zip.Folder"))) << "only regular files are removed";
+}
+
+TEST_F(XEngineWalkTest, AFolderCleanedOnItsOwnLosesItsStaleTemporaryCopiesToo)
+{
+    file(".tarnwick-ad-AbCdEfGh");
+    const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path(".tarnwick-ad-AbCdEfGh").c_str(), twoHoursAgo, 0), 0);
+    file("Sub/.tarnwick-ad-AbCdEfGh");
+    ASSERT_EQ(utimensat(AT_FDCWD, path("Sub/.tarnwick-ad-AbCdEfGh").c_str(), twoHoursAgo, 0), 0);
+    std::shared_ptr<XEngine> engine = XEngine::make(false, false, false, false, false);
+    runEventLoopFor(20ms);
+    engine->cleanOnThread({m_docs});
+    engine.reset();
+
+    EXPECT_FALSE(fileExists(path(".tarnwick-ad-AbCdEfGh")));
+    EXPECT_TRUE(fileExists(path("Sub/.tarnwick-ad-AbCdEfGh"))) << "only the folder cleaned is touched";
 }

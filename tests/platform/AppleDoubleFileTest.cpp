@@ -186,3 +186,27 @@ TEST(AppleDoubleFile, WritingOverALinkReplacesTheLinkWithAPrivateFile)
     EXPECT_EQ(status.st_mode & 0022, 0u) << "the link's 0777 is not the companion's mode";
     EXPECT_EQ(readFile(target), "untouched");
 }
+
+TEST(AppleDoubleFile, ARewriteRemovesStaleCopiesAKilledOneLeftBeside)
+{
+    TemporaryDirectory folder;
+    const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
+    for (const char *name : {".tarnwick-ad-K1lledAd", ".tarnwick-song.zip.K1lled", ".tarnwick-ad-"}) {
+        writeFile(folder.file(name), "left behind");
+        ASSERT_EQ(utimensat(AT_FDCWD, folder.file(name).c_str(), twoHoursAgo, 0), 0) << name;
+    }
+    writeFile(folder.file(".tarnwick-ad-FreshOne"), "another rewrite at work");
+    const int directory = open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(directory, 0);
+
+    const auto file = AppleDoubleFile::parse(bytesOf(typicalCompanion()));
+    ASSERT_TRUE(file);
+    file->write(directory, "._item");
+    close(directory);
+
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-ad-K1lledAd")));
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-song.zip.K1lled")));
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-ad-"))) << "not a name of ours";
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-ad-FreshOne"))) << "a fresh copy may be in use";
+    EXPECT_TRUE(fileExists(folder.file("._item")));
+}

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "TestSupport.h"
 #include "ZZArchive.h"
 #include "ZZError.h"
+#include "ZZFileChannel.h"
 #include "ZZOldArchiveEntry.h"
 #include "ZipFixtures.h"
 
@@ -280,4 +282,86 @@ TEST(ZZArchiveRewrite, MemoryArchiveEntriesOutliveTheirLoad)
     // And an old entry can be written into the rewritten archive.
     ASSERT_TRUE(archive->updateEntries({archive->entries()[0], oldEntries[0]}, &error));
     EXPECT_EQ(*archive->entries()[1]->newDataWithError(&error), Data({'f', 'i', 'r', 's', 't'}));
+}
+
+TEST(ZZArchiveRewrite, ACommittedRewriteRemovesStaleCopiesAKilledOneLeftBeside)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
+    for (const char *name : {".tarnwick-t.zip.K1lled", ".tarnwick-ad-K1lledAd", ".tarnwick-t.zip", "t.zip.K1lled"}) {
+        writeFile(folder.file(name), "left behind");
+        ASSERT_EQ(utimensat(AT_FDCWD, folder.file(name).c_str(), twoHoursAgo, 0), 0) << name;
+    }
+    writeFile(folder.file(".tarnwick-other.zip.Fresh1"), "another rewrite at work");
+
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"dir/.DS_Store"}), &error))
+        << error.localizedDescription();
+
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-t.zip.K1lled")));
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-ad-K1lledAd")));
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-t.zip"))) << "not a name of ours";
+    EXPECT_TRUE(fileExists(folder.file("t.zip.K1lled"))) << "not a name of ours";
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-other.zip.Fresh1"))) << "a fresh copy may be in use";
+    EXPECT_TRUE(unzipTestPasses(path));
+}
+
+namespace
+{
+// Another program puts a new version of the archive in place between the rewrite's check and
+// its commit.
+void replaceAtCommit(const std::string &path)
+{
+    ZZFileChannel::setBeforeCommitForTesting([path] {
+        writeFile(path + ".newer", "a newer version");
+        ASSERT_EQ(std::rename((path + ".newer").c_str(), path.c_str()), 0);
+    });
+}
+
+std::size_t entriesIn(const std::string &folder)
+{
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder),
+                                                  std::filesystem::directory_iterator()));
+}
+}
+
+TEST(ZZArchiveRewrite, ANewerArchivePutInPlaceAtTheCommitIsKeptAndTheRewriteFailsWithCode8)
+{
+    for (const bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "names exchanged" : "no exchange: checked again before the rename");
+        TemporaryDirectory folder;
+        const std::string path = makeZipArchive(folder);
+        std::filesystem::remove_all(folder.file("src"));
+        Error error;
+        auto archive = ZZArchive::archiveWithURL(path, &error);
+        ASSERT_NE(archive, nullptr);
+        ZZFileChannel::setExchangeAllowedForTesting(exchange);
+        replaceAtCommit(path);
+        const bool rewritten = archive->updateEntries(withoutNames(*archive, {"dir/.DS_Store"}), &error);
+        ZZFileChannel::setBeforeCommitForTesting({});
+        ZZFileChannel::setExchangeAllowedForTesting(true);
+
+        EXPECT_FALSE(rewritten) << "success reported over a newer archive";
+        EXPECT_EQ(error.code(), 8);
+        EXPECT_TRUE(readFile(path) == "a newer version") << "the newer archive was overwritten";
+        EXPECT_EQ(entriesIn(folder.path()), 1u) << "no temporary copy is left";
+    }
+}
+
+TEST(ZZArchiveRewrite, AnExchangedCommitLeavesOnlyTheNewArchive)
+{
+    TemporaryDirectory folder;
+    const std::string path = makeZipArchive(folder);
+    std::filesystem::remove_all(folder.file("src"));
+    Error error;
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    ASSERT_TRUE(archive->updateEntries(withoutNames(*archive, {"dir/.DS_Store"}), &error))
+        << error.localizedDescription();
+    EXPECT_EQ(entriesIn(folder.path()), 1u) << "the old archive is not left under a temporary name";
+    EXPECT_TRUE(unzipTestPasses(path));
+    EXPECT_EQ(unzipNames(path).size(), 4u);
 }
