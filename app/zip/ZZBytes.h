@@ -19,6 +19,9 @@ struct ZZBytes
     bool contains(std::uint64_t offset, std::uint64_t length) const;
     // The sub-view [offset, offset + length); the range must be contained.
     ZZBytes slice(std::uint64_t offset, std::uint64_t length) const;
+    // Whether the file behind a mapped view still holds all of it; another program may shorten it,
+    // and the lost pages then read as zeros. Memory views are always whole.
+    bool isWhole() const;
     // A view of memory the caller keeps alive while the view is used.
     static ZZBytes borrowed(const void *data, std::uint64_t size);
 };

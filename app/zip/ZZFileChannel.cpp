@@ -2,9 +2,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <random>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -20,14 +22,76 @@
 
 namespace
 {
+// Another program may shorten an archive while it is mapped here, and touching a page past the
+// file's new end raises SIGBUS. A fault inside one of our mappings gets a page of zeros in place
+// of the lost one, so the read goes on and fails its own checks (signatures, checksums) and a
+// rewrite refuses the changed file; any other fault goes to the handler that was there before.
+struct GuardedRange
+{
+    std::atomic<bool> used{false};
+    std::atomic<std::uintptr_t> start{0};
+    std::atomic<std::uintptr_t> end{0};
+};
+
+GuardedRange guardedRanges[256];
+std::uintptr_t pageSize = 4096;
+struct sigaction previousFaultAction;
+
+void answerFault(int, siginfo_t *info, void *)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (const GuardedRange &range : guardedRanges) {
+        if (address >= range.start.load() && address < range.end.load()) {
+            void *page = reinterpret_cast<void *>(address & ~(pageSize - 1));
+            if (::mmap(page, pageSize, PROT_READ, MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED)
+                return;
+        }
+    }
+    // Not ours: the access is retried under the earlier handler.
+    ::sigaction(SIGBUS, &previousFaultAction, nullptr);
+}
+
+void guardAgainstTruncation()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        struct sigaction action = {};
+        action.sa_sigaction = answerFault;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, &previousFaultAction);
+    });
+}
+
+GuardedRange *guardRange(const void *address, std::size_t length)
+{
+    guardAgainstTruncation();
+    for (GuardedRange &range : guardedRanges) {
+        bool expected = false;
+        if (range.used.compare_exchange_strong(expected, true)) {
+            range.start = reinterpret_cast<std::uintptr_t>(address);
+            range.end = reinterpret_cast<std::uintptr_t>(address) + length;
+            return &range;
+        }
+    }
+    return nullptr;
+}
+
 struct FileMapping
 {
     void *address = nullptr;
     std::size_t length = 0;
     int descriptor = -1;
+    GuardedRange *guard = nullptr;
 
     ~FileMapping()
     {
+        if (guard) {
+            guard->end = 0;
+            guard->start = 0;
+            guard->used = false;
+        }
         if (address)
             ::munmap(address, length);
         if (descriptor >= 0)
@@ -148,6 +212,11 @@ std::optional<ZZBytes> ZZFileChannel::newInput(Error *error)
             return std::nullopt;
         }
         mapping->address = address;
+        mapping->guard = guardRange(address, mapping->length);
+        if (!mapping->guard) {
+            zzFail(error, Error::posix(EMFILE));
+            return std::nullopt;
+        }
         bytes.data = static_cast<const std::uint8_t *>(address);
         bytes.size = mapping->length;
     }

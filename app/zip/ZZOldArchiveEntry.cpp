@@ -58,7 +58,8 @@ ZZCentralFileHeader ZZOldArchiveEntry::centralFileHeader() const
 
 std::optional<ZZLocalFileHeader> ZZOldArchiveEntry::localFileHeader(Error *error) const
 {
-    if (m_localFileHeader > m_localFilesEnd || m_localFilesEnd - m_localFileHeader < ZZLocalFileHeader::fixedLength) {
+    if (m_localFileHeader > m_localFilesEnd || m_localFilesEnd - m_localFileHeader < ZZLocalFileHeader::fixedLength
+        || !m_contents.isWhole()) {
         zzFail(error, zzError(ZZLocalFileReadErrorCode));
         return std::nullopt;
     }
@@ -375,6 +376,11 @@ std::optional<Data> ZZOldArchiveEntry::newDataWithPassword(const std::string &pa
             result = Data(data->data, data->data + data->size);
         if (!result || ::crc32_z(0, result->data(), result->size()) != crc32()) {
             zzFail(error, zzError(ZZInvalidCRChecksum));
+            return std::nullopt;
+        }
+        // Shortened while it was copied: the copy may hold zeros for the lost part.
+        if (!m_contents.isWhole()) {
+            zzFail(error, zzError(ZZLocalFileReadErrorCode));
             return std::nullopt;
         }
         return result;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "TestSupport.h"
 #include "ZZArchive.h"
@@ -177,5 +178,49 @@ TEST(ZZFaultInjection, FullDiskLeavesTheOriginalByteIdentical)
         EXPECT_TRUE(error.code() >= ZZOpenWriteErrorCode && error.code() <= ZZReplaceWriteErrorCode) << error.code();
         EXPECT_EQ(readBytes(path), original);
         EXPECT_EQ(filesIn(folder.path()), 2u);
+    }
+}
+
+TEST(ZZFaultInjection, ArchiveTruncatedUnderTheReaderGivesAnErrorNotASignal)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.path() + "/cut.zip";
+    // Stored entries a few pages long, so the cut leaves their data behind the file's new end.
+    writeBytes(path, buildStoredArchive({{"first.bin", std::string(64 * 1024, 'a')},
+                                         {"._first.bin", std::string(64 * 1024, 'b')},
+                                         {"second.bin", std::string(64 * 1024, 'c')}}));
+    for (const bool clean : {false, true}) {
+        SCOPED_TRACE(clean ? "clean" : "read");
+        Error error;
+        auto archive = ZZArchive::initWithChannel(std::make_shared<ZZFileChannel>(path), {}, &error);
+        ASSERT_NE(archive, nullptr);
+        const Data original = readBytes(path);
+        ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+        if (clean) {
+            std::vector<std::shared_ptr<ZZArchiveEntry>> kept;
+            for (const auto &entry : archive->entries()) {
+                if (entry->fileName() != "._first.bin")
+                    kept.push_back(entry);
+            }
+            EXPECT_FALSE(archive->updateEntries(kept, &error));
+            EXPECT_EQ(error.domain(), ZZErrorDomain);
+            // A rewrite that cannot read an entry fails as a write; the shortened file is left as it is.
+            EXPECT_TRUE(error.code() >= ZZOpenWriteErrorCode && error.code() <= ZZReplaceWriteErrorCode) << error.code();
+            EXPECT_EQ(std::filesystem::file_size(path), 4096u);
+            EXPECT_EQ(filesIn(folder.path()), 1u) << "a temporary file was left behind";
+        } else {
+            for (const auto &entry : archive->entries()) {
+                if (entry->fileName() == "first.bin")
+                    continue;
+                Error readError;
+                EXPECT_FALSE(entry->newDataWithError(&readError)) << entry->fileName().value_or("");
+                EXPECT_EQ(readError.domain(), ZZErrorDomain);
+                EXPECT_TRUE(readError.code() == ZZOpenReadErrorCode || readError.code() == ZZCentralFileHeaderReadErrorCode
+                            || readError.code() == ZZLocalFileReadErrorCode || readError.code() == ZZInvalidCRChecksum)
+                    << readError.code();
+            }
+        }
+        archive.reset();
+        writeBytes(path, original);
     }
 }
