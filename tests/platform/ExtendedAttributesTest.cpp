@@ -249,8 +249,7 @@ TEST(CompanionAttributesOnExfat, ARealFatFamilyDiskKeepsAttributesInCompanions)
     const std::string image = folder.file("disk.img");
     const std::string mountPoint = folder.file("disk");
     std::filesystem::create_directory(mountPoint);
-    const std::string make = "truncate -s 8M '" + image + "' && mkfs.exfat '" + image + "' >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0)
+    if (!ScopedMount::makeExfatImage(image))
         GTEST_SKIP() << "mkfs.exfat is not available";
     ScopedMount mount = ScopedMount::exfatImage(image, mountPoint);
     if (!mount.isMounted())

@@ -36,6 +36,12 @@ ScopedMount::ScopedMount(const std::string &type, const std::string &mountPoint,
         m_failure = "mount -t " + type + " " + source + ": " + std::strerror(errno);
 }
 
+bool ScopedMount::makeExfatImage(const std::string &image)
+{
+    const std::string make = "truncate -s 8M '" + image + "' && mkfs.exfat '" + image + "' >/dev/null 2>&1";
+    return std::system(make.c_str()) == 0;
+}
+
 ScopedMount ScopedMount::exfatImage(const std::string &image, const std::string &mountPoint)
 {
     ScopedMount result;

@@ -17,6 +17,8 @@ public:
                 const std::string &options);
     // An exFAT image through exfat-fuse on a loop device (the mount command does the loop set-up).
     static ScopedMount exfatImage(const std::string &image, const std::string &mountPoint);
+    // Makes an empty 8 MiB exFAT image file; false when mkfs.exfat is missing or fails.
+    static bool makeExfatImage(const std::string &image);
     ~ScopedMount();
     ScopedMount(const ScopedMount &) = delete;
     ScopedMount &operator=(const ScopedMount &) = delete;

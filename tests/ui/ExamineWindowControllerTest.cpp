@@ -205,8 +205,7 @@ TEST_F(ExamineWindowControllerTest, OnAFatFamilyDiskTheOptionItemsNamesAreFoundT
     const std::string image = folder.file("stick.img");
     const std::string mountPoint = folder.file("STICK");
     makeFolder(mountPoint);
-    const std::string make = "truncate -s 8M '" + image + "' && mkfs.exfat '" + image + "' >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0)
+    if (!ScopedMount::makeExfatImage(image))
         GTEST_SKIP() << "mkfs.exfat is not available";
     ScopedMount mount = ScopedMount::exfatImage(image, mountPoint);
     if (!mount.isMounted())
