@@ -1,17 +1,14 @@
 #include "CommandLine.h"
 
-#include <QDir>
-#include <QFileInfo>
-
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "ApplicationInfo.h"
 #include "LauncherCommands.h"
+#include "PhysicalPath.h"
 
 namespace
 {
@@ -84,12 +81,14 @@ CommandLine CommandLine::parse(int argc, char **argv)
         }
         if (argument.empty())
             continue;
-        const std::string path =
-            QFileInfo(QDir::current(), QString::fromStdString(argument)).absoluteFilePath().toStdString();
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0)
-            missing += "tarnwick: cannot clean " + argument + ": " + std::strerror(errno) + "\n";
-        commandLine.paths.push_back(path);
+        // The kernel's own resolution, against this start's current folder: the bytes stay as
+        // given, and ".." after a link leads where the kernel goes, never to a textual fold.
+        errno = 0;
+        const std::optional<std::string> path = physicalPath(argument);
+        if (!path)
+            missing += "tarnwick: cannot clean " + argument + ": " + std::strerror(errno ? errno : ENOENT) + "\n";
+        else
+            commandLine.paths.push_back(*path);
     }
     if (!missing.empty())
         return refused(missing + "Nothing was cleaned.\n", missingPathStatus);

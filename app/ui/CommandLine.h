@@ -5,7 +5,7 @@
 
 // What one start of tarnwick is asked to do, read from its arguments before any window system is
 // reached: print its help or version, refuse a mistaken call, or run with the paths to clean
-// (made absolute against the current folder) or one of the launcher's commands.
+// (as the kernel resolves them against the current folder) or one of the launcher's commands.
 struct CommandLine
 {
     enum class Action
@@ -29,7 +29,8 @@ struct CommandLine
     int status = 0;
 
     // Arguments beginning with "-" are options (Qt's, with their values, are left to Qt) unless
-    // they follow "--". Every path must exist.
+    // they follow "--". Every path must lead to an item: its links, "." and ".." are resolved by
+    // the kernel, and its bytes are kept whether or not they are UTF-8.
     static CommandLine parse(int argc, char **argv);
 
     static std::string helpText();

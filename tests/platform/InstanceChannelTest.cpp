@@ -340,7 +340,8 @@ TEST_F(InstanceChannelTest, AServerStoppedForLackOfDescriptorsListensAgain)
 
 TEST_F(InstanceChannelTest, MessagesCarryAbsolutePathsAndNothingElse)
 {
-    const std::vector<std::string> paths{"/media/me/USB Stick", "/home/me/Fotos à l'été", "/"};
+    // A name that is not UTF-8 travels as its bytes.
+    const std::vector<std::string> paths{"/media/me/USB Stick", "/home/me/Fotos à l'été", "/W/y\xff", "/"};
     std::vector<std::string> decoded;
     std::string error;
     ASSERT_TRUE(InstanceChannel::decodeMessage(InstanceChannel::encodeMessage(paths), decoded, error)) << error;

@@ -1,11 +1,14 @@
 #include "CommandLine.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 
 #include "LauncherCommands.h"
 #include "TarnwickProcess.h"
 #include "TestSupport.h"
+
+using namespace std::chrono_literals;
 
 namespace
 {
@@ -30,6 +33,33 @@ protected:
 
     bool instanceStarted() const { return std::filesystem::exists(m_home.socketPath() + ".lock"); }
 
+    // In the folder: W/y\xff (a name that is not UTF-8) beside W/y\xef\xbf\xbd (the same name as
+    // text shows it), W/victim beside T/victim, and W/link leading to T/sub; each holding Mac
+    // metadata. A textual fold of "W/link/../victim" gives W/victim, the kernel gives T/victim.
+    static void makeLookAlikes(const std::string &folder)
+    {
+        for (const char *name : {"W/y\xff", "W/y\xef\xbf\xbd", "W/victim", "T/victim", "T/sub"}) {
+            std::filesystem::create_directories(folder + "/" + name);
+            writeFile(folder + "/" + name + "/.DS_Store", "Bud1");
+        }
+        std::filesystem::create_directory_symlink("../T/sub", folder + "/W/link");
+    }
+
+    // After a clean asked for W/y\xff and W/link/../victim: those two folders are clean, and
+    // nothing else is.
+    void expectOnlyTheNamedFoldersCleaned(const TarnwickProcess &instance) const
+    {
+        const std::string home = std::filesystem::canonical(m_home.path());
+        EXPECT_TRUE(runEventLoopUntil([&] { return instance.logged("Completed cleaning victim."); }, 60s))
+            << instance.errors();
+        EXPECT_TRUE(instance.logged("Asked to clean " + home + "/W/y\xff\n")) << instance.errors();
+        EXPECT_TRUE(instance.logged("Asked to clean " + home + "/T/victim\n")) << instance.errors();
+        EXPECT_FALSE(fileExists(m_home.file("W/y\xff/.DS_Store")));
+        EXPECT_FALSE(fileExists(m_home.file("T/victim/.DS_Store")));
+        for (const char *untouched : {"W/y\xef\xbf\xbd", "W/victim", "T/sub"})
+            EXPECT_TRUE(fileExists(m_home.file(untouched) + "/.DS_Store")) << untouched;
+    }
+
     TemporaryDirectory m_folder;
     std::filesystem::path m_previousFolder;
     TarnwickHome m_home;
@@ -46,6 +76,29 @@ TEST_F(CommandLineTest, PathsBecomeAbsoluteAndQtsOptionsAreLeftToQt)
     EXPECT_EQ(commandLine.paths,
               (std::vector<std::string>{m_folder.file("Photos/2024"), m_folder.path(), m_folder.file("-odd")}));
     EXPECT_TRUE(commandLine.command.empty());
+}
+
+TEST_F(CommandLineTest, APathKeepsItsBytesAndNamesWhatTheKernelFindsThere)
+{
+    makeLookAlikes(m_folder.path());
+    const std::string folder = std::filesystem::canonical(m_folder.path());
+    const CommandLine commandLine = parse({"W/y\xff", "W/link/../victim", "W/link", "W/./y\xef\xbf\xbd/"});
+    ASSERT_EQ(commandLine.action, CommandLine::Action::run) << commandLine.problem;
+    EXPECT_EQ(commandLine.paths, (std::vector<std::string>{folder + "/W/y\xff", folder + "/T/victim",
+                                                           folder + "/T/sub", folder + "/W/y\xef\xbf\xbd"}));
+
+    // Where the kernel finds nothing, a folder that a textual fold would find does not count.
+    std::filesystem::create_directories(m_folder.file("W/only-here"));
+    std::filesystem::create_symlink("nowhere", m_folder.file("W/dangling"));
+    std::filesystem::create_symlink("loop", m_folder.file("W/loop"));
+    const CommandLine refused = parse({"W/link/../only-here", "W/dangling", "W/loop", "W/y\xfe"});
+    EXPECT_EQ(refused.action, CommandLine::Action::refuse);
+    EXPECT_EQ(refused.status, CommandLine::missingPathStatus);
+    EXPECT_EQ(refused.problem, "tarnwick: cannot clean W/link/../only-here: No such file or directory\n"
+                               "tarnwick: cannot clean W/dangling: No such file or directory\n"
+                               "tarnwick: cannot clean W/loop: Too many levels of symbolic links\n"
+                               "tarnwick: cannot clean W/y\xfe: No such file or directory\n"
+                               "Nothing was cleaned.\n");
 }
 
 TEST_F(CommandLineTest, MistakenCallsAreRefusedWithTheirReason)
@@ -129,4 +182,25 @@ TEST_F(CommandLineTest, QuittingATarnwickThatDoesNotRunStartsNothing)
     EXPECT_EQ(finished.status, 0) << finished.errors;
     EXPECT_FALSE(std::filesystem::exists(m_home.socketPath()));
     EXPECT_FALSE(std::filesystem::exists(m_home.preferencesFile()));
+}
+
+TEST_F(CommandLineTest, AFreshStartCleansExactlyTheFoldersTheKernelNames)
+{
+    makeLookAlikes(m_home.path());
+    TarnwickProcess instance(m_home);
+    ASSERT_TRUE(instance.startWithArgumentBytes({"W/y\xff", "W/link/../victim"}));
+    expectOnlyTheNamedFoldersCleaned(instance);
+    EXPECT_EQ(instance.endWith(SIGTERM), 0);
+}
+
+TEST_F(CommandLineTest, AStartElsewhereHandsTheRunningTarnwickExactlyTheFoldersTheKernelNames)
+{
+    makeLookAlikes(m_home.path());
+    TarnwickProcess instance(m_home);
+    ASSERT_TRUE(instance.start());
+    // Relative paths are the handing start's: it runs in W, the instance in the home.
+    const TarnwickHome::Finished handOver = m_home.runWithArgumentBytes({"y\xff", "link/../victim"}, m_home.file("W"));
+    EXPECT_EQ(handOver.status, 0) << handOver.errors;
+    expectOnlyTheNamedFoldersCleaned(instance);
+    EXPECT_EQ(instance.endWith(SIGTERM), 0);
 }

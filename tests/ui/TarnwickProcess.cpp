@@ -1,5 +1,7 @@
 #include "TarnwickProcess.h"
 
+#include <QFile>
+
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -11,6 +13,44 @@ using namespace std::chrono_literals;
 namespace
 {
 constexpr auto processTimeout = 60s;
+
+std::vector<std::string> bytesOf(const QStringList &arguments)
+{
+    std::vector<std::string> bytes;
+    for (const QString &argument : arguments)
+        bytes.push_back(QFile::encodeName(argument).toStdString());
+    return bytes;
+}
+
+// Starts the executable in the working folder with arguments of any bytes: QProcess hands its
+// arguments over as text, which cannot hold a name that is not UTF-8, so the child runs the
+// executable itself once QProcess has set up its channels.
+void startWithBytes(QProcess &process, const std::vector<std::string> &arguments,
+                    const QProcessEnvironment &environment, const std::string &workingFolder)
+{
+    std::vector<std::string> argumentStrings{TARNWICK_EXECUTABLE};
+    argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environmentStrings;
+    for (const QString &variable : environment.toStringList())
+        environmentStrings.push_back(QFile::encodeName(variable).toStdString());
+    const auto pointers = [](std::vector<std::string> &strings) {
+        std::vector<char *> list;
+        for (std::string &string : strings)
+            list.push_back(string.data());
+        list.push_back(nullptr);
+        return list;
+    };
+    std::vector<char *> argv = pointers(argumentStrings);
+    std::vector<char *> envp = pointers(environmentStrings);
+    process.setChildProcessModifier([&argv, &envp, &workingFolder] {
+        if (::chdir(workingFolder.c_str()) != 0)
+            ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    });
+    process.start(TARNWICK_EXECUTABLE, {});
+    process.setChildProcessModifier({});
+}
 }
 
 TarnwickHome::TarnwickHome()
@@ -41,10 +81,14 @@ std::string TarnwickHome::todaysLog() const
 
 TarnwickHome::Finished TarnwickHome::run(const QStringList &arguments)
 {
+    return runWithArgumentBytes(bytesOf(arguments));
+}
+
+TarnwickHome::Finished TarnwickHome::runWithArgumentBytes(const std::vector<std::string> &arguments,
+                                                          const std::string &workingFolder)
+{
     QProcess process;
-    process.setProcessEnvironment(m_environment);
-    process.setWorkingDirectory(QString::fromStdString(m_home.path()));
-    process.start(TARNWICK_EXECUTABLE, arguments);
+    startWithBytes(process, arguments, m_environment, workingFolder.empty() ? m_home.path() : workingFolder);
     EXPECT_TRUE(process.waitForFinished(60000));
     Finished finished;
     finished.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -69,10 +113,13 @@ TarnwickProcess::~TarnwickProcess()
 
 bool TarnwickProcess::start(const QStringList &arguments)
 {
+    return startWithArgumentBytes(bytesOf(arguments));
+}
+
+bool TarnwickProcess::startWithArgumentBytes(const std::vector<std::string> &arguments)
+{
     m_errors.clear();
-    m_process.setProcessEnvironment(m_home.environment());
-    m_process.setWorkingDirectory(QString::fromStdString(m_home.file("")));
-    m_process.start(TARNWICK_EXECUTABLE, arguments);
+    startWithBytes(m_process, arguments, m_home.environment(), m_home.file(""));
     EXPECT_TRUE(m_process.waitForStarted(30000));
     const bool started = runEventLoopUntil([this] { return logged("finished starting.") || hasEnded(); }, processTimeout)
                          && !hasEnded();

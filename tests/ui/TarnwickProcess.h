@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 
@@ -16,6 +17,7 @@ public:
     TarnwickHome();
 
     QProcessEnvironment &environment() { return m_environment; }
+    const std::string &path() const { return m_home.path(); }
     std::string file(const std::string &name) const { return m_home.file(name); }
     std::string socketPath() const;
     std::string preferencesFile() const;
@@ -29,6 +31,9 @@ public:
     };
     // Another start, run to its end.
     Finished run(const QStringList &arguments);
+    // The same with arguments of any bytes (QProcess passes only text), from the working folder
+    // given (the home when empty).
+    Finished runWithArgumentBytes(const std::vector<std::string> &arguments, const std::string &workingFolder = {});
 
 private:
     TemporaryDirectory m_home;
@@ -47,6 +52,7 @@ public:
 
     // Starts it and waits until its start-up is done; false (a test failure) when it is not.
     bool start(const QStringList &arguments = {});
+    bool startWithArgumentBytes(const std::vector<std::string> &arguments);
     bool logged(const std::string &text) const { return m_errors.find(text) != std::string::npos; }
     const std::string &errors() const { return m_errors; }
     bool hasEnded() const { return m_process.state() == QProcess::NotRunning; }
