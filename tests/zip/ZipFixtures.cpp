@@ -94,6 +94,22 @@ void putText(Data &bytes, const std::string &text)
 {
     bytes.insert(bytes.end(), text.begin(), text.end());
 }
+
+// The end record after a central directory that began at `centralOffset` and ends here; a
+// count past 65,535 wraps as a 16-bit field does.
+void putEndRecord(Data &bytes, std::size_t count, std::uint32_t centralOffset, const std::string &comment = {})
+{
+    const auto centralSize = static_cast<std::uint32_t>(bytes.size() - centralOffset);
+    put32(bytes, 0x06054b50);
+    put16(bytes, 0);
+    put16(bytes, 0);
+    put16(bytes, static_cast<std::uint32_t>(count & 0xFFFF));
+    put16(bytes, static_cast<std::uint32_t>(count & 0xFFFF));
+    put32(bytes, centralSize);
+    put32(bytes, centralOffset);
+    put16(bytes, static_cast<std::uint32_t>(comment.size()));
+    putText(bytes, comment);
+}
 }
 
 Data buildStoredArchive(const std::vector<StoredEntry> &entries, const std::string &comment, bool reverseCentral)
@@ -164,16 +180,7 @@ Data buildStoredArchive(const std::vector<StoredEntry> &entries, const std::stri
     const auto centralOffset = static_cast<std::uint32_t>(bytes.size());
     for (const Data &central : centrals)
         bytes.insert(bytes.end(), central.begin(), central.end());
-    const auto centralSize = static_cast<std::uint32_t>(bytes.size() - centralOffset);
-    put32(bytes, 0x06054b50);
-    put16(bytes, 0);
-    put16(bytes, 0);
-    put16(bytes, static_cast<std::uint32_t>(entries.size()));
-    put16(bytes, static_cast<std::uint32_t>(entries.size()));
-    put32(bytes, centralSize);
-    put32(bytes, centralOffset);
-    put16(bytes, static_cast<std::uint32_t>(comment.size()));
-    putText(bytes, comment);
+    putEndRecord(bytes, entries.size(), centralOffset, comment);
     return bytes;
 }
 
@@ -227,15 +234,7 @@ Data withCentralDirectory(const Data &localFiles, const std::vector<CentralRecor
         put32(bytes, record.localHeaderOffset);
         putText(bytes, record.name);
     }
-    const auto centralSize = static_cast<std::uint32_t>(bytes.size() - centralOffset);
-    put32(bytes, 0x06054b50);
-    put16(bytes, 0);
-    put16(bytes, 0);
-    put16(bytes, static_cast<std::uint32_t>(records.size()));
-    put16(bytes, static_cast<std::uint32_t>(records.size()));
-    put32(bytes, centralSize);
-    put32(bytes, centralOffset);
-    put16(bytes, 0);
+    putEndRecord(bytes, records.size(), centralOffset);
     return bytes;
 }
 
