@@ -240,12 +240,14 @@ Outcome compare(const std::string &label, const std::string &source, const std::
     std::int64_t count = 0;
     Outcome outcome;
     outcome.agree = true;
-    for (int round = 0; round < rounds; ++round) {
-        std::filesystem::copy_file(source, cleanerCopy, std::filesystem::copy_options::overwrite_existing);
-        std::filesystem::copy_file(source, zipCopy, std::filesystem::copy_options::overwrite_existing);
+    // Each contestant gets a fresh copy, written out before its clock starts.
+    const auto freshCopy = [&source](const std::string &copy) {
+        std::filesystem::copy_file(source, copy, std::filesystem::copy_options::overwrite_existing);
         run({"sync"});
-
-        auto start = Clock::now();
+    };
+    const auto timeCleaner = [&] {
+        freshCopy(cleanerCopy);
+        const auto start = Clock::now();
         std::vector<std::string> removed;
         Error error;
         count = ZipCleaner().cleanZipAtURL(cleanerCopy, &removed, &error);
@@ -254,14 +256,25 @@ Outcome compare(const std::string &label, const std::string &source, const std::
             std::fprintf(stderr, "ZipCleaner failed: %s\n", error.localizedDescription().c_str());
             outcome.agree = false;
         }
-        run({"sync"});
-
-        start = Clock::now();
+    };
+    const auto timeYardstick = [&] {
+        freshCopy(zipCopy);
+        const auto start = Clock::now();
         const bool zipped = run({"zip", "-q", "-d", zipCopy, "__MACOSX/*", "*/._*", "*.DS_Store"})
             && run({"sync", "-f", zipCopy});
         yardstickSeconds.push_back(secondsSince(start));
-        ratios.push_back(cleanerSeconds.back() / yardstickSeconds.back());
         outcome.agree = outcome.agree && zipped;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        // Turn about, so that neither always runs on a file system the other has just written to.
+        if (round % 2 == 0) {
+            timeCleaner();
+            timeYardstick();
+        } else {
+            timeYardstick();
+            timeCleaner();
+        }
+        ratios.push_back(cleanerSeconds.back() / yardstickSeconds.back());
 
         if (round == 0) {
             const bool cleanerTests = run({"unzip", "-tqq", cleanerCopy});
