@@ -171,10 +171,10 @@ std::string temporaryName()
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     thread_local std::mt19937 generator(std::random_device {}());
     std::uniform_int_distribution<std::size_t> pick(0, sizeof letters - 2);
-    std::string name = ".tarnwick-ad-";
+    std::string unique;
     for (int i = 0; i < 8; ++i)
-        name += letters[pick(generator)];
-    return name;
+        unique += letters[pick(generator)];
+    return OwnTemporaryFiles::companionCopyName(unique);
 }
 }
 

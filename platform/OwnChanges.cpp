@@ -9,13 +9,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "FolderAndName.h"
 #include "MonotonicClock.h"
 #include "PhysicalPath.h"
 
 namespace
 {
-enum class Kind { Removal, TreeRemoval, AttributeRemoval, ScratchFile, Replacement };
+enum class Kind { Removal, TreeRemoval, AttributeRemoval, ScratchFile, Replacement, MoveAway };
 
 // The one event a single-event note explains.
 std::uint32_t eventOf(Kind kind)
@@ -27,6 +26,8 @@ std::uint32_t eventOf(Kind kind)
         return IN_ATTRIB;
     case Kind::Replacement:
         return IN_MOVED_TO;
+    case Kind::MoveAway:
+        return IN_MOVED_FROM;
     case Kind::TreeRemoval:
     case Kind::ScratchFile:
         break;
@@ -170,17 +171,6 @@ void noteAt(Kind kind, int directoryFd, const std::string &name)
     if (const std::optional<std::string> folder = physicalPathOfDescriptor(directoryFd))
         registry().note(kind, joined(*folder, name));
 }
-
-void noteAtPath(Kind kind, const std::string &path)
-{
-    if (!OwnChanges::isRecording())
-        return;
-    const auto [folder, name] = FolderAndName::of(path);
-    if (name.empty())
-        return;
-    if (const std::optional<std::string> resolved = physicalPath(folder))
-        registry().note(kind, joined(*resolved, name));
-}
 }
 
 void OwnChanges::noteRemovalAt(int directoryFd, const std::string &name)
@@ -203,19 +193,15 @@ void OwnChanges::noteScratchFileAt(int directoryFd, const std::string &name)
     noteAt(Kind::ScratchFile, directoryFd, name);
 }
 
-void OwnChanges::noteScratchFile(const std::string &path)
-{
-    noteAtPath(Kind::ScratchFile, path);
-}
-
 void OwnChanges::noteReplacementAt(int directoryFd, const std::string &name)
 {
     noteAt(Kind::Replacement, directoryFd, name);
 }
 
-void OwnChanges::noteReplacement(const std::string &path)
+void OwnChanges::noteExchangeAt(int directoryFd, const std::string &name)
 {
-    noteAtPath(Kind::Replacement, path);
+    noteAt(Kind::Replacement, directoryFd, name);
+    noteAt(Kind::MoveAway, directoryFd, name);
 }
 
 void OwnChanges::beginRecording()

@@ -28,10 +28,11 @@ public:
     static void noteAttributeRemovalAt(int directoryFd, const std::string &name);
     // A scratch file that will be written and then renamed onto another name.
     static void noteScratchFileAt(int directoryFd, const std::string &name);
-    static void noteScratchFile(const std::string &path);
     // The name a scratch file is about to be renamed onto.
     static void noteReplacementAt(int directoryFd, const std::string &name);
-    static void noteReplacement(const std::string &path);
+    // The name whose file is about to be exchanged with a scratch file's (renameat2
+    // RENAME_EXCHANGE): the scratch file moves to the name and the name's file away.
+    static void noteExchangeAt(int directoryFd, const std::string &name);
 
     // Streams say when they run; nothing is noted while none does.
     static void beginRecording();

@@ -10,10 +10,15 @@
 #include <unistd.h>
 #include <vector>
 
+#include "OwnChanges.h"
+
 namespace
 {
 constexpr std::string_view prefix = ".tarnwick-";
 constexpr std::string_view companionPrefix = ".tarnwick-ad-";
+constexpr std::string_view suffix = ".tarnwick-tmp";
+// Long archive names are cut, so that a copy's name stays within the 255 bytes a name may have.
+constexpr std::size_t longestArchiveName = 200;
 
 bool isLetterOrDigit(char c)
 {
@@ -30,20 +35,31 @@ bool allLettersOrDigits(std::string_view text)
 }
 }
 
+std::string OwnTemporaryFiles::archiveCopyName(std::string_view archiveName, std::string_view unique)
+{
+    return std::string(prefix).append(archiveName.substr(0, longestArchiveName)).append(".").append(unique).append(suffix);
+}
+
+std::string OwnTemporaryFiles::companionCopyName(std::string_view unique)
+{
+    return std::string(companionPrefix).append(unique).append(suffix);
+}
+
 bool OwnTemporaryFiles::isOwnTemporaryName(std::string_view name)
 {
-    if (!name.starts_with(prefix))
+    if (!name.starts_with(prefix) || !name.ends_with(suffix))
         return false;
+    name.remove_suffix(suffix.size());
     // A companion's: ".tarnwick-ad-" and eight letters or digits.
     if (name.starts_with(companionPrefix) && name.size() == companionPrefix.size() + 8
         && allLettersOrDigits(name.substr(companionPrefix.size())))
         return true;
     // An archive's: ".tarnwick-", the archive's name, "." and six letters or digits.
-    constexpr std::size_t suffixLength = 7;
-    if (name.size() < prefix.size() + 1 + suffixLength)
+    constexpr std::size_t uniqueLength = 7;
+    if (name.size() < prefix.size() + 1 + uniqueLength)
         return false;
-    const std::string_view suffix = name.substr(name.size() - suffixLength);
-    return suffix[0] == '.' && allLettersOrDigits(suffix.substr(1));
+    const std::string_view unique = name.substr(name.size() - uniqueLength);
+    return unique[0] == '.' && allLettersOrDigits(unique.substr(1));
 }
 
 bool OwnTemporaryFiles::removeIfStale(int folderFd, const std::string &name, std::time_t now)
@@ -54,6 +70,7 @@ bool OwnTemporaryFiles::removeIfStale(int folderFd, const std::string &name, std
     if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)
         || status.st_uid != ::geteuid() || now - status.st_mtime < staleAfterSeconds)
         return false;
+    OwnChanges::noteRemovalAt(folderFd, name);
     return ::unlinkat(folderFd, name.c_str(), 0) == 0;
 }
 

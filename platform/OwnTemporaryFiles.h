@@ -6,12 +6,18 @@
 
 #include "TallowExport.h"
 
-// The temporary copies Tarnwick makes beside what it rewrites: ".tarnwick-NAME.XXXXXX" of an
-// archive and ".tarnwick-ad-XXXXXXXX" of an AppleDouble companion. A rewrite killed midway
-// leaves one behind; the next clean or rewrite in that folder removes it once it is stale.
+// The temporary copies Tarnwick makes beside what it rewrites: ".tarnwick-NAME.XXXXXX.tarnwick-tmp"
+// of an archive and ".tarnwick-ad-XXXXXXXX.tarnwick-tmp" of an AppleDouble companion. A rewrite
+// killed midway leaves one behind; the next clean or rewrite in that folder removes it once it is
+// stale. The suffix, which people do not give their files, keeps a name of a user's own such as
+// ".tarnwick-notes.backup" from being taken for one.
 class TALLOW_EXPORT OwnTemporaryFiles
 {
 public:
+    // The name of a temporary copy of the archive `archiveName`; `unique` is six letters or digits.
+    static std::string archiveCopyName(std::string_view archiveName, std::string_view unique);
+    // The name of a temporary copy of a companion; `unique` is eight letters or digits.
+    static std::string companionCopyName(std::string_view unique);
     // Whether the name is exactly one Tarnwick gives its temporary copies.
     static bool isOwnTemporaryName(std::string_view name);
     // Removes the named entry of the open folder when it is one of ours gone stale: a regular

@@ -264,6 +264,7 @@ void XEngine::cleanArchive(const URL &url)
         if (!error.domain().empty()) {
             // The archive was not rewritten: its entries are all still there.
             display->showError(error.localizedDescription());
+            display->logMsg("Not cleaned: " + url.path() + ": " + error.localizedDescription());
         } else {
             for (const std::string &entryName : removed) {
                 display->deletionMessageForContent(entryName, url, std::nullopt);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "ZZArchiveEntryWriter.h"
+#include "ZZArchiveLayout.h"
 #include "ZZCentralFileHeader.h"
 #include "ZZDataChannel.h"
 #include "ZZEndOfCentralDirectory.h"
@@ -107,6 +108,7 @@ bool ZZArchive::loadCanMiss(bool canMiss, Error *error)
         if (canMiss && inputError.domain() == ZZCocoaErrorDomain && inputError.code() == ZZFileReadNoSuchFileError) {
             m_contents = ZZBytes();
             m_entries.clear();
+            m_layout.reset();
             return true;
         }
         return zzFail(error, zzError(ZZOpenReadErrorCode, std::nullopt, &inputError));
@@ -130,38 +132,54 @@ bool ZZArchive::loadCanMiss(bool canMiss, Error *error)
     const ZZEndOfCentralDirectory end(bytes.data + position);
     const std::uint64_t total = end.totalNumberOfEntriesInTheCentralDirectory();
     const std::uint64_t centralOffset = end.offsetOfStartOfCentralDirectory();
+    const std::uint64_t centralSize = end.sizeOfTheCentralDirectory();
     if (end.numberOfThisDisk() != 0 || end.numberOfTheDiskWithTheStartOfTheCentralDirectory() != 0
-        || end.totalNumberOfEntriesInTheCentralDirectoryOnThisDisk() != total
-        || centralOffset + ZZCentralFileHeader::fixedLength * total > position
+        || end.totalNumberOfEntriesInTheCentralDirectoryOnThisDisk() != total || centralOffset + centralSize > position
         || end.zipFileCommentLength() != bytes.size - position - ZZEndOfCentralDirectory::fixedLength)
         return zzFail(error, noEndRecord);
     // A zip64 archive keeps its real counts and offsets elsewhere; it is refused rather than half read.
-    const bool saturated = total == saturated16 || end.sizeOfTheCentralDirectory() == saturated32
-        || centralOffset == saturated32;
+    const bool saturated = total == saturated16 || centralSize == saturated32 || centralOffset == saturated32;
     if (saturated && position >= ZZEndOfCentralDirectory::zip64LocatorLength
         && zzRead32(bytes.data + position - ZZEndOfCentralDirectory::zip64LocatorLength)
             == ZZEndOfCentralDirectory::zip64LocatorSign)
         return zzFail(error, noEndRecord);
 
-    std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
-    entries.reserve(total);
+    // The directory is read by its size and offset and must hold exactly the count's records: a
+    // count that wrapped past 65,535 (or that falls short) never stands for the records there.
+    const std::uint64_t centralEnd = centralOffset + centralSize;
+    const Error countMismatch = zzError(ZZEndOfCentralDirectoryReadErrorCode, std::nullopt, nullptr,
+                                        "The zip archive's central directory does not hold the number of entries its "
+                                        "end record gives.");
+    if (ZZCentralFileHeader::fixedLength * total > centralSize)
+        return zzFail(error, countMismatch);
+    std::vector<std::uint64_t> centralFileHeaders;
+    centralFileHeaders.reserve(total);
     std::uint64_t offset = centralOffset;
     for (std::uint64_t index = 0; index < total; ++index) {
-        const Error badHeader = zzError(ZZCentralFileHeaderReadErrorCode, static_cast<std::int64_t>(index));
-        if (offset > position || position - offset < ZZCentralFileHeader::fixedLength)
-            return zzFail(error, badHeader);
+        if (offset == centralEnd)
+            return zzFail(error, countMismatch);
+        if (offset > centralEnd || centralEnd - offset < ZZCentralFileHeader::fixedLength)
+            return zzFail(error, zzError(ZZCentralFileHeaderReadErrorCode, static_cast<std::int64_t>(index)));
         const ZZCentralFileHeader header(bytes.data + offset);
         if (header.signature() != ZZCentralFileHeader::sign || header.diskNumberStart() != 0
             || std::uint64_t(header.relativeOffsetOfLocalHeader()) + ZZLocalFileHeader::fixedLength > centralOffset
-            || header.totalLength() > position - offset
+            || header.totalLength() > centralEnd - offset
             || header.compressedSize() == saturated32 || header.uncompressedSize() == saturated32)
-            return zzFail(error, badHeader);
-        entries.push_back(std::make_shared<ZZOldArchiveEntry>(*input, offset, header.relativeOffsetOfLocalHeader(),
-                                                              centralOffset, m_encoding));
+            return zzFail(error, zzError(ZZCentralFileHeaderReadErrorCode, static_cast<std::int64_t>(index)));
+        centralFileHeaders.push_back(offset);
         offset += header.totalLength();
     }
+    if (offset != centralEnd)
+        return zzFail(error, countMismatch);
+
+    const auto layout = std::make_shared<const ZZArchiveLayout>(*input, centralOffset, std::move(centralFileHeaders));
+    std::vector<std::shared_ptr<ZZArchiveEntry>> entries;
+    entries.reserve(total);
+    for (std::size_t index = 0; index < total; ++index)
+        entries.push_back(std::make_shared<ZZOldArchiveEntry>(layout, index, m_encoding));
     m_contents = std::move(*input);
     m_entries = std::move(entries);
+    m_layout = layout;
     return true;
 }
 
@@ -171,34 +189,43 @@ std::optional<std::size_t> ZZArchive::keptPrefixLength(const std::vector<std::sh
     std::size_t kept = 0;
     while (kept < std::min(newEntries.size(), m_entries.size()) && newEntries[kept] == m_entries[kept])
         ++kept;
+    if (kept == 0)
+        return kept;
+    // Every local file of the archive, kept or not, lies before the central directory and
+    // overlaps no other; otherwise nothing is written.
+    const std::vector<std::uint64_t> *lengths = m_layout->localFileLengths(error);
+    if (!lengths)
+        return std::nullopt;
+    const auto startOf = [this](std::size_t k) {
+        return static_cast<const ZZOldArchiveEntry &>(*m_entries[k]).localFileHeaderOffset();
+    };
     // Kept local files must follow one another without a gap, so the kept
     // beginning of the file holds them and nothing of any other entry.
-    std::vector<std::uint64_t> ends;
-    for (std::size_t k = 0; k < kept; ++k) {
-        const auto &entry = static_cast<const ZZOldArchiveEntry &>(*m_entries[k]);
-        Error lengthError;
-        const auto length = entry.localFileLength(&lengthError);
-        if (!length) {
-            zzFail(error, zzError(ZZLocalFileWriteErrorCode, static_cast<std::int64_t>(k), &lengthError));
-            return std::nullopt;
-        }
-        if (k > 0 && entry.localFileHeaderOffset() != ends.back()) {
+    for (std::size_t k = 1; k < kept; ++k) {
+        if (startOf(k) != startOf(k - 1) + (*lengths)[k - 1]) {
             kept = k;
             break;
         }
-        ends.push_back(entry.localFileHeaderOffset() + *length);
     }
     std::vector<std::uint64_t> laterStart(m_entries.size() + 1, std::numeric_limits<std::uint64_t>::max());
     for (std::size_t k = m_entries.size(); k-- > 0;)
-        laterStart[k] = std::min(laterStart[k + 1],
-                                 static_cast<const ZZOldArchiveEntry &>(*m_entries[k]).localFileHeaderOffset());
-    while (kept > 0 && laterStart[kept] < ends[kept - 1])
+        laterStart[k] = std::min(laterStart[k + 1], startOf(k));
+    while (kept > 0 && laterStart[kept] < startOf(kept - 1) + (*lengths)[kept - 1])
         --kept;
     return kept;
 }
 
 bool ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>> &newEntries, Error *error)
 {
+    // Shortened by another program since it was read: refused as a changed file.
+    if (!m_contents.isWhole()) {
+        const Error changed = Error::posix(ESTALE);
+        return zzFail(error, zzError(ZZReplaceWriteErrorCode, std::nullopt, &changed));
+    }
+    // An archive whose local files overlap one another or the central directory is refused as
+    // it is, before anything is written.
+    if (m_layout && !m_layout->localFileLengths(error))
+        return false;
     const auto keptPrefix = keptPrefixLength(newEntries, error);
     if (!keptPrefix)
         return false;

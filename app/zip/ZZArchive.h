@@ -9,6 +9,7 @@
 #include "Value.h"
 #include "ZZArchiveEntry.h"
 #include "ZZArchiveEntryWriter.h"
+#include "ZZArchiveLayout.h"
 #include "ZZBytes.h"
 #include "ZZChannel.h"
 
@@ -54,4 +55,6 @@ private:
     std::uint64_t m_encoding;
     ZZBytes m_contents;
     std::vector<std::shared_ptr<ZZArchiveEntry>> m_entries;
+    // Where the loaded entries' local files lie; none for an empty or missing archive.
+    std::shared_ptr<const ZZArchiveLayout> m_layout;
 };

@@ -30,10 +30,11 @@ const char *describe(ZZErrorCode code)
 }
 }
 
-Error zzError(ZZErrorCode code, std::optional<std::int64_t> entryIndex, const Error *underlying)
+Error zzError(ZZErrorCode code, std::optional<std::int64_t> entryIndex, const Error *underlying,
+              std::string_view description)
 {
     Dictionary info;
-    std::string text = describe(code);
+    std::string text = description.empty() ? describe(code) : std::string(description);
     if (entryIndex)
         info[ZZEntryIndexKey] = Value(static_cast<long long>(*entryIndex));
     if (underlying) {

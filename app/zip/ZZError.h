@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "Error.h"
 
@@ -31,7 +32,9 @@ enum ZZErrorCode : std::int64_t
     ZZWrongPassword = 12
 };
 
-Error zzError(ZZErrorCode code, std::optional<std::int64_t> entryIndex = {}, const Error *underlying = nullptr);
+// The code's own description unless the failure is better said in words of its own.
+Error zzError(ZZErrorCode code, std::optional<std::int64_t> entryIndex = {}, const Error *underlying = nullptr,
+              std::string_view description = {});
 
 // The lower-level error a zip error carries, rebuilt from its user information.
 std::optional<Error> zzUnderlyingError(const Error &error);

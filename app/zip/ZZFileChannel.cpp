@@ -260,13 +260,15 @@ std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
         return nullptr;
     }
     // Never a name that looks like metadata ("._..."), which a clean running beside us would delete.
-    const std::string stem = ".tarnwick-" + m_name.substr(0, 200) + ".";
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = stem;
+        std::string unique;
         for (int i = 0; i < 6; ++i)
-            name.push_back(letters[random() % (sizeof letters - 1)]);
+            unique.push_back(letters[random() % (sizeof letters - 1)]);
+        const std::string name = OwnTemporaryFiles::archiveCopyName(m_name, unique);
+        // Its creation, writing and removal are Tarnwick's own: the watcher lets them pass.
+        OwnChanges::noteScratchFileAt(folder, name);
         const int descriptor = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (descriptor < 0) {
             if (errno == EEXIST)
@@ -276,7 +278,6 @@ std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
         }
         ::close(descriptor);
         std::string path = FolderAndName::of(m_path).folder + "/" + name;
-        OwnChanges::noteScratchFile(path);
         return std::unique_ptr<ZZChannel>(new ZZFileChannel(path, path, m_folder, name));
     }
     zzFail(error, Error::posix(EEXIST));
@@ -315,7 +316,6 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
     if (!prepared)
         return false;
 
-    OwnChanges::noteReplacement(m_path);
     if (beforeCommitHook())
         beforeCommitHook()();
     if (!commit(*temporary, error))
@@ -339,6 +339,7 @@ bool ZZFileChannel::commit(ZZFileChannel &temporary, Error *error)
     int refused = EINVAL;
     if (exchangeAllowed) {
         const unsigned flags = m_loadedStatus ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+        noteCommit(flags);
         if (::renameat2(folder, temporaryName, folder, name, flags) == 0) {
             if (!m_loadedStatus) {
                 temporary.m_isCommitted = true;
@@ -351,6 +352,7 @@ bool ZZFileChannel::commit(ZZFileChannel &temporary, Error *error)
                 temporary.m_isCommitted = true;
                 return true;
             }
+            noteCommit(RENAME_EXCHANGE);
             if (::renameat2(folder, temporaryName, folder, name, RENAME_EXCHANGE) != 0) {
                 // The other file stays where it is now rather than be removed with the temporary name.
                 const int failure = errno;
@@ -371,10 +373,22 @@ bool ZZFileChannel::commit(ZZFileChannel &temporary, Error *error)
         return zzFail(error, Error::POSIXerrno());
     if (m_loadedStatus ? !exists || !sameFile(*m_loadedStatus, current) : exists)
         return zzFail(error, Error::posix(ESTALE));
+    // An exchange tried and refused has noted the name already.
+    if (!exchangeAllowed)
+        noteCommit(0);
     if (::renameat(folder, temporaryName, folder, name) != 0)
         return zzFail(error, Error::POSIXerrno());
     temporary.m_isCommitted = true;
     return true;
+}
+
+// The archive's name receives the new file; with an exchange the old file also moves away from it.
+void ZZFileChannel::noteCommit(unsigned renameFlags) const
+{
+    if (renameFlags & RENAME_EXCHANGE)
+        OwnChanges::noteExchangeAt(m_folder->get(), m_name);
+    else
+        OwnChanges::noteReplacementAt(m_folder->get(), m_name);
 }
 
 bool ZZFileChannel::copyOwnershipAndAttributes(int temporaryDescriptor, const struct stat &original, Error *error) const

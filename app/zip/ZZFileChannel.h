@@ -43,6 +43,8 @@ private:
 
     // Puts the synced temporary file in the archive's place if the archive is still the one read.
     bool commit(ZZFileChannel &temporary, Error *error);
+    // Tells the file-system watcher that the rename about to be made is Tarnwick's own.
+    void noteCommit(unsigned renameFlags) const;
     bool copyOwnershipAndAttributes(int temporaryDescriptor, const struct stat &original, Error *error) const;
 
     std::string m_URL;

@@ -5,7 +5,6 @@
 #include <zlib.h>
 
 #include "ZZAESDecryptInputStream.h"
-#include "ZZDataDescriptor.h"
 #include "ZZDataProvider.h"
 #include "ZZError.h"
 #include "ZZExtraField.h"
@@ -40,31 +39,35 @@ ZZEncryptionMode encryptionModeOf(std::uint16_t flags, const std::uint8_t *extra
 }
 }
 
-ZZOldArchiveEntry::ZZOldArchiveEntry(ZZBytes contents, std::uint64_t centralFileHeaderOffset,
-                                     std::uint64_t localFileHeaderOffset, std::uint64_t localFilesEnd,
+ZZOldArchiveEntry::ZZOldArchiveEntry(std::shared_ptr<const ZZArchiveLayout> layout, std::size_t index,
                                      std::uint64_t encoding)
-    : m_contents(std::move(contents)), m_centralFileHeader(centralFileHeaderOffset),
-      m_localFileHeader(localFileHeaderOffset),
-      m_localFilesEnd(localFilesEnd), m_encoding(encoding)
+    : m_layout(std::move(layout)), m_index(index), m_centralFileHeader(m_layout->centralFileHeader(index)),
+      m_encoding(encoding)
 {
     const ZZCentralFileHeader central = centralFileHeader();
+    m_localFileHeader = central.relativeOffsetOfLocalHeader();
     m_encryptionMode = encryptionModeOf(central.generalPurposeBitFlag(), central.extraField(), central.extraFieldLength());
+}
+
+const ZZBytes &ZZOldArchiveEntry::contents() const
+{
+    return m_layout->contents();
 }
 
 ZZCentralFileHeader ZZOldArchiveEntry::centralFileHeader() const
 {
-    return ZZCentralFileHeader(m_contents.data + m_centralFileHeader);
+    return ZZCentralFileHeader(contents().data + m_centralFileHeader);
 }
 
 std::optional<ZZLocalFileHeader> ZZOldArchiveEntry::localFileHeader(Error *error) const
 {
-    if (m_localFileHeader > m_localFilesEnd || m_localFilesEnd - m_localFileHeader < ZZLocalFileHeader::fixedLength
-        || !m_contents.isWhole()) {
+    const std::uint64_t localFilesEnd = m_layout->localFilesEnd();
+    if (m_localFileHeader > localFilesEnd || localFilesEnd - m_localFileHeader < ZZLocalFileHeader::fixedLength) {
         zzFail(error, zzError(ZZLocalFileReadErrorCode));
         return std::nullopt;
     }
-    const ZZLocalFileHeader local(m_contents.data + m_localFileHeader);
-    if (local.totalLength() > m_localFilesEnd - m_localFileHeader) {
+    const ZZLocalFileHeader local(contents().data + m_localFileHeader);
+    if (local.totalLength() > localFilesEnd - m_localFileHeader) {
         zzFail(error, zzError(ZZLocalFileReadErrorCode));
         return std::nullopt;
     }
@@ -156,10 +159,10 @@ std::uint16_t ZZOldArchiveEntry::fileMode() const
     }
 }
 
-std::string ZZOldArchiveEntry::rawFileName() const
+std::string_view ZZOldArchiveEntry::rawFileName() const
 {
     const ZZCentralFileHeader central = centralFileHeader();
-    return std::string(reinterpret_cast<const char *>(central.fileName()), central.fileNameLength());
+    return std::string_view(reinterpret_cast<const char *>(central.fileName()), central.fileNameLength());
 }
 
 std::optional<std::string> ZZOldArchiveEntry::fileName() const
@@ -209,28 +212,10 @@ bool ZZOldArchiveEntry::check(Error *error) const
 
 std::optional<std::uint64_t> ZZOldArchiveEntry::localFileLength(Error *error) const
 {
-    const auto local = localFileHeader(error);
-    if (!local)
+    const std::vector<std::uint64_t> *lengths = m_layout->localFileLengths(error);
+    if (!lengths)
         return std::nullopt;
-    const ZZCentralFileHeader central = centralFileHeader();
-    const std::uint64_t start = dataOffset(*local);
-    const std::uint64_t compressed = central.compressedSize();
-    if (start > m_localFilesEnd || compressed > m_localFilesEnd - start) {
-        zzFail(error, zzError(ZZLocalFileReadErrorCode));
-        return std::nullopt;
-    }
-    std::uint64_t end = start + compressed;
-    if (local->generalPurposeBitFlag() & dataDescriptorFlag) {
-        const bool wide = ZZExtraField::hasBlock(local->extraField(), local->extraFieldLength(), ZZExtraField::zip64Id);
-        const auto descriptor = ZZDataDescriptor::lengthAt(m_contents, end, m_localFilesEnd, central.crc32(), compressed,
-                                                           central.uncompressedSize(), wide);
-        if (!descriptor) {
-            zzFail(error, zzError(ZZLocalFileReadErrorCode));
-            return std::nullopt;
-        }
-        end += *descriptor;
-    }
-    return end - m_localFileHeader;
+    return (*lengths)[m_index];
 }
 
 bool ZZOldArchiveEntry::checkEncryptionAndCompression(Error *error) const
@@ -253,12 +238,20 @@ bool ZZOldArchiveEntry::checkEncryptionAndCompression(Error *error) const
 
 std::optional<ZZBytes> ZZOldArchiveEntry::fileData(Error *error) const
 {
+    // Read only while no local file overlaps another, and while the file still holds the whole mapping.
+    if (!m_layout->localFileLengths(error))
+        return std::nullopt;
+    if (!contents().isWhole()) {
+        zzFail(error, zzError(ZZLocalFileReadErrorCode));
+        return std::nullopt;
+    }
     const auto local = localFileHeader(error);
     if (!local)
         return std::nullopt;
     std::uint64_t start = dataOffset(*local);
     std::uint64_t length = centralFileHeader().compressedSize();
-    if (start > m_localFilesEnd || length > m_localFilesEnd - start) {
+    const std::uint64_t localFilesEnd = m_layout->localFilesEnd();
+    if (start > localFilesEnd || length > localFilesEnd - start) {
         zzFail(error, zzError(ZZLocalFileReadErrorCode));
         return std::nullopt;
     }
@@ -284,7 +277,7 @@ std::optional<ZZBytes> ZZOldArchiveEntry::fileData(Error *error) const
         start += salt + 2;
         length -= overhead;
     }
-    return m_contents.slice(start, length);
+    return contents().slice(start, length);
 }
 
 std::optional<std::uint32_t> ZZOldArchiveEntry::expectedCRC32() const
@@ -320,8 +313,8 @@ std::unique_ptr<ZZInputStream> ZZOldArchiveEntry::streamForData(const ZZBytes &d
     case ZZEncryptionModeWinZipAES: {
         const auto aes = ZZWinZipAESExtra::find(local->extraField(), local->extraFieldLength());
         const std::uint64_t codeAt = start + central.compressedSize() - ZZAESDecryptInputStream::authenticationCodeLength;
-        stream = ZZAESDecryptInputStream::create(std::move(stream), password, m_contents.data + start, aes->strength,
-                                                 m_contents.slice(codeAt, ZZAESDecryptInputStream::authenticationCodeLength),
+        stream = ZZAESDecryptInputStream::create(std::move(stream), password, contents().data + start, aes->strength,
+                                                 contents().slice(codeAt, ZZAESDecryptInputStream::authenticationCodeLength),
                                                  error);
         break;
     }
@@ -329,7 +322,7 @@ std::unique_ptr<ZZInputStream> ZZOldArchiveEntry::streamForData(const ZZBytes &d
         const std::uint16_t check = central.generalPurposeBitFlag() & dataDescriptorFlag
             ? central.lastModFileTime()
             : static_cast<std::uint16_t>(central.crc32() >> 16);
-        stream = ZZStandardDecryptInputStream::create(std::move(stream), password, m_contents.data + start, check,
+        stream = ZZStandardDecryptInputStream::create(std::move(stream), password, contents().data + start, check,
                                                       central.versionMadeBy(), error);
         break;
     }
@@ -379,7 +372,7 @@ std::optional<Data> ZZOldArchiveEntry::newDataWithPassword(const std::string &pa
             return std::nullopt;
         }
         // Shortened while it was copied: the copy may hold zeros for the lost part.
-        if (!m_contents.isWhole()) {
+        if (!contents().isWhole()) {
             zzFail(error, zzError(ZZLocalFileReadErrorCode));
             return std::nullopt;
         }
@@ -433,7 +426,7 @@ std::unique_ptr<ZZArchiveEntryWriter> ZZOldArchiveEntry::newWriterCanSkipLocalFi
     if (!length)
         return nullptr;
     const ZZCentralFileHeader central = centralFileHeader();
-    return std::make_unique<ZZOldArchiveEntryWriter>(m_contents.slice(m_centralFileHeader, central.totalLength()),
-                                                     m_contents.slice(m_localFileHeader, *length), m_localFileHeader,
+    return std::make_unique<ZZOldArchiveEntryWriter>(contents().slice(m_centralFileHeader, central.totalLength()),
+                                                     contents().slice(m_localFileHeader, *length), m_localFileHeader,
                                                      canSkipLocalFile);
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <memory>
+#include <string_view>
+
 #include "ZZArchiveEntry.h"
+#include "ZZArchiveLayout.h"
 #include "ZZBytes.h"
 #include "ZZCentralFileHeader.h"
 #include "ZZLocalFileHeader.h"
@@ -14,15 +18,17 @@ enum ZZEncryptionMode : std::int64_t
 };
 
 // An entry of an opened archive: views of its two headers inside the archive's
-// contents, which it keeps alive. Every read of the local side is checked to lie
-// inside the local-file area (before the central directory).
+// contents, which it keeps alive with the layout of its load. Every read of the local
+// side is checked to lie inside the local-file area (before the central directory),
+// and its data is read, or copied into a rewrite, only when no local file of the
+// archive overlaps another.
 class ZZOldArchiveEntry : public ZZArchiveEntry
 {
 public:
-    // The central header's fixed part, name, extra field and comment lie inside
-    // `contents`, and the local header's fixed part below `localFilesEnd`.
-    ZZOldArchiveEntry(ZZBytes contents, std::uint64_t centralFileHeaderOffset, std::uint64_t localFileHeaderOffset,
-                      std::uint64_t localFilesEnd, std::uint64_t encoding);
+    // The entry at `index` of the layout's central directory; its record's name, extra
+    // field and comment lie inside the contents, and the fixed part of its local header
+    // before the central directory.
+    ZZOldArchiveEntry(std::shared_ptr<const ZZArchiveLayout> layout, std::size_t index, std::uint64_t encoding);
 
     bool compressed() const override;
     bool encrypted() const override;
@@ -41,8 +47,8 @@ public:
     std::unique_ptr<ZZArchiveEntryWriter> newWriterCanSkipLocalFile(bool canSkipLocalFile,
                                                                     Error *error) const override;
 
-    // The name's bytes as stored, whatever their encoding.
-    std::string rawFileName() const;
+    // The name's bytes as stored, whatever their encoding; valid while the entry lives.
+    std::string_view rawFileName() const;
     std::uint16_t compressionMethod() const;
     ZZEncryptionMode encryptionMode() const;
     bool checkEncryptionAndCompression(Error *error) const;
@@ -52,7 +58,7 @@ public:
 
     std::uint64_t localFileHeaderOffset() const;
     // Local header, data and data descriptor, sized exactly; none (code 3) when
-    // they do not lie inside the local-file area.
+    // they do not lie inside the local-file area or local files of the archive overlap.
     std::optional<std::uint64_t> localFileLength(Error *error) const;
 
 private:
@@ -65,10 +71,12 @@ private:
     bool checkUncompressedSize(std::uint64_t dataLength, Error *error) const;
     std::optional<std::uint32_t> expectedCRC32() const;
 
-    ZZBytes m_contents;
+    const ZZBytes &contents() const;
+
+    std::shared_ptr<const ZZArchiveLayout> m_layout;
+    std::size_t m_index;
     std::uint64_t m_centralFileHeader;
     std::uint64_t m_localFileHeader;
-    std::uint64_t m_localFilesEnd;
     std::uint64_t m_encoding;
     ZZEncryptionMode m_encryptionMode = ZZEncryptionModeNone;
 };

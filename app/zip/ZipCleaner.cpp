@@ -19,7 +19,7 @@ std::int64_t ZipCleaner::cleanZipAtURL(const std::string &URL, std::vector<std::
     std::int64_t removed = 0;
     for (const auto &entry : archive->entries()) {
         // Names in another encoding are judged by their bytes; the metadata prefixes are ASCII.
-        const std::string raw = static_cast<const ZZOldArchiveEntry &>(*entry).rawFileName();
+        const std::string_view raw = static_cast<const ZZOldArchiveEntry &>(*entry).rawFileName();
         if (!shouldRemoveItem(raw)) {
             kept.push_back(entry);
             continue;

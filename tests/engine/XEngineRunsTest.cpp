@@ -174,6 +174,10 @@ TEST_F(XEngineRunsTest, AnArchiveLosesItsMetadataEntriesAndADamagedOneIsReported
     EXPECT_EQ(commandOutput("unzip -Z1 '" + good + "'"), "a.txt\n");
     const auto display = lastDisplay();
     EXPECT_EQ(display->errors().size(), 1u);
+    const auto lines = display->lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Not cleaned: " + path("bad.zip") + ": " + display->errors().front()),
+              lines.end())
+        << "the log says so too";
     EXPECT_EQ(display->m_deleted.load(), 3);
     const auto feedback = display->feedback();
     EXPECT_NE(std::find(feedback.begin(), feedback.end(), "Cleaning Archive good.zip..."), feedback.end());

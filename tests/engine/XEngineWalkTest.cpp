@@ -150,9 +150,9 @@ TEST_F(XEngineWalkTest, ASimulatedWalkChangesNothing)
     for (const char *name : {".DS_Store", "a/.DS_Store", "a/b/Thumbs.db", "a/x", "a/._x", "c/desktop.ini"})
         file(name);
     folder("c/.AppleDouble");
-    file("a/.tarnwick-ad-AbCdEfGh");
+    file("a/.tarnwick-ad-AbCdEfGh.tarnwick-tmp");
     const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path("a/.tarnwick-ad-AbCdEfGh").c_str(), twoHoursAgo, 0), 0);
+    ASSERT_EQ(utimensat(AT_FDCWD, path("a/.tarnwick-ad-AbCdEfGh.tarnwick-tmp").c_str(), twoHoursAgo, 0), 0);
     const auto before = treeSnapshot(m_docs);
 
     const auto display = runAndWait(makeEngine(true, true), {docsURL()});
@@ -230,11 +230,19 @@ TEST_F(XEngineWalkTest, StaleTemporaryCopiesOfAKilledRewriteGoAndEverythingElseS
         const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, path(relative).c_str(), twoHoursAgo, AT_SYMLINK_NOFOLLOW), 0) << relative;
     };
-    const std::vector<std::string> stale = {".tarnwick-Photos.zip.Ab3xY9", "a/.tarnwick-ad-Zq81mNop",
-                                            "a/b/.tarnwick-x.zip.000000"};
-    const std::vector<std::string> lookalikes = {".tarnwick-Photos.zip",        ".tarnwick-Photos.zip.Ab3x-9",
-                                                 ".tarnwick-ad-short",          "a/.tarnwick-ad-Zq81mNop9",
-                                                 "a/tarnwick-Photos.zip.Ab3xY9", ".tarnwick-.Ab3xY9x"};
+    const std::vector<std::string> stale = {".tarnwick-Photos.zip.Ab3xY9.tarnwick-tmp",
+                                            "a/.tarnwick-ad-Zq81mNop.tarnwick-tmp",
+                                            "a/b/.tarnwick-x.zip.000000.tarnwick-tmp"};
+    // The user's own files, among them names like the copies of earlier versions, which could be theirs.
+    const std::vector<std::string> lookalikes = {".tarnwick-Photos.zip.tarnwick-tmp",
+                                                 ".tarnwick-Photos.zip.Ab3x-9.tarnwick-tmp",
+                                                 ".tarnwick-ad-short.tarnwick-tmp",
+                                                 "a/.tarnwick-ad-Zq81mNop9.tarnwick-tmp",
+                                                 "a/tarnwick-Photos.zip.Ab3xY9.tarnwick-tmp",
+                                                 ".tarnwick-Photos.zip.Ab3xY9.tarnwick-tmp.bak",
+                                                 ".tarnwick-x.backup",
+                                                 ".tarnwick-Photos.zip.Ab3xY9",
+                                                 "a/.tarnwick-ad-Zq81mNop"};
     for (const std::string &name : stale) {
         file(name);
         makeStale(name);
@@ -243,15 +251,15 @@ TEST_F(XEngineWalkTest, StaleTemporaryCopiesOfAKilledRewriteGoAndEverythingElseS
         file(name);
         makeStale(name);
     }
-    const std::string fresh = "a/.tarnwick-Report.zip.Qw12Er";
+    const std::string fresh = "a/.tarnwick-Report.zip.Qw12Er.tarnwick-tmp";
     file(fresh);
     // A link named as one of ours is neither followed nor removed.
     TemporaryDirectory outside;
     writeFile(outside.file("target"), "kept");
-    ASSERT_EQ(symlink(outside.file("target").c_str(), path(".tarnwick-ad-LinkLink").c_str()), 0);
-    makeStale(".tarnwick-ad-LinkLink");
-    ASSERT_EQ(mkdir(path(".tarnwick-dir.zip.Folder").c_str(), 0755), 0);
-    makeStale(".tarnwick-dir.zip.Folder");
+    ASSERT_EQ(symlink(outside.file("target").c_str(), path(".tarnwick-ad-LinkLink.tarnwick-tmp").c_str()), 0);
+    makeStale(".tarnwick-ad-LinkLink.tarnwick-tmp");
+    ASSERT_EQ(mkdir(path(".tarnwick-dir.zip.Folder.tarnwick-tmp").c_str(), 0755), 0);
+    makeStale(".tarnwick-dir.zip.Folder.tarnwick-tmp");
 
     auto engine = makeEngine();
     runAndWait(engine, {docsURL()});
@@ -262,23 +270,23 @@ TEST_F(XEngineWalkTest, StaleTemporaryCopiesOfAKilledRewriteGoAndEverythingElseS
         EXPECT_TRUE(fileExists(path(name))) << name << " is not named as ours";
     EXPECT_TRUE(fileExists(path(fresh))) << "a rewrite may still be writing a fresh copy";
     struct stat status;
-    EXPECT_EQ(lstat(path(".tarnwick-ad-LinkLink").c_str(), &status), 0) << "a link is not ours to remove";
+    EXPECT_EQ(lstat(path(".tarnwick-ad-LinkLink.tarnwick-tmp").c_str(), &status), 0) << "a link is not ours to remove";
     EXPECT_EQ(readFile(outside.file("target")), "kept");
-    EXPECT_TRUE(fs::is_directory(path(".tarnwick-dir.zip.Folder"))) << "only regular files are removed";
+    EXPECT_TRUE(fs::is_directory(path(".tarnwick-dir.zip.Folder.tarnwick-tmp"))) << "only regular files are removed";
 }
 
 TEST_F(XEngineWalkTest, AFolderCleanedOnItsOwnLosesItsStaleTemporaryCopiesToo)
 {
-    file(".tarnwick-ad-AbCdEfGh");
+    file(".tarnwick-ad-AbCdEfGh.tarnwick-tmp");
     const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path(".tarnwick-ad-AbCdEfGh").c_str(), twoHoursAgo, 0), 0);
-    file("Sub/.tarnwick-ad-AbCdEfGh");
-    ASSERT_EQ(utimensat(AT_FDCWD, path("Sub/.tarnwick-ad-AbCdEfGh").c_str(), twoHoursAgo, 0), 0);
+    ASSERT_EQ(utimensat(AT_FDCWD, path(".tarnwick-ad-AbCdEfGh.tarnwick-tmp").c_str(), twoHoursAgo, 0), 0);
+    file("Sub/.tarnwick-ad-AbCdEfGh.tarnwick-tmp");
+    ASSERT_EQ(utimensat(AT_FDCWD, path("Sub/.tarnwick-ad-AbCdEfGh.tarnwick-tmp").c_str(), twoHoursAgo, 0), 0);
     std::shared_ptr<XEngine> engine = XEngine::make(false, false, false, false, false);
     runEventLoopFor(20ms);
     engine->cleanOnThread({m_docs});
     engine.reset();
 
-    EXPECT_FALSE(fileExists(path(".tarnwick-ad-AbCdEfGh")));
-    EXPECT_TRUE(fileExists(path("Sub/.tarnwick-ad-AbCdEfGh"))) << "only the folder cleaned is touched";
+    EXPECT_FALSE(fileExists(path(".tarnwick-ad-AbCdEfGh.tarnwick-tmp")));
+    EXPECT_TRUE(fileExists(path("Sub/.tarnwick-ad-AbCdEfGh.tarnwick-tmp"))) << "only the folder cleaned is touched";
 }

@@ -191,11 +191,12 @@ TEST(AppleDoubleFile, ARewriteRemovesStaleCopiesAKilledOneLeftBeside)
 {
     TemporaryDirectory folder;
     const struct timespec twoHoursAgo[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
-    for (const char *name : {".tarnwick-ad-K1lledAd", ".tarnwick-song.zip.K1lled", ".tarnwick-ad-"}) {
+    for (const char *name : {".tarnwick-ad-K1lledAd.tarnwick-tmp", ".tarnwick-song.zip.K1lled.tarnwick-tmp",
+                             ".tarnwick-ad-.tarnwick-tmp", ".tarnwick-ad-K1lledAd"}) {
         writeFile(folder.file(name), "left behind");
         ASSERT_EQ(utimensat(AT_FDCWD, folder.file(name).c_str(), twoHoursAgo, 0), 0) << name;
     }
-    writeFile(folder.file(".tarnwick-ad-FreshOne"), "another rewrite at work");
+    writeFile(folder.file(".tarnwick-ad-FreshOne.tarnwick-tmp"), "another rewrite at work");
     const int directory = open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(directory, 0);
 
@@ -204,9 +205,10 @@ TEST(AppleDoubleFile, ARewriteRemovesStaleCopiesAKilledOneLeftBeside)
     file->write(directory, "._item");
     close(directory);
 
-    EXPECT_FALSE(fileExists(folder.file(".tarnwick-ad-K1lledAd")));
-    EXPECT_FALSE(fileExists(folder.file(".tarnwick-song.zip.K1lled")));
-    EXPECT_TRUE(fileExists(folder.file(".tarnwick-ad-"))) << "not a name of ours";
-    EXPECT_TRUE(fileExists(folder.file(".tarnwick-ad-FreshOne"))) << "a fresh copy may be in use";
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-ad-K1lledAd.tarnwick-tmp")));
+    EXPECT_FALSE(fileExists(folder.file(".tarnwick-song.zip.K1lled.tarnwick-tmp")));
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-ad-.tarnwick-tmp"))) << "not a name of ours";
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-ad-K1lledAd"))) << "an earlier form, which could be the user's";
+    EXPECT_TRUE(fileExists(folder.file(".tarnwick-ad-FreshOne.tarnwick-tmp"))) << "a fresh copy may be in use";
     EXPECT_TRUE(fileExists(folder.file("._item")));
 }

@@ -45,8 +45,8 @@ TEST_F(OwnChangesTest, EachNoteExplainsItsOwnEventOnce)
     EXPECT_TRUE(OwnChanges::accountFor(m_real + "/.DS_Store", IN_DELETE));
     EXPECT_FALSE(OwnChanges::accountFor(m_real + "/.DS_Store", IN_DELETE)) << "used up";
 
-    OwnChanges::noteScratchFile(m_folder.path() + "/.tarnwick-a.zip.x1");
-    OwnChanges::noteReplacement(m_folder.path() + "/a.zip");
+    OwnChanges::noteScratchFileAt(m_fd.get(), ".tarnwick-a.zip.x1");
+    OwnChanges::noteReplacementAt(m_fd.get(), "a.zip");
     EXPECT_TRUE(OwnChanges::accountFor(m_real + "/.tarnwick-a.zip.x1", IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_FROM));
     EXPECT_TRUE(OwnChanges::accountFor(m_real + "/.tarnwick-a.zip.x1", IN_ATTRIB)) << "a scratch note is not used up";
     EXPECT_TRUE(OwnChanges::accountFor(m_real + "/a.zip", IN_MOVED_TO));

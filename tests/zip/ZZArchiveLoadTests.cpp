@@ -200,3 +200,33 @@ TEST(ZZArchiveLoad, EntryAccessorsReadTheCentralHeader)
     auto asLatin1 = ZZArchive::initWithData(latin, {{ZZOpenOptionsEncodingKey, Value(5)}}, &error);
     EXPECT_EQ(asLatin1->entries()[0]->fileName(), "caf\xC3\xA9.txt");
 }
+
+TEST(ZZArchiveLoad, TheDirectoryIsReadByItsSizeAndMustHoldExactlyTheCountsRecords)
+{
+    const Data good = threeEntryArchive();
+    Error error;
+    for (const std::uint16_t count : {0, 2, 4}) {
+        SCOPED_TRACE(count);
+        Data miscounted = good;
+        setEntryCount(miscounted, count);
+        EXPECT_EQ(loadErrorCode(miscounted), ZZEndOfCentralDirectoryReadErrorCode);
+        ZZArchive::archiveWithData(miscounted, &error);
+        EXPECT_EQ(error.localizedDescription(),
+                  "The zip archive's central directory does not hold the number of entries its end record gives.");
+    }
+    // The size no longer covers the last record, or covers bytes that are no record.
+    const std::size_t sizeField = good.size() - 22 + 12;
+    Data shortSize = good;
+    shortSize[sizeField] = static_cast<std::uint8_t>(shortSize[sizeField] - 1);
+    EXPECT_EQ(loadErrorCode(shortSize), ZZCentralFileHeaderReadErrorCode);
+    ZZArchive::archiveWithData(shortSize, &error);
+    EXPECT_EQ(zzEntryIndex(error), 2);
+    Data longSize(good.begin(), good.end() - 22);
+    longSize.insert(longSize.end(), 46, 0);
+    longSize.insert(longSize.end(), good.end() - 22, good.end());
+    longSize[longSize.size() - 22 + 12] = static_cast<std::uint8_t>(good[sizeField] + 46);
+    EXPECT_EQ(loadErrorCode(longSize), ZZEndOfCentralDirectoryReadErrorCode);
+    // With size and count in agreement the padding is never mistaken for a record.
+    longSize[longSize.size() - 22 + 12] = good[sizeField];
+    EXPECT_NE(ZZArchive::archiveWithData(longSize, &error), nullptr) << error.localizedDescription();
+}

@@ -1,4 +1,7 @@
+#include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,4 +124,138 @@ TEST(ZipCleaner, TheRewriteStaysInTheFolderTheArchiveWasReadFrom)
     EXPECT_TRUE(archive->updateEntries(kept, &error)) << error.localizedDescription();
     EXPECT_EQ(readBytes(folder.file("outside/t.zip")), outsideBytes);
     EXPECT_EQ(unzipNames(folder.file("moved/t.zip")), std::vector<std::string>{"a.txt"});
+}
+
+namespace
+{
+std::size_t entriesIn(const std::string &folder)
+{
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder),
+                                                  std::filesystem::directory_iterator()));
+}
+
+// Cleans with the size of any file this process writes capped: an archive that would be
+// written out many times over then fails at once instead of filling the disk.
+std::int64_t cleanWithWritesCapped(const std::string &path, std::vector<std::string> *removed, Error *error)
+{
+    struct rlimit previous;
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit capped = previous;
+    capped.rlim_cur = 64 << 20;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &capped), 0);
+    const std::int64_t count = ZipCleaner().cleanZipAtURL(path, removed, error);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    return count;
+}
+}
+
+TEST(ZipCleaner, AnArchiveWhoseRecordsAllNameOneEntryIsRefusedAsItIs)
+{
+    // The published shape of an overlapping zip bomb: 20,000 central records naming one 4 MiB
+    // local file, rewritten naively as 80 GB, and one "__MACOSX/" entry to clean.
+    TemporaryDirectory folder;
+    const std::string payload(4 << 20, 'p');
+    Data local = localRecord("payload.bin", payload);
+    const auto companionOffset = static_cast<std::uint32_t>(local.size());
+    const Data companion = localRecord("__MACOSX/._payload.bin", "apple double");
+    local.insert(local.end(), companion.begin(), companion.end());
+    std::vector<CentralRecord> records(20000, CentralRecord::of("", 0, payload));
+    for (std::size_t k = 0; k < records.size(); ++k)
+        records[k].name = "payload-" + std::to_string(k) + ".bin";
+    records.push_back(CentralRecord::of("__MACOSX/._payload.bin", companionOffset, "apple double"));
+    const std::string path = folder.file("bomb.zip");
+    const Data bytes = withCentralDirectory(local, records);
+    writeBytes(path, bytes);
+
+    std::vector<std::string> removed;
+    Error error;
+    EXPECT_EQ(cleanWithWritesCapped(path, &removed, &error), 0);
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(error.domain(), ZZErrorDomain);
+    EXPECT_EQ(error.code(), ZZLocalFileReadErrorCode) << error.localizedDescription();
+    EXPECT_EQ(error.localizedDescription(), "The zip archive's entries overlap one another.");
+    EXPECT_TRUE(readBytes(path) == bytes) << "the archive was changed";
+    EXPECT_EQ(entriesIn(folder.path()), 1u) << "a temporary file was left behind";
+
+    // Nor is any entry's data read out of it.
+    auto archive = ZZArchive::archiveWithURL(path, &error);
+    ASSERT_NE(archive, nullptr);
+    EXPECT_FALSE(archive->entries()[1]->newDataWithError(&error));
+    EXPECT_EQ(error.code(), ZZLocalFileReadErrorCode);
+}
+
+TEST(ZipCleaner, AnEntryNestedInAnotherOrRunningIntoTheDirectoryIsRefused)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.file("t.zip");
+    // One entry's local file inside another's data: the second overlaps the first.
+    const Data inner = localRecord("._inner.txt", std::string(1000, 'i'));
+    const std::string innerBytes(inner.begin(), inner.end());
+    const Data outer = localRecord("outer.bin", innerBytes);
+    const auto innerOffset = static_cast<std::uint32_t>(30 + std::string("outer.bin").size());
+    const Data nested = withCentralDirectory(outer, {CentralRecord::of("outer.bin", 0, innerBytes),
+                                                     CentralRecord::of("._inner.txt", innerOffset,
+                                                                       std::string(1000, 'i'))});
+    // An entry whose data runs on into the central directory.
+    const Data kept = localRecord("kept.txt", "kept");
+    Data tail = kept;
+    const Data dsStore = localRecord(".DS_Store", "ds");
+    tail.insert(tail.end(), dsStore.begin(), dsStore.end());
+    CentralRecord runsOn = CentralRecord::of("kept.txt", 0, "kept");
+    runsOn.size += 200;
+    const Data intoDirectory = withCentralDirectory(
+        tail, {runsOn, CentralRecord::of(".DS_Store", static_cast<std::uint32_t>(kept.size()), "ds")});
+
+    for (const Data &bytes : {nested, intoDirectory}) {
+        writeBytes(path, bytes);
+        std::vector<std::string> removed;
+        Error error;
+        EXPECT_EQ(cleanWithWritesCapped(path, &removed, &error), 0);
+        EXPECT_TRUE(removed.empty());
+        EXPECT_EQ(error.code(), ZZLocalFileReadErrorCode) << error.localizedDescription();
+        EXPECT_TRUE(readBytes(path) == bytes);
+        EXPECT_EQ(entriesIn(folder.path()), 1u);
+    }
+}
+
+TEST(ZipCleaner, AnArchiveWhoseCentralOrderDiffersFromItsFileOrderIsCleaned)
+{
+    TemporaryDirectory folder;
+    const std::string path = folder.file("reversed.zip");
+    writeBytes(path, buildStoredArchive({{"__MACOSX/._a.txt", "ad", 16},
+                                         {"a.txt", "alpha"},
+                                         {"docs/.DS_Store", "ds", 12},
+                                         {"docs/b.txt", "bravo"}},
+                                        {}, true));
+    std::vector<std::string> removed;
+    Error error;
+    EXPECT_EQ(ZipCleaner().cleanZipAtURL(path, &removed, &error), 2);
+    EXPECT_EQ(error.domain(), "") << error.localizedDescription();
+    EXPECT_EQ(removed, (std::vector<std::string>{"docs/.DS_Store", "__MACOSX/._a.txt"}));
+    EXPECT_TRUE(unzipTestPasses(path));
+    EXPECT_EQ(unzipNames(path), (std::vector<std::string>{"docs/b.txt", "a.txt"}));
+}
+
+TEST(ZipCleaner, AnArchiveWhoseCountWrappedPastTheLimitIsRefused)
+{
+    // 65,536 entries: the end record's 16-bit count reads 0, and the metadata among them would
+    // stay while "0 removed" looked like success.
+    std::vector<StoredEntry> entries;
+    for (int k = 0; k < 65536; ++k)
+        entries.push_back({(k % 2 ? "._f" : "f") + std::to_string(k), "x"});
+    TemporaryDirectory folder;
+    const std::string path = folder.file("many.zip");
+    const Data bytes = buildStoredArchive(entries);
+    writeBytes(path, bytes);
+    std::vector<std::string> removed;
+    Error error;
+    EXPECT_EQ(ZipCleaner().cleanZipAtURL(path, &removed, &error), 0);
+    EXPECT_TRUE(removed.empty());
+    EXPECT_EQ(error.domain(), ZZErrorDomain);
+    EXPECT_EQ(error.code(), ZZEndOfCentralDirectoryReadErrorCode);
+    EXPECT_EQ(error.localizedDescription(),
+              "The zip archive's central directory does not hold the number of entries its end record gives.");
+    EXPECT_TRUE(readBytes(path) == bytes);
 }

@@ -94,6 +94,22 @@ void putText(Data &bytes, const std::string &text)
 {
     bytes.insert(bytes.end(), text.begin(), text.end());
 }
+
+// The end record after a central directory that began at `centralOffset` and ends here; a
+// count past 65,535 wraps as a 16-bit field does.
+void putEndRecord(Data &bytes, std::size_t count, std::uint32_t centralOffset, const std::string &comment = {})
+{
+    const auto centralSize = static_cast<std::uint32_t>(bytes.size() - centralOffset);
+    put32(bytes, 0x06054b50);
+    put16(bytes, 0);
+    put16(bytes, 0);
+    put16(bytes, static_cast<std::uint32_t>(count & 0xFFFF));
+    put16(bytes, static_cast<std::uint32_t>(count & 0xFFFF));
+    put32(bytes, centralSize);
+    put32(bytes, centralOffset);
+    put16(bytes, static_cast<std::uint32_t>(comment.size()));
+    putText(bytes, comment);
+}
 }
 
 Data buildStoredArchive(const std::vector<StoredEntry> &entries, const std::string &comment, bool reverseCentral)
@@ -164,15 +180,69 @@ Data buildStoredArchive(const std::vector<StoredEntry> &entries, const std::stri
     const auto centralOffset = static_cast<std::uint32_t>(bytes.size());
     for (const Data &central : centrals)
         bytes.insert(bytes.end(), central.begin(), central.end());
-    const auto centralSize = static_cast<std::uint32_t>(bytes.size() - centralOffset);
-    put32(bytes, 0x06054b50);
-    put16(bytes, 0);
-    put16(bytes, 0);
-    put16(bytes, static_cast<std::uint32_t>(entries.size()));
-    put16(bytes, static_cast<std::uint32_t>(entries.size()));
-    put32(bytes, centralSize);
-    put32(bytes, centralOffset);
-    put16(bytes, static_cast<std::uint32_t>(comment.size()));
-    putText(bytes, comment);
+    putEndRecord(bytes, entries.size(), centralOffset, comment);
     return bytes;
+}
+
+Data localRecord(const std::string &name, const std::string &data)
+{
+    const auto crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())));
+    Data bytes;
+    put32(bytes, 0x04034b50);
+    put16(bytes, 20);
+    put16(bytes, 0);
+    put16(bytes, 0);
+    put16(bytes, 0x6000);
+    put16(bytes, 0x5A21);
+    put32(bytes, crc);
+    put32(bytes, static_cast<std::uint32_t>(data.size()));
+    put32(bytes, static_cast<std::uint32_t>(data.size()));
+    put16(bytes, static_cast<std::uint32_t>(name.size()));
+    put16(bytes, 0);
+    putText(bytes, name);
+    putText(bytes, data);
+    return bytes;
+}
+
+CentralRecord CentralRecord::of(const std::string &name, std::uint32_t localHeaderOffset, const std::string &data)
+{
+    return {name, localHeaderOffset, static_cast<std::uint32_t>(data.size()),
+            static_cast<std::uint32_t>(
+                ::crc32(0, reinterpret_cast<const Bytef *>(data.data()), static_cast<uInt>(data.size())))};
+}
+
+Data withCentralDirectory(const Data &localFiles, const std::vector<CentralRecord> &records)
+{
+    Data bytes = localFiles;
+    const auto centralOffset = static_cast<std::uint32_t>(bytes.size());
+    for (const CentralRecord &record : records) {
+        put32(bytes, 0x02014b50);
+        put16(bytes, 0x031E);
+        put16(bytes, 20);
+        put16(bytes, 0);
+        put16(bytes, 0);
+        put16(bytes, 0x6000);
+        put16(bytes, 0x5A21);
+        put32(bytes, record.crc32);
+        put32(bytes, record.size);
+        put32(bytes, record.size);
+        put16(bytes, static_cast<std::uint32_t>(record.name.size()));
+        for (int field = 0; field < 4; ++field)
+            put16(bytes, 0);
+        put32(bytes, 0100644u << 16);
+        put32(bytes, record.localHeaderOffset);
+        putText(bytes, record.name);
+    }
+    putEndRecord(bytes, records.size(), centralOffset);
+    return bytes;
+}
+
+void setEntryCount(Data &archive, std::uint16_t count)
+{
+    // The end record, without a comment, is the last 22 bytes; its counts lie at 8 and 10.
+    for (const std::size_t field : {archive.size() - 22 + 8, archive.size() - 22 + 10}) {
+        archive[field] = static_cast<std::uint8_t>(count);
+        archive[field + 1] = static_cast<std::uint8_t>(count >> 8);
+    }
 }

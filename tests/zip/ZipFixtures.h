@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,3 +41,25 @@ struct StoredEntry
 // With `reverseCentral` the central directory lists the entries in reverse file order.
 Data buildStoredArchive(const std::vector<StoredEntry> &entries, const std::string &comment = {},
                         bool reverseCentral = false);
+
+// A stored local file (header and data, no descriptor), for archives laid out by hand.
+Data localRecord(const std::string &name, const std::string &data);
+
+// What a central record says of a stored entry: its name, where its local header lies,
+// and the size and checksum of its data.
+struct CentralRecord
+{
+    std::string name;
+    std::uint32_t localHeaderOffset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t crc32 = 0;
+
+    static CentralRecord of(const std::string &name, std::uint32_t localHeaderOffset, const std::string &data);
+};
+
+// The local-file area followed by a central directory of the records and an end record,
+// whatever the records point at (overlapping entries, for one).
+Data withCentralDirectory(const Data &localFiles, const std::vector<CentralRecord> &records);
+
+// Overwrites the end record's two entry counts.
+void setEntryCount(Data &archive, std::uint16_t count);
