@@ -104,7 +104,15 @@ void XEngine::runFolders(const std::vector<URL> &urls, bool cleanArchives)
 
 void XEngine::cleanFolderOfRun(const URL &url)
 {
-    if (!url.value<bool>(URLValues::isDirectoryKey).value_or(false))
+    const std::optional<bool> isDirectory = url.value<bool>(URLValues::isDirectoryKey);
+    if (!isDirectory) {
+        // There but out of reach (a link loop, a folder on the way that may not be searched).
+        struct stat status;
+        if (stat(url.path().c_str(), &status) != 0)
+            reportNotCleaned(url.path(), Error::POSIXerrno(), true);
+        return;
+    }
+    if (!*isDirectory)
         return;
     const std::shared_ptr<XProgressProtocol> display = progress();
     if (display->userHasCanceled())
