@@ -224,8 +224,12 @@ bool XEngine::removeAttributes(const URL &url)
 {
     const std::lock_guard run(m_runMutex);
     struct stat status;
-    if (stat(url.path().c_str(), &status) != 0)
-        return true;
+    if (stat(url.path().c_str(), &status) != 0) {
+        // Nothing there is nothing to do; there but out of reach is worth a line.
+        const Error error = Error::POSIXerrno();
+        reportNotCleaned(url.path(), error, true);
+        return error.code() == ENOENT;
+    }
     const bool isFolder = S_ISDIR(status.st_mode);
     const URL folderURL = isFolder ? url : url.deletingLastPathComponent();
     const TreeScope scope(*this, folderURL, RootNaming::asNamed);

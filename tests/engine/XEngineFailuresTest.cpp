@@ -186,3 +186,27 @@ TEST_F(XEngineFailuresTest, ADamagedCompanionIsReportedOnceAndLeftAsItWas)
     EXPECT_EQ(countContaining(display->lines(), "Deleted " + quarantine + " in ._b.txt"), 1u)
         << "the sound companion beside it is cleaned";
 }
+
+TEST_F(XEngineFailuresTest, TheAttributeRunSaysWhichChosenItemItCouldNotReach)
+{
+    file("Locked/a.txt");
+    file("Open/a.txt");
+    ASSERT_EQ(chmod(path("Locked").c_str(), 0), 0);
+    bool lockedReached = true;
+    bool fileInLockedReached = true;
+    bool openReached = false;
+    {
+        const AsAnotherUser user(foldersAboveDocs(), {m_docs, cacheHome()});
+        const std::shared_ptr<XEngine> engine = makeEngine();
+        lockedReached = engine->removeAttributes(URL::fileURLWithPath(path("Locked")));
+        fileInLockedReached = engine->removeAttributes(URL::fileURLWithPath(path("Locked/a.txt")));
+        openReached = engine->removeAttributes(URL::fileURLWithPath(path("Open")));
+    }
+    chmod(path("Locked").c_str(), 0755);
+
+    EXPECT_FALSE(lockedReached);
+    EXPECT_FALSE(fileInLockedReached);
+    EXPECT_TRUE(openReached);
+    EXPECT_EQ(logLinesContaining("Not cleaned: " + path("Locked") + ": " + std::strerror(EACCES)), 1u);
+    EXPECT_EQ(logLinesContaining("Not cleaned: " + path("Locked/a.txt") + ": " + std::strerror(EACCES)), 1u);
+}
