@@ -22,10 +22,13 @@ std::vector<ChangedFolders> ChangedFolders::byRoot(const std::vector<std::string
     for (const std::string &folder : folders) {
         const std::string_view trimmed = FolderAndName::trimmed(folder);
         const std::string *innermost = nullptr;
+        std::size_t innermostLength = 0;
         for (const std::string &root : roots) {
             const std::string_view rootPath = FolderAndName::trimmed(root);
-            if (liesIn(trimmed, rootPath) && (!innermost || rootPath.size() > FolderAndName::trimmed(*innermost).size()))
+            if (liesIn(trimmed, rootPath) && (!innermost || rootPath.size() > innermostLength)) {
                 innermost = &root;
+                innermostLength = rootPath.size();
+            }
         }
         if (!innermost)
             continue;

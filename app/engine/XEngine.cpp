@@ -175,7 +175,8 @@ void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &giv
     const std::optional<ConfinedTree::Folder> folder = openFolderOfTree(dir);
     if (!folder)
         return;
-    cleanDirectory(dir, folder->fd.get(), *info, CleaningChoices::of(*details), nullptr, isMountRootFd(folder->fd.get()));
+    const int fd = folder->fd.get();
+    cleanDirectory(dir, fd, *info, CleaningChoices::of(*details), nullptr, isMountRootFd(fd));
 }
 
 std::optional<ConfinedTree::Folder> XEngine::openFolderOfTree(const URL &dir)
@@ -352,7 +353,8 @@ void XEngine::queueReclean(const URL &folder, const URL &root)
     if (!StatisticsManager::shared().addToRecleanQueueIfAbsent(folder))
         return;
     const float testDelay = recleanDelayForTesting.load();
-    GCDAdditions::performBlockAfterDelay(testDelay > 0 ? testDelay : recleanDelay, [engine = shared_from_this(), folder, root] {
+    const float delay = testDelay > 0 ? testDelay : recleanDelay;
+    GCDAdditions::performBlockAfterDelay(delay, [engine = shared_from_this(), folder, root] {
         StatisticsManager::shared().clearHistory();
         StatisticsManager::shared().removeFromRecleanQueue(folder);
         engine->runOnEngineQueue([engine, root] { engine->cleanVolume(root); });

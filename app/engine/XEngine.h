@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryIterator.h"
 #include "ConfinedTree.h"
+#include "DirectoryIterator.h"
 #include "MonotonicClock.h"
 #include "OperationQueue.h"
 #include "TWVolumeInfo.h"

@@ -41,8 +41,9 @@ AsAnotherUser::~AsAnotherUser()
 {
     if (!m_active)
         return;
-    if ((geteuid() != 0 && setresuid(-1, 0, -1) != 0) || (getegid() != m_formerGroup && setresgid(-1, m_formerGroup, -1) != 0))
-        ADD_FAILURE() << "the effective ids could not be restored";
+    const bool userBack = geteuid() == 0 || setresuid(-1, 0, -1) == 0;
+    const bool groupBack = getegid() == m_formerGroup || setresgid(-1, m_formerGroup, -1) == 0;
+    EXPECT_TRUE(userBack && groupBack) << "the effective ids could not be restored";
     for (const std::string &tree : m_owned)
         changeOwner(tree, 0, 0);
     for (const auto &[folder, mode] : m_formerModes)

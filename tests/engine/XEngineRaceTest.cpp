@@ -156,6 +156,9 @@ private:
     std::thread m_thread;
 };
 
+// Folders in a batch of the race tests: the watcher's batches are often as large.
+constexpr int batchSubfolders = 200;
+
 // The batch the watcher would hand over for a tree: the folder and its subfolders d0, d1 ...
 std::vector<std::string> changedFolders(const std::string &folder, int subfolders)
 {
@@ -225,6 +228,33 @@ protected:
     void cleanBatch(const std::vector<std::string> &folders, const std::vector<std::string> &roots)
     {
         XEngine::make(false, false, false, false, false)->cleanOnThread(folders, roots);
+    }
+
+    // Round after round, a fresh folder "swap" and its subfolders are cleaned as one batch while
+    // the pairs that `exchanged` makes for the round are exchanged: nothing outside changes, and
+    // what stays in place is cleaned.
+    void raceBatches(const std::function<std::vector<std::pair<std::string, std::string>>()> &exchanged)
+    {
+        constexpr int rounds = 20;
+        setDiskOptions({{"onlyCleanManually", false}});
+        populate(m_outside.path(), batchSubfolders);
+        const auto before = fingerprint(m_outside.path());
+        int exchanges = 0;
+        int cleaned = 0;
+        for (int round = 0; round < rounds; ++round) {
+            SCOPED_TRACE(round);
+            fs::remove_all(path("swap"));
+            populate(path("swap"), batchSubfolders);
+            {
+                Exchanger exchanger(exchanged());
+                cleanBatch(changedFolders(path("swap"), batchSubfolders), {m_docs});
+                exchanges += exchanger.stop();
+            }
+            ASSERT_EQ(fingerprint(m_outside.path()), before);
+            cleaned += cleanedSubfolders(path("swap"), batchSubfolders);
+        }
+        EXPECT_GT(exchanges, rounds);
+        EXPECT_GT(cleaned, 0) << "the folders reached while in place are cleaned";
     }
 
     TemporaryDirectory m_outside;
@@ -328,59 +358,21 @@ TEST_F(XEngineRaceTest, ARootFolderItemThatIsABindMountOfAnOutsideFolderIsLeftWh
 
 TEST_F(XEngineRaceTest, ABatchWhoseTreeFolderIsExchangedForALinkNeverLeavesTheWatchedRoot)
 {
-    constexpr int subfolders = 200;
-    constexpr int rounds = 20;
-    setDiskOptions({{"onlyCleanManually", false}});
-    populate(m_outside.path(), subfolders);
-    const auto before = fingerprint(m_outside.path());
     fs::create_directory_symlink(m_outside.path(), path("swap.link"));
-    int exchanges = 0;
-    int cleaned = 0;
-    for (int round = 0; round < rounds; ++round) {
-        SCOPED_TRACE(round);
-        fs::remove_all(path("swap"));
-        populate(path("swap"), subfolders);
-        {
-            Exchanger exchanger({{path("swap"), path("swap.link")}});
-            cleanBatch(changedFolders(path("swap"), subfolders), {m_docs});
-            exchanges += exchanger.stop();
-        }
-        ASSERT_EQ(fingerprint(m_outside.path()), before);
-        cleaned += cleanedSubfolders(path("swap"), subfolders);
-    }
-    EXPECT_GT(exchanges, rounds);
-    EXPECT_GT(cleaned, 0) << "the folders reached while in place are cleaned";
+    raceBatches([this] { return std::vector<std::pair<std::string, std::string>>{{path("swap"), path("swap.link")}}; });
 }
 
 TEST_F(XEngineRaceTest, ABatchWhoseChangedFoldersTurnIntoLinksNeverLeavesTheWatchedRoot)
 {
-    constexpr int subfolders = 200;
-    constexpr int rounds = 20;
-    setDiskOptions({{"onlyCleanManually", false}});
-    populate(m_outside.path(), subfolders);
-    const auto before = fingerprint(m_outside.path());
-    int exchanges = 0;
-    int cleaned = 0;
-    for (int round = 0; round < rounds; ++round) {
-        SCOPED_TRACE(round);
-        fs::remove_all(path("swap"));
-        populate(path("swap"), subfolders);
+    raceBatches([this] {
         std::vector<std::pair<std::string, std::string>> pairs;
-        for (int index = 0; index < subfolders; ++index) {
+        for (int index = 0; index < batchSubfolders; ++index) {
             const std::string name = "/d" + std::to_string(index);
             fs::create_directory_symlink(m_outside.path() + name, path("swap") + name + ".link");
             pairs.emplace_back(path("swap") + name, path("swap") + name + ".link");
         }
-        {
-            Exchanger exchanger(pairs);
-            cleanBatch(changedFolders(path("swap"), subfolders), {m_docs});
-            exchanges += exchanger.stop();
-        }
-        ASSERT_EQ(fingerprint(m_outside.path()), before);
-        cleaned += cleanedSubfolders(path("swap"), subfolders);
-    }
-    EXPECT_GT(exchanges, rounds);
-    EXPECT_GT(cleaned, 0);
+        return pairs;
+    });
 }
 
 TEST_F(XEngineRaceTest, ABatchNamesFoldersOnlyBeneathItsRootsAndTheRootsThemselvesAreNotFollowed)
@@ -565,9 +557,9 @@ TEST_F(XEngineRaceTest, AnotherUserSwappingLinksInASharedFolderCannotTurnTheClea
         std::vector<std::pair<std::string, std::string>> pairs{{"work", "work.link"}};
         fs::create_directory_symlink(m_outside.path(), shared + "/work.link");
         for (int index = 0; index < subfolders; ++index) {
-            const std::string name = "work/d" + std::to_string(index);
-            fs::create_directory_symlink(m_outside.path() + "/d" + std::to_string(index), shared + "/" + name + ".link");
-            pairs.emplace_back(name, name + ".link");
+            const std::string name = "/d" + std::to_string(index);
+            fs::create_directory_symlink(m_outside.path() + name, shared + "/work" + name + ".link");
+            pairs.emplace_back("work" + name, "work" + name + ".link");
         }
         changeOwner(shared + "/work", attacker, group);
         lchown((shared + "/work.link").c_str(), attacker, group);
