@@ -115,8 +115,17 @@ bool isFolder(const std::string &path)
     return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// Waits (a while at most) until the count has moved: the other side is at work.
+void waitUntilPositive(const std::atomic<int> &count)
+{
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (count.load() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(100us);
+}
+
 // Exchanges each folder with its link (renameat2 RENAME_EXCHANGE), one pair after the other,
 // back and forth as fast as it can, until stopped; then puts every folder back in its place.
+// Made once it has made its first exchange.
 class Exchanger
 {
 public:
@@ -124,6 +133,7 @@ public:
     explicit Exchanger(std::vector<std::pair<std::string, std::string>> pairs)
         : m_pairs(std::move(pairs)), m_thread([this] { run(); })
     {
+        waitUntilPositive(m_exchanges);
     }
     ~Exchanger() { stop(); }
 
@@ -489,6 +499,8 @@ public:
         void *page = mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         m_exchanges = new (page) std::atomic<int>(0);
         m_pid = fork();
+        if (m_pid > 0)
+            waitUntilPositive(*m_exchanges);
         if (m_pid != 0)
             return;
         // Only system calls from here on: the parent's other threads are not in this process.
