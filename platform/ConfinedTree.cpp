@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -68,13 +69,29 @@ ConfinedTree::ConfinedTree(std::string rootPath, FileDescriptor root)
 {
 }
 
+// The root is only the base of every open below it: an O_PATH descriptor, so that a root the
+// user may search but not read is still reached.
 std::shared_ptr<const ConfinedTree> ConfinedTree::open(const std::string &rootPath)
 {
-    FileDescriptor root(::open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor root(::open(rootPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root.isValid())
         throw Error::POSIXerrno();
     return std::shared_ptr<const ConfinedTree>(
         new ConfinedTree(std::string(FolderAndName::trimmed(rootPath)), std::move(root)));
+}
+
+std::shared_ptr<const ConfinedTree> ConfinedTree::openResolved(const std::string &absolutePath)
+{
+    const std::string_view trimmed = FolderAndName::trimmed(absolutePath);
+    if (!trimmed.starts_with('/'))
+        throw Error::posix(EINVAL);
+    const FileDescriptor top(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!top.isValid())
+        throw Error::POSIXerrno();
+    FileDescriptor root = openBeneath(top.get(), std::string(trimmed.substr(1)), O_PATH | O_DIRECTORY);
+    if (!root.isValid())
+        throw Error::POSIXerrno();
+    return std::shared_ptr<const ConfinedTree>(new ConfinedTree(std::string(trimmed), std::move(root)));
 }
 
 std::optional<std::string> ConfinedTree::relativePath(const std::string &path) const
@@ -97,6 +114,25 @@ FileDescriptor ConfinedTree::openFolder(const std::string &path) const
     if (!folder.isValid())
         throw Error::POSIXerrno();
     return folder;
+}
+
+ConfinedTree::Folder ConfinedTree::openFolderToClean(const std::string &path) const
+{
+    try {
+        return Folder{openFolder(path), true};
+    } catch (const Error &error) {
+        if (error.code() != EACCES)
+            throw;
+    }
+    const std::optional<std::string> relative = relativePath(path);
+    FileDescriptor folder = openBeneath(m_root.get(), *relative, O_PATH | O_DIRECTORY);
+    if (!folder.isValid())
+        throw Error::POSIXerrno();
+    // Looking up "." asks for the right to search the folder, as every name in it will.
+    struct stat status;
+    if (fstatat(folder.get(), ".", &status, AT_SYMLINK_NOFOLLOW) != 0)
+        throw Error::POSIXerrno();
+    return Folder{std::move(folder), false};
 }
 
 FileDescriptor ConfinedTree::openBeneath(int folderFd, const std::string &relative, int flags)

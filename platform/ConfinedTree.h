@@ -17,9 +17,22 @@
 class TALLOW_EXPORT ConfinedTree
 {
 public:
+    // A folder of the tree opened to be cleaned.
+    struct Folder
+    {
+        FileDescriptor fd;
+        // False for a folder that may be searched but not read: its entries are reached by
+        // name (fd is an O_PATH descriptor), it cannot be listed.
+        bool listable = true;
+    };
+
     // Opens the root as the caller names it: a link in the root's own path is the caller's
     // choice and is followed, once. Throws an Error in the POSIX domain.
     static std::shared_ptr<const ConfinedTree> open(const std::string &rootPath);
+    // Opens a root whose path was resolved already (a mount point, a folder watched for
+    // changes): no link anywhere on its path is followed, so a component swapped for a link
+    // since fails (ELOOP) instead of leading elsewhere.
+    static std::shared_ptr<const ConfinedTree> openResolved(const std::string &absolutePath);
 
     const std::string &rootPath() const { return m_rootPath; }
     int rootFd() const { return m_root.get(); }
@@ -29,6 +42,9 @@ public:
     // A folder of the tree, named by its full path, open for listing. Throws (EXDEV for a path
     // outside the tree, ELOOP or ENOTDIR where a component is not a folder).
     FileDescriptor openFolder(const std::string &path) const;
+    // The same for a clean: a folder that cannot be read but may be searched is opened for
+    // reaching its entries by name; one that cannot be searched either throws EACCES.
+    Folder openFolderToClean(const std::string &path) const;
 
     // Opens `relative` below the open folder `folderFd`, confined to it, with the given open
     // flags (O_NOFOLLOW is implied: the last component is never followed either).

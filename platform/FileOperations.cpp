@@ -33,15 +33,14 @@ std::optional<Identity> identityOf(int fd)
     return Identity{status.st_dev, status.st_ino};
 }
 
-bool isMountRoot(int parentFd, const std::string &name, const struct stat &status)
+// Asked of the folder actually opened, not of the name listed before: a folder mounted or
+// swapped in between is caught.
+bool isMountRoot(int folderFd)
 {
     struct statx extended;
-    if (statx(parentFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, 0, &extended) == 0
-        && (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
-        && (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT))
-        return true;
-    struct stat parentStatus;
-    return fstat(parentFd, &parentStatus) != 0 || parentStatus.st_dev != status.st_dev;
+    return statx(folderFd, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT, 0, &extended) != 0
+           || ((extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT)
+               && (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT));
 }
 
 // One folder on the way down: what is still to be entered and what had to stay.
@@ -73,17 +72,19 @@ public:
                 throw Error::POSIXerrno();
             return;
         }
-        // A folder that is itself the root of a mount (a bind mount of a folder elsewhere too)
-        // is never emptied: its contents belong to another place.
-        if (isMountRoot(m_parentFd, m_name, status))
-            throw Error::posix(EBUSY);
-        OwnChanges::noteTreeRemovalAt(m_parentFd, m_name);
         FileDescriptor folder(openat(m_parentFd, m_name.c_str(), directoryOpenFlags));
         if (!folder.isValid())
             throw Error::POSIXerrno();
         const std::optional<Identity> identity = identityOf(folder.get());
         if (!identity || !(*identity == Identity{status.st_dev, status.st_ino}))
             throw Error::posix(ESTALE);
+        // A folder that is itself the root of a mount (a bind mount of a folder elsewhere too),
+        // or on another file system than its parent, is never emptied: its contents belong to
+        // another place.
+        const std::optional<Identity> parent = identityOf(m_parentFd);
+        if (isMountRoot(folder.get()) || !parent || parent->device != identity->device)
+            throw Error::posix(EBUSY);
+        OwnChanges::noteTreeRemovalAt(m_parentFd, m_name);
         m_device = identity->device;
         m_levels.push_back(Level{m_name, *identity, {}, {}, 0});
         walk(std::move(folder));
@@ -121,7 +122,7 @@ private:
                     }
                     continue;
                 }
-                if (identity->device != m_device) {
+                if (identity->device != m_device || isMountRoot(childFolder.get())) {
                     note(EBUSY);
                     level.kept.insert(child);
                     continue;
@@ -138,7 +139,7 @@ private:
     // Removes the files of one listing and queues its folders; false when it cannot be listed.
     bool list(int fd, Level &level)
     {
-        const int listingFd = dup(fd);
+        const int listingFd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (listingFd < 0) {
             note(errno);
             return false;
@@ -184,7 +185,7 @@ private:
         return true;
     }
 
-    // A folder to enter; a mount point inside the tree is kept, not entered.
+    // A folder to enter (a mount point inside the tree is kept when it is opened).
     bool isFolder(int fd, const std::string &name, unsigned char type, Level &level)
     {
         if (type != DT_DIR && type != DT_UNKNOWN)
@@ -197,14 +198,7 @@ private:
             }
             return false;
         }
-        if (!S_ISDIR(status.stx_mode))
-            return false;
-        if ((status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (status.stx_attributes & STATX_ATTR_MOUNT_ROOT)) {
-            note(EBUSY);
-            level.kept.insert(name);
-            return false;
-        }
-        return true;
+        return S_ISDIR(status.stx_mode);
     }
 
     // Goes up one level and removes the folder just emptied; false when the walk must stop.

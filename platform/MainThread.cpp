@@ -1,7 +1,7 @@
 #include "MainThread.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
 #include <QThread>
 #include <QTimer>
 
@@ -9,6 +9,8 @@
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#include "ThreadSanitizer.h"
 
 namespace
 {
@@ -23,9 +25,58 @@ std::vector<MainThread::Block> takeEarlyBlocks()
     return std::exchange(g_earlyBlocks, {});
 }
 
+// A block on its way to the main thread, made whole before it is posted.
+class BlockEvent final : public QEvent
+{
+public:
+    static QEvent::Type eventType()
+    {
+        static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+
+    explicit BlockEvent(MainThread::Block block) : QEvent(eventType()), m_block(std::move(block)) {}
+    void run() { m_block(); }
+
+private:
+    MainThread::Block m_block;
+};
+
+// Runs the blocks posted to it, on the main thread.
+class BlockRunner final : public QObject
+{
+public:
+    bool event(QEvent *event) override
+    {
+        ThreadSanitizer::takeOver(event);
+        if (event->type() != BlockEvent::eventType())
+            return QObject::event(event);
+        static_cast<BlockEvent *>(event)->run();
+        return true;
+    }
+};
+
+// The runner of the application's thread, made on first use.
+BlockRunner *runnerOf(QCoreApplication *app)
+{
+    static std::mutex mutex;
+    static QCoreApplication *owner = nullptr;
+    static BlockRunner *runner = nullptr;
+    std::lock_guard lock(mutex);
+    if (owner != app) {
+        runner = new BlockRunner;
+        runner->moveToThread(app->thread());
+        owner = app;
+    }
+    return runner;
+}
+
+// Posted events keep their order on the main thread, whoever receives them.
 void postToApplication(QCoreApplication *app, MainThread::Block block)
 {
-    QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+    auto *event = new BlockEvent(std::move(block));
+    ThreadSanitizer::handOver(event);
+    QCoreApplication::postEvent(runnerOf(app), event);
 }
 
 // Runs as the application object is made: the waiting blocks go first.

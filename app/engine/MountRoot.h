@@ -7,3 +7,5 @@
 bool isMountRoot(const std::string &path);
 // The same for the entry `name` of the open folder `folderFd`.
 bool isMountRootAt(int folderFd, const std::string &name);
+// The same for the open folder itself.
+bool isMountRootFd(int folderFd);

@@ -29,6 +29,8 @@ std::vector<std::shared_ptr<XEngine>> &activeEngineList()
 }
 
 constexpr auto lastCleanDateInterval = std::chrono::seconds(1);
+constexpr float recleanDelay = 60.0f;
+std::atomic<float> recleanDelayForTesting{0.0f};
 
 bool simulationDefault()
 {
@@ -36,16 +38,18 @@ bool simulationDefault()
 }
 }
 
-XEngine::TreeScope::TreeScope(XMetadataRemover &remover, const std::string &root)
-    : m_remover(remover)
+XEngine::TreeScope::TreeScope(XEngine &engine, const URL &root, RootNaming naming)
+    : m_remover(engine.m_metadataRemover)
 {
     if (m_remover.tree())
         return;
     try {
-        m_remover.setTree(ConfinedTree::open(root));
+        m_remover.setTree(naming == RootNaming::asNamed ? ConfinedTree::open(root.path())
+                                                        : ConfinedTree::openResolved(root.path()));
         m_owned = true;
-    } catch (const Error &) {
-        // Nothing to reach: every step on its items fails on its own.
+    } catch (const Error &error) {
+        m_open = false;
+        engine.reportNotCleaned(root.path(), error, true);
     }
 }
 
@@ -150,6 +154,7 @@ bool XEngine::optionEnabled(const XFSDiskOrDirectory &details, const char *key) 
 
 void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &givenDetails)
 {
+    const std::lock_guard run(m_runMutex);
     if (!dir.isReachable())
         return;
     std::optional<TWVolumeInfo> info;
@@ -164,27 +169,39 @@ void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &giv
         givenDetails ? givenDetails : XTWStore::shared().detailsForURL(dir, true, true);
     if (!details)
         return;
-    const TreeScope scope(m_metadataRemover, dir.path());
-    const std::optional<FileDescriptor> folder = openFolderOfTree(dir);
+    const TreeScope scope(*this, dir, RootNaming::asNamed);
+    if (!scope.isOpen())
+        return;
+    const std::optional<ConfinedTree::Folder> folder = openFolderOfTree(dir);
     if (!folder)
         return;
-    cleanDirectory(dir, folder->get(), *info, CleaningChoices::of(*details), nullptr, isMountRoot(dir.path()));
+    const int fd = folder->fd.get();
+    cleanDirectory(dir, fd, *info, CleaningChoices::of(*details), nullptr, isMountRootFd(fd));
 }
 
-std::optional<FileDescriptor> XEngine::openFolderOfTree(const URL &dir)
+std::optional<ConfinedTree::Folder> XEngine::openFolderOfTree(const URL &dir)
 {
     const std::shared_ptr<const ConfinedTree> &tree = m_metadataRemover.tree();
     if (!tree)
         return std::nullopt;
     try {
-        return tree->openFolder(dir.path());
+        return tree->openFolderToClean(dir.path());
     } catch (const Error &error) {
-        // Gone meanwhile is no news; anything else (a folder on the way swapped for a link)
-        // is worth a line.
-        if (error.code() != ENOENT)
-            Logger::shared().log("Not cleaned: " + dir.path() + ": " + error.localizedDescription());
+        reportNotCleaned(dir.path(), error, tree->relativePath(dir.path()) == std::string());
         return std::nullopt;
     }
+}
+
+void XEngine::reportNotCleaned(const std::string &path, const Error &error, bool isRoot)
+{
+    // Gone meanwhile is no news; anything else (a folder on the way swapped for a link, a
+    // folder that may not be searched) is worth a line.
+    if (error.domain() == Error::POSIXDomain && error.code() == ENOENT)
+        return;
+    const std::string line = "Not cleaned: " + path + ": " + error.localizedDescription();
+    Logger::shared().log(line);
+    if (isRoot && !m_rootNotCleaned)
+        m_rootNotCleaned = line;
 }
 
 void XEngine::updateLastCleanDate(const URL &dir, const TWVolumeInfo &info)
@@ -275,9 +292,9 @@ void XEngine::cleanEnteredDirectory(const URL &dir, const TWVolumeInfo &info, co
 
 void XEngine::cleanVolume(const URL &root)
 {
+    const std::lock_guard run(m_runMutex);
     if (isInIgnoreList(root))
         return;
-    const TreeScope scope(m_metadataRemover, root.path());
     TWVolumeInfo info;
     if (CFUGetVolumeInfo(root.path(), &info) != 0)
         return;
@@ -285,6 +302,10 @@ void XEngine::cleanVolume(const URL &root)
         return;
     const std::optional<XFSDiskOrDirectory> details = XTWStore::shared().detailsForURL(root, true, true);
     if (!details)
+        return;
+    // A volume's root is a mount point, named by the mount table: no link on the way.
+    const TreeScope scope(*this, root, RootNaming::resolved);
+    if (!scope.isOpen())
         return;
     if (m_isCleaningVolumeBeforeEject)
         StatisticsManager::shared().clearHistory();
@@ -324,20 +345,38 @@ std::vector<URL> XEngine::filterRootFolderCandidates(const std::vector<URL> &can
 }
 
 // A folder that keeps coming back is left alone for now; the whole root is cleaned once
-// more a minute later, by this engine, which the delayed block keeps alive until then.
+// more a minute later, by this engine, which the delayed block keeps alive until then. The
+// clean itself goes to the engine's queue, after whatever the engine still runs there: the
+// main thread never waits for it, and the remover is never used by two threads.
 void XEngine::queueReclean(const URL &folder, const URL &root)
 {
     if (!StatisticsManager::shared().addToRecleanQueueIfAbsent(folder))
         return;
-    GCDAdditions::performBlockAfterDelay(60.0f, [engine = shared_from_this(), folder, root] {
+    const float testDelay = recleanDelayForTesting.load();
+    const float delay = testDelay > 0 ? testDelay : recleanDelay;
+    GCDAdditions::performBlockAfterDelay(delay, [engine = shared_from_this(), folder, root] {
         StatisticsManager::shared().clearHistory();
         StatisticsManager::shared().removeFromRecleanQueue(folder);
-        engine->cleanVolume(root);
+        engine->runOnEngineQueue([engine, root] { engine->cleanVolume(root); });
+    });
+}
+
+void XEngine::setRecleanDelayForTesting(std::optional<float> seconds)
+{
+    recleanDelayForTesting.store(seconds.value_or(0.0f));
+}
+
+void XEngine::runOnEngineQueue(std::function<void()> work)
+{
+    m_queue.addOperationWithBlock([engine = shared_from_this(), work = std::move(work)] {
+        const std::lock_guard run(engine->m_runMutex);
+        work();
     });
 }
 
 void XEngine::deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls)
 {
+    const std::lock_guard run(m_runMutex);
     if (urls.empty())
         return;
     const std::shared_ptr<XProgressProtocol> display = progress();
@@ -347,6 +386,10 @@ void XEngine::deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls)
             StatisticsManager::DeletionInformation::forItem(url);
         std::optional<Error> error;
         if (!m_simulation && url.isReachable()) {
+            // Outside a clean's tree, the folder that holds the item is the root.
+            const TreeScope scope(*this, url.deletingLastPathComponent(), RootNaming::asNamed);
+            if (!scope.isOpen())
+                continue;
             try {
                 m_metadataRemover.removeItem(url);
             } catch (const Error &removalError) {
@@ -377,6 +420,7 @@ void XEngine::deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls)
 
 void XEngine::cleanAllVolumesNow()
 {
+    const std::lock_guard run(m_runMutex);
     if (m_manuallyCleaning)
         return;
     for (const URL &volume : VolumeList::buildRWVolumeURLList())

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "ConfinedTree.h"
 #include "DirectoryIterator.h"
 #include "MonotonicClock.h"
+#include "OperationQueue.h"
 #include "TWVolumeInfo.h"
 #include "URL.h"
 #include "VolumeMetaDataStatistics.h"
@@ -32,6 +34,16 @@ struct WalkVolume;
 // or more folders and drops it. An engine is always owned through a shared pointer: the list
 // of active engines keeps it alive while its run works on other threads, and a run's own
 // thread and a delayed re-clean hold it too.
+//
+// Every clean reaches the file system in one way: it opens the root the user chose (a
+// record's folder or volume, the folder handed over, the watched root a changed folder lies
+// in) and reaches every folder below it through that root's descriptor, never through a
+// symbolic link (ConfinedTree). A root or folder that cannot be reached so is "Not cleaned",
+// with a line in the log; nothing is redirected.
+//
+// One thread at a time works with the engine's remover: the runs, the batches and the
+// delayed re-clean go to the engine's own serial queue, and every clean holds the engine's
+// run lock, also where it runs on its caller's thread (the mount clean, the unmount approval).
 class XEngine : public XEngineParent,
                 public XMetadataRemoverOwner,
                 public std::enable_shared_from_this<XEngine>
@@ -76,6 +88,7 @@ public:
     void removeFromActiveEngineList();
 
     // The per-directory clean; without a record the store is asked for the one that governs dir.
+    // Outside a run's tree, dir is the root of its own.
     void clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &details);
     // The metadata folders and files at the root of a mounted volume.
     void cleanVolume(const URL &root);
@@ -88,15 +101,20 @@ public:
     // the tiny delay, while a progress window shows what happens.
     void cleanWithProgressUI(const std::vector<URL> &urls, bool cleanArchives);
     // The walk of one tree, on the caller's thread: each folder cleaned before its contents.
-    void cleanRecursively(const URL &dir);
+    // False when the tree's root could not be reached ("Not cleaned").
+    bool cleanRecursively(const URL &dir);
     // The end of a window or attribute run.
     void cleaningFinished();
-    // Each folder's own metadata, no walk; then leaves the active engines when silent.
-    void cleanOnThread(const std::vector<std::string> &paths);
+    // Each folder's own metadata, no walk, reached beneath the watched root it lies in (a
+    // folder under none is not cleaned); then leaves the active engines when silent.
+    void cleanOnThread(const std::vector<std::string> &paths, const std::vector<std::string> &roots);
+    // Cleans the batch on the engine's queue.
+    void cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<std::string> &roots);
     // Main thread. May ask for confirmation; the run starts after the tiny delay.
     void cleanXAttrsWithProgressUI(const std::vector<URL> &urls);
     // Strips the extended attributes of a file, or of the files directly inside a folder.
-    void removeAttributes(const URL &url);
+    // False when the item's folder could not be reached ("Not cleaned").
+    bool removeAttributes(const URL &url);
     // Removes the metadata entries of one zip archive; nothing in a simulation.
     void cleanArchive(const URL &url);
     // For a walk of a disk root: the volume's statistics, with the progress bar set from them.
@@ -121,25 +139,39 @@ public:
 
     std::shared_ptr<XProgressProtocol> currentProgress() const override;
 
+    // The delay of the re-clean of a volume whose folder keeps coming back (60 seconds).
+    static void setRecleanDelayForTesting(std::optional<float> seconds);
+
 private:
     struct WalkFrame;
 
-    // Puts the remover on the tree of the clean for its length, unless a walk already did.
+    // How a root is named: as the user named it (a link there is followed, once), or by a
+    // path resolved already (a mount point, a watched root), on which no link is followed.
+    enum class RootNaming { asNamed, resolved };
+
+    // The one way into the file system: puts the remover on the tree of the clean for its
+    // length, unless a run already did; a root that cannot be opened is "Not cleaned".
     class TreeScope
     {
     public:
-        TreeScope(XMetadataRemover &remover, const std::string &root);
+        TreeScope(XEngine &engine, const URL &root, RootNaming naming);
         ~TreeScope();
         TreeScope(const TreeScope &) = delete;
         TreeScope &operator=(const TreeScope &) = delete;
 
+        bool isOpen() const { return m_open; }
+
     private:
         XMetadataRemover &m_remover;
         bool m_owned = false;
+        bool m_open = true;
     };
-    // A folder of the remover's tree, open; nothing (with a log line unless it vanished) when
-    // the tree cannot reach it.
-    std::optional<FileDescriptor> openFolderOfTree(const URL &dir);
+    // A folder of the remover's tree, open; nothing (with a line in the log unless it
+    // vanished) when the tree cannot reach it.
+    std::optional<ConfinedTree::Folder> openFolderOfTree(const URL &dir);
+    // "Not cleaned: PATH: REASON" in the log; a root the run was given also decides the run's
+    // final line.
+    void reportNotCleaned(const std::string &path, const Error &error, bool isRoot);
 
     // The path tests with what a walk already knows about the volume, white list and records.
     // An item listed as a directory (never a link) is not examined again.
@@ -179,9 +211,14 @@ private:
     void requestUnmount(const std::vector<URL> &urls);
     void removeAttributesOfItem(int folderFd, const URL &item);
     void countExamined(std::int64_t total);
-    // Runs the work on a new operation queue that lives until the work is done.
-    void runOnQueueOfItsOwn(std::function<void()> work);
+    // Runs the work on the engine's serial queue, after the work queued before it.
+    void runOnEngineQueue(std::function<void()> work);
 
+    // Held by every clean: one thread at a time uses the remover, its tree and its folder.
+    std::recursive_mutex m_runMutex;
+    OperationQueue m_queue{"XEngine run"};
+    // The first root of the run that was not cleaned, as the log names it.
+    std::optional<std::string> m_rootNotCleaned;
     mutable std::mutex m_progressMutex;
     std::shared_ptr<XProgressProtocol> m_progress;
     const bool m_simulation;

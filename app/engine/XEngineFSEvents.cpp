@@ -7,7 +7,6 @@
 
 #include "DiscRecordingWatcher.h"
 #include "FileSystemEventStream.h"
-#include "OperationQueue.h"
 #include "PreferencesSupport.h"
 #include "SystemLog.h"
 #include "TarnwickStore.h"
@@ -161,9 +160,8 @@ void XEngineFSEvents::batchArrived(const std::vector<std::string> &paths)
     if (DiscRecordingWatcher::shared().isBusyBurning())
         return;
     const std::shared_ptr<XEngine> engine = XEngine::make(simulationDefault(), false, false, false, false);
-    // The queue is released by its own operation once the batch is cleaned.
-    auto queue = std::make_shared<OperationQueue>("XEngineFSEvents batch");
-    queue->addOperationWithBlock([queue, engine, paths] { engine->cleanOnThread(paths); });
+    // Each folder is reached beneath the root it is watched under, as the roots are now.
+    engine->cleanOnEngineQueue(paths, watchedRoots());
 }
 
 // On the watcher thread, before an unmount that then goes ahead whatever happens here.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "Alert.h"
+#include "ChangedFolders.h"
 #include "ExtendedAttributes.h"
 #include "FileDescriptor.h"
 #include "GCDAdditions.h"
@@ -51,13 +52,6 @@ bool userAgreesToRemoveAttributes()
 }
 }
 
-void XEngine::runOnQueueOfItsOwn(std::function<void()> work)
-{
-    // The queue is released by its own operation once the work is done.
-    auto queue = std::make_shared<OperationQueue>("XEngine run");
-    queue->addOperationWithBlock([queue, work = std::move(work)] { work(); });
-}
-
 void XEngine::openProgressDisplay(const URL &first)
 {
     const std::shared_ptr<ProgressDisplayFactory> factory = ProgressDisplayFactory::current();
@@ -84,7 +78,7 @@ void XEngine::cleanWithProgressUI(const std::vector<URL> &urls, bool cleanArchiv
             return;
         }
         engine->openProgressDisplay(urls.front());
-        engine->runOnQueueOfItsOwn([engine, urls, cleanArchives] { engine->runFolders(urls, cleanArchives); });
+        engine->runOnEngineQueue([engine, urls, cleanArchives] { engine->runFolders(urls, cleanArchives); });
     });
 }
 
@@ -110,7 +104,15 @@ void XEngine::runFolders(const std::vector<URL> &urls, bool cleanArchives)
 
 void XEngine::cleanFolderOfRun(const URL &url)
 {
-    if (!url.value<bool>(URLValues::isDirectoryKey).value_or(false))
+    const std::optional<bool> isDirectory = url.value<bool>(URLValues::isDirectoryKey);
+    if (!isDirectory) {
+        // There but out of reach (a link loop, a folder on the way that may not be searched).
+        struct stat status;
+        if (stat(url.path().c_str(), &status) != 0)
+            reportNotCleaned(url.path(), Error::POSIXerrno(), true);
+        return;
+    }
+    if (!*isDirectory)
         return;
     const std::shared_ptr<XProgressProtocol> display = progress();
     if (display->userHasCanceled())
@@ -118,8 +120,8 @@ void XEngine::cleanFolderOfRun(const URL &url)
     const std::string name = url.lastPathComponent();
     display->logMsg(LSFK("Cleaning ") + name + "...");
     display->setRoot(url);
-    cleanRecursively(url);
-    display->logMsg(LSFK("Completed cleaning ") + name + ".");
+    if (cleanRecursively(url))
+        display->logMsg(LSFK("Completed cleaning ") + name + ".");
 }
 
 void XEngine::requestUnmount(const std::vector<URL> &urls)
@@ -146,7 +148,11 @@ void XEngine::cleaningFinished()
 {
     const std::shared_ptr<XProgressProtocol> display = progress();
     const bool cancelled = display->userHasCanceled();
-    display->progressFeedback(LSFK(cancelled ? "Cleaning stopped." : "Cleaning completed."), true);
+    // A run that could not reach one of its roots does not end with a success.
+    display->progressFeedback(cancelled          ? LSFK("Cleaning stopped.")
+                              : m_rootNotCleaned ? *m_rootNotCleaned
+                                                 : LSFK("Cleaning completed."),
+                              true);
     display->setProgressIndicatorMaxValue(0);
     display->ioIsSlow(false);
     display->finishedCleaning();
@@ -157,11 +163,25 @@ void XEngine::cleaningFinished()
     complete();
 }
 
-void XEngine::cleanOnThread(const std::vector<std::string> &paths)
+void XEngine::cleanOnThread(const std::vector<std::string> &paths, const std::vector<std::string> &roots)
 {
-    for (const std::string &path : paths)
-        clean(URL::fileURLWithPath(path), std::nullopt);
+    {
+        const std::lock_guard run(m_runMutex);
+        for (const ChangedFolders &batch : ChangedFolders::byRoot(paths, roots)) {
+            // The watched root was resolved when it was chosen: no link on its way is followed.
+            const TreeScope scope(*this, URL::fileURLWithPath(batch.root), RootNaming::resolved);
+            if (!scope.isOpen())
+                continue;
+            for (const std::string &folder : batch.folders)
+                clean(URL::fileURLWithPath(folder), std::nullopt);
+        }
+    }
     complete();
+}
+
+void XEngine::cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<std::string> &roots)
+{
+    runOnEngineQueue([engine = shared_from_this(), paths, roots] { engine->cleanOnThread(paths, roots); });
 }
 
 void XEngine::cleanXAttrsWithProgressUI(const std::vector<URL> &urls)
@@ -178,7 +198,7 @@ void XEngine::cleanXAttrsWithProgressUI(const std::vector<URL> &urls)
     GCDAdditions::performBlockAfterTinyDelay([engine = shared_from_this(), urls] {
         engine->m_totalNumberOfDirectoriesEnumerated = 0;
         engine->openProgressDisplay(urls.front());
-        engine->runOnQueueOfItsOwn([engine, urls] { engine->runAttributes(urls); });
+        engine->runOnEngineQueue([engine, urls] { engine->runAttributes(urls); });
     });
 }
 
@@ -191,37 +211,44 @@ void XEngine::runAttributes(const std::vector<URL> &urls)
         const std::string name = url.lastPathComponent();
         display->logMsg(LSFK("Cleaning ") + name + "...");
         display->setRoot(url);
-        removeAttributes(url);
-        display->logMsg(LSFK("Completed cleaning ") + name + ".");
+        if (removeAttributes(url))
+            display->logMsg(LSFK("Completed cleaning ") + name + ".");
     }
     display->flush();
     cleaningFinished();
 }
 
-void XEngine::removeAttributes(const URL &url)
+// The chosen item is reached as every clean reaches its items: a folder is the root of the
+// clean, a file is reached by name in its folder, which is the root.
+bool XEngine::removeAttributes(const URL &url)
 {
+    const std::lock_guard run(m_runMutex);
     struct stat status;
-    if (lstat(url.path().c_str(), &status) != 0)
-        return;
-    if (!S_ISDIR(status.st_mode)) {
+    if (stat(url.path().c_str(), &status) != 0) {
+        // Nothing there is nothing to do; there but out of reach is worth a line.
+        const Error error = Error::POSIXerrno();
+        reportNotCleaned(url.path(), error, true);
+        return error.code() == ENOENT;
+    }
+    const bool isFolder = S_ISDIR(status.st_mode);
+    const URL folderURL = isFolder ? url : url.deletingLastPathComponent();
+    const TreeScope scope(*this, folderURL, RootNaming::asNamed);
+    if (!scope.isOpen())
+        return false;
+    const std::optional<ConfinedTree::Folder> folder = openFolderOfTree(folderURL);
+    if (!folder)
+        return false;
+    if (!isFolder) {
         countExamined(1);
-        const FileDescriptor folder(
-            open(url.deletingLastPathComponent().path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!folder.isValid()) {
-            progress()->deletionMessageForURL(url, Error::POSIXerrno());
-            return;
-        }
-        removeAttributesOfItem(folder.get(), url);
-        return;
+        removeAttributesOfItem(folder->fd.get(), url);
+        return true;
     }
     countExamined(m_totalNumberOfDirectoriesEnumerated + 1);
-    const FileDescriptor folder(open(url.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder.isValid())
-        return;
-    for (const FSItemAndAttrs &entry : m_iterator.contentsOfDirectoryAt(folder.get(), url.path())) {
+    for (const FSItemAndAttrs &entry : m_iterator.contentsOfDirectoryAt(folder->fd.get(), url.path())) {
         if (entry.fullPath && !entry.isDirectory)
-            removeAttributesOfItem(folder.get(), URL::fileURLWithPath(*entry.fullPath));
+            removeAttributesOfItem(folder->fd.get(), URL::fileURLWithPath(*entry.fullPath));
     }
+    return true;
 }
 
 void XEngine::countExamined(std::int64_t total)
@@ -264,12 +291,12 @@ void XEngine::cleanArchive(const URL &url)
         if (!error.domain().empty()) {
             // The archive was not rewritten: its entries are all still there.
             display->showError(error.localizedDescription());
-            display->logMsg("Not cleaned: " + url.path() + ": " + error.localizedDescription());
-        } else {
-            for (const std::string &entryName : removed) {
-                display->deletionMessageForContent(entryName, url, std::nullopt);
-                display->incrementNumberOfItemsDeleted();
-            }
+            reportNotCleaned(url.path(), error, true);
+            return;
+        }
+        for (const std::string &entryName : removed) {
+            display->deletionMessageForContent(entryName, url, std::nullopt);
+            display->incrementNumberOfItemsDeleted();
         }
     }
     const std::string finished = "Cleaned Archive " + name + ".";

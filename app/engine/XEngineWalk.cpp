@@ -104,44 +104,55 @@ std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, Walk
 // Depth first, each folder cleaned before its contents, on an explicit stack: the depth is
 // bounded by memory, not by the thread's stack. Every folder is opened through the root's
 // descriptor, never through a symbolic link and never outside the tree, and only while it is
-// listed and cleaned. The facts of a volume are read where the walk enters it, not for every
-// folder.
-void XEngine::cleanRecursively(const URL &root)
+// listed and cleaned; a folder that may not be read is cleaned by name and not walked. The
+// facts of a volume are read where the walk enters it, not for every folder.
+bool XEngine::cleanRecursively(const URL &root)
 {
+    const std::lock_guard run(m_runMutex);
     const std::shared_ptr<XProgressProtocol> display = progress();
     const WalkContext context = WalkContext::current();
-    const TreeScope scope(m_metadataRemover, root.path());
+    const TreeScope scope(*this, root, RootNaming::asNamed);
+    if (!scope.isOpen())
+        return false;
     std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[DirectoryIterator::attrBufferSize]);
     MonotonicClock::TimePoint lastTick = MonotonicClock::now();
     std::vector<WalkFrame> stack;
 
+    // False when the folder could not be reached.
     const auto enter = [&](const URL &dir, const std::shared_ptr<WalkVolume> &volume, bool knownNotIgnored,
                            const std::optional<TWVolumeInfo> &knownInfo, bool mayBeMountRoot) {
         if (dir.path().size() >= PATH_MAX) {
             Logger::shared().log("Path too long, not cleaned: " + dir.path());
-            return;
+            return false;
         }
-        const std::optional<FileDescriptor> folder = openFolderOfTree(dir);
+        const std::optional<ConfinedTree::Folder> folder = openFolderOfTree(dir);
         if (!folder) {
             if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
                 Logger::shared().log(dir.path());
-            return;
+            return false;
         }
+        const int fd = folder->fd.get();
         // The listing is read before the clean and then stripped of what the clean removed:
         // the same entries a listing after the clean would give, for one reading of the folder.
-        FolderContents contents = listFolder(folder->get(), buffer.get(), DirectoryIterator::attrBufferSize);
+        FolderContents contents;
+        if (folder->listable)
+            contents = listFolder(fd, buffer.get(), DirectoryIterator::attrBufferSize);
         m_metadataRemover.setVolumeRoot(volume->mountPoint);
-        const std::vector<std::string> removed =
-            cleanInWalk(dir, folder->get(), *volume, context, knownNotIgnored, knownInfo, &contents, mayBeMountRoot);
+        const std::vector<std::string> removed = cleanInWalk(dir, fd, *volume, context, knownNotIgnored, knownInfo,
+                                                             folder->listable ? &contents : nullptr, mayBeMountRoot);
         if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
             Logger::shared().log(dir.path());
-        contents.dropRemoved(folder->get(), removed);
+        // A folder that cannot be listed is cleaned by name and not walked.
+        if (!folder->listable)
+            return true;
+        contents.dropRemoved(fd, removed);
         WalkFrame frame{dir, std::move(contents), 0,
                         mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr, volume,
                         dir.path().find(documentRevisionsName) != std::string::npos};
         lastTick = MonotonicClock::now();
         display->displayCleaningProgressForFolder(dir);
         stack.push_back(std::move(frame));
+        return true;
     };
     const auto countEntry = [&] {
         const std::int64_t total = ++m_totalNumberOfDirectoriesEnumerated;
@@ -149,7 +160,9 @@ void XEngine::cleanRecursively(const URL &root)
         lastTick = MonotonicClock::now();
     };
 
-    enter(root, WalkVolume::read(root.path()), false, std::nullopt, isMountRoot(root.path()));
+    if (!enter(root, WalkVolume::read(root.path()), false, std::nullopt,
+               isMountRootFd(m_metadataRemover.tree()->rootFd())))
+        return false;
     while (!stack.empty()) {
         WalkFrame &frame = stack.back();
         if (frame.next == frame.contents.size()) {
@@ -197,4 +210,5 @@ void XEngine::cleanRecursively(const URL &root)
         countEntry();
     }
     m_metadataRemover.setVolumeRoot(std::nullopt);
+    return true;
 }

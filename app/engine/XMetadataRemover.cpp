@@ -148,13 +148,10 @@ XMetadataRemover::Folder XMetadataRemover::folderNamed(const std::string &path)
         folder.entered = true;
         return folder;
     }
-    if (m_tree) {
-        folder.owned = m_tree->openFolder(path);
-    } else {
-        folder.owned.reset(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!folder.owned.isValid())
-            throw Error::POSIXerrno();
-    }
+    // Nothing is reached but through the tree of a clean.
+    if (!m_tree)
+        throw Error::posix(EXDEV);
+    folder.owned = m_tree->openFolder(path);
     folder.fd = folder.owned.get();
     return folder;
 }
@@ -447,8 +444,8 @@ XMetadataRemover::canRemoveAppleDoubleFile(const URL &fileURL, bool securityData
         const std::optional<FinderInfo> finderInfo = FinderInfo::ofItemAt(folder.fd, name, keepsAttributes);
         if (aliasData && finderInfo && finderInfo->isAlias())
             keepFinderInfo = true;
-        // A label that cannot be had because the data file is missing counts as a label.
-        if (colorLabels && (!entryExists(folder.fd, name) || (finderInfo && finderInfo->colorLabel() != 0)))
+        // A label that cannot be read (the data file is missing) counts as none.
+        if (colorLabels && finderInfo && finderInfo->colorLabel() != 0)
             keepFinderInfo = true;
     }
     return stripUnwantedAttrs(fileURL, keepFinderInfo, securityData, tags, customIcons)
@@ -486,17 +483,21 @@ XMetadataRemover::StripUnwantedAttrsResult XMetadataRemover::stripUnwantedAttrs(
         return StripUnwantedAttrsResult::keep;
     }
     const std::optional<bool> keepsAttributes = folderKeepsAttributes(folder);
+    const URL companion = fileURL.deletingLastPathComponent().appendingPathComponent(companionName);
     std::vector<std::string> names;
     try {
         names = ExtendedAttributes::listAt(folder.fd, dataName, keepsAttributes);
-    } catch (const Error &) {
+    } catch (const Error &error) {
+        // A damaged companion, an unreadable list: the "._" file stays, and the user hears why
+        // (a missing data file is no news: its companion is simply kept).
+        reportFailure(companion, error);
         return StripUnwantedAttrsResult::keep;
     }
     const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(fileURL);
-    const URL companion = fileURL.deletingLastPathComponent().appendingPathComponent(companionName);
     const bool companionWasThere = entryExists(folder.fd, companionName);
 
     std::vector<std::string> removed;
+    std::optional<Error> failure;
     for (const std::string &name : names) {
         if (std::find(kept.begin(), kept.end(), name) != kept.end())
             continue;
@@ -508,9 +509,15 @@ XMetadataRemover::StripUnwantedAttrsResult XMetadataRemover::stripUnwantedAttrs(
         try {
             ExtendedAttributes::removeAt(folder.fd, dataName, name, keepsAttributes);
             removed.push_back(name);
-        } catch (const Error &) {
+        } catch (const Error &error) {
+            // One message for the companion, with the first failure (a full disk refusing the
+            // rewrite, a refused removal); an attribute gone meanwhile is none.
+            if (!failure && error.code() != ENODATA)
+                failure = error;
         }
     }
+    if (failure)
+        reportFailure(companion, *failure);
     const bool everythingGoes = removed.size() == names.size();
     // A simulation that would empty the companion leaves its report to the simulated deletion
     // of the "._" file that follows.

@@ -57,10 +57,9 @@ public:
     bool isASimulation() const { return m_isASimulation; }
     void setIsASimulation(bool simulation) { m_isASimulation = simulation; }
 
-    // The tree a run cleans: every item is then reached through the tree's root descriptor,
-    // never through a symbolic link and never outside the tree; an item the tree cannot reach
-    // is reported as a failure. Without a tree, an item is reached through its folder opened
-    // by the path the caller gave.
+    // The tree a run cleans: every item is reached through the tree's root descriptor, never
+    // through a symbolic link and never outside the tree; an item the tree cannot reach is
+    // reported as a failure. Without a tree nothing is reached (EXDEV).
     void setTree(std::shared_ptr<const ConfinedTree> tree);
     const std::shared_ptr<const ConfinedTree> &tree() const { return m_tree; }
     // The folder whose clean begins, already open (the descriptor stays the caller's): its

@@ -42,16 +42,23 @@ void RunProgress::showError(const std::string &message)
     m_errors.push_back(message);
 }
 
+// As the window does: shown, and in the log while deletions are logged.
 void RunProgress::logMsg(const std::string &message)
 {
-    std::lock_guard lock(m_mutex);
-    m_lines.push_back(message);
+    {
+        std::lock_guard lock(m_mutex);
+        m_lines.push_back(message);
+    }
+    XProgressProtocol::stdoutMsg(message);
 }
 
 void RunProgress::stdoutMsg(const std::string &message)
 {
-    std::lock_guard lock(m_mutex);
-    m_stdout.push_back(message);
+    {
+        std::lock_guard lock(m_mutex);
+        m_stdout.push_back(message);
+    }
+    XProgressProtocol::stdoutMsg(message);
 }
 
 std::vector<std::string> RunProgress::feedback() const

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sys/xattr.h>
 
+#include "ConfinedTree.h"
 #include "TestSupport.h"
 
 MetadataRemoverFixture::MetadataRemoverFixture()
@@ -13,6 +14,7 @@ MetadataRemoverFixture::MetadataRemoverFixture()
 {
     std::filesystem::create_directories(m_folder);
     m_remover.setOwner(m_owner);
+    m_remover.setTree(ConfinedTree::open(m_folder));
 }
 
 std::string MetadataRemoverFixture::file(const std::string &relative, const std::string &contents)

@@ -1,19 +1,31 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
 #include "../store/LogCapture.h"
 #include "EngineFixture.h"
+#include "FileDescriptor.h"
 #include "Md5.h"
 #include "ScopedMount.h"
+#include "StatisticsManager.h"
 #include "TestSupport.h"
 #include "XTWStore.h"
+
+using namespace std::chrono_literals;
 
 namespace fs = std::filesystem;
 
@@ -91,6 +103,90 @@ void populate(const std::string &folder, int subfolders)
     }
 }
 
+bool isLink(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+bool isFolder(const std::string &path)
+{
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// Waits (a while at most) until the count has moved: the other side is at work.
+void waitUntilPositive(const std::atomic<int> &count)
+{
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (count.load() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(100us);
+}
+
+// Exchanges each folder with its link (renameat2 RENAME_EXCHANGE), one pair after the other,
+// back and forth as fast as it can, until stopped; then puts every folder back in its place.
+// Made once it has made its first exchange.
+class Exchanger
+{
+public:
+    // Pairs of a folder and a symbolic link beside it.
+    explicit Exchanger(std::vector<std::pair<std::string, std::string>> pairs)
+        : m_pairs(std::move(pairs)), m_thread([this] { run(); })
+    {
+        waitUntilPositive(m_exchanges);
+    }
+    ~Exchanger() { stop(); }
+
+    // Answers the exchanges made.
+    int stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (const auto &[folder, link] : m_pairs) {
+            if (isLink(folder) && isFolder(link))
+                renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE);
+        }
+        return m_exchanges.load();
+    }
+
+private:
+    void run()
+    {
+        while (!m_stop.load()) {
+            for (const auto &[folder, link] : m_pairs) {
+                if (renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, link.c_str(), RENAME_EXCHANGE) == 0)
+                    ++m_exchanges;
+            }
+        }
+    }
+
+    const std::vector<std::pair<std::string, std::string>> m_pairs;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_exchanges{0};
+    std::thread m_thread;
+};
+
+// Folders in a batch of the race tests: the watcher's batches are often as large.
+constexpr int batchSubfolders = 200;
+
+// The batch the watcher would hand over for a tree: the folder and its subfolders d0, d1 ...
+std::vector<std::string> changedFolders(const std::string &folder, int subfolders)
+{
+    std::vector<std::string> folders{folder};
+    for (int index = 0; index < subfolders; ++index)
+        folders.push_back(folder + "/d" + std::to_string(index));
+    return folders;
+}
+
+int cleanedSubfolders(const std::string &folder, int subfolders)
+{
+    int cleaned = 0;
+    for (int index = 0; index < subfolders; ++index)
+        cleaned += fileExists(folder + "/d" + std::to_string(index) + "/.DS_Store") ? 0 : 1;
+    return cleaned;
+}
+
 class XEngineRaceTest : public EngineFixture
 {
 protected:
@@ -137,6 +233,39 @@ protected:
             EXPECT_FALSE(fileExists(sub + "/._kept")) << sub;
             EXPECT_TRUE(fileExists(sub + "/kept")) << sub;
         }
+    }
+
+    // A background engine cleans the batch on this thread, as the watcher's batches are cleaned.
+    void cleanBatch(const std::vector<std::string> &folders, const std::vector<std::string> &roots)
+    {
+        XEngine::make(false, false, false, false, false)->cleanOnThread(folders, roots);
+    }
+
+    // Round after round, a fresh folder "swap" and its subfolders are cleaned as one batch while
+    // the pairs that `exchanged` makes for the round are exchanged: nothing outside changes, and
+    // what stays in place is cleaned.
+    void raceBatches(const std::function<std::vector<std::pair<std::string, std::string>>()> &exchanged)
+    {
+        constexpr int rounds = 20;
+        setDiskOptions({{"onlyCleanManually", false}});
+        populate(m_outside.path(), batchSubfolders);
+        const auto before = fingerprint(m_outside.path());
+        int exchanges = 0;
+        int cleaned = 0;
+        for (int round = 0; round < rounds; ++round) {
+            SCOPED_TRACE(round);
+            fs::remove_all(path("swap"));
+            populate(path("swap"), batchSubfolders);
+            {
+                Exchanger exchanger(exchanged());
+                cleanBatch(changedFolders(path("swap"), batchSubfolders), {m_docs});
+                exchanges += exchanger.stop();
+            }
+            ASSERT_EQ(fingerprint(m_outside.path()), before);
+            cleaned += cleanedSubfolders(path("swap"), batchSubfolders);
+        }
+        EXPECT_GT(exchanges, rounds);
+        EXPECT_GT(cleaned, 0) << "the folders reached while in place are cleaned";
     }
 
     TemporaryDirectory m_outside;
@@ -236,4 +365,228 @@ TEST_F(XEngineRaceTest, ARootFolderItemThatIsABindMountOfAnOutsideFolderIsLeftWh
 
     EXPECT_FALSE(fileExists(root + "/.Spotlight-V100"));
     EXPECT_EQ(fingerprint(m_outside.path()), before);
+}
+
+TEST_F(XEngineRaceTest, ABatchWhoseTreeFolderIsExchangedForALinkNeverLeavesTheWatchedRoot)
+{
+    fs::create_directory_symlink(m_outside.path(), path("swap.link"));
+    raceBatches([this] { return std::vector<std::pair<std::string, std::string>>{{path("swap"), path("swap.link")}}; });
+}
+
+TEST_F(XEngineRaceTest, ABatchWhoseChangedFoldersTurnIntoLinksNeverLeavesTheWatchedRoot)
+{
+    raceBatches([this] {
+        std::vector<std::pair<std::string, std::string>> pairs;
+        for (int index = 0; index < batchSubfolders; ++index) {
+            const std::string name = "/d" + std::to_string(index);
+            fs::create_directory_symlink(m_outside.path() + name, path("swap") + name + ".link");
+            pairs.emplace_back(path("swap") + name, path("swap") + name + ".link");
+        }
+        return pairs;
+    });
+}
+
+TEST_F(XEngineRaceTest, ABatchNamesFoldersOnlyBeneathItsRootsAndTheRootsThemselvesAreNotFollowed)
+{
+    setDiskOptions({{"onlyCleanManually", false}});
+    populate(m_outside.path(), 1);
+    populate(path("Tree"), 1);
+    const auto before = fingerprint(m_outside.path());
+    LogCapture log;
+    // A folder under no root, a folder named through "..", and a root that has become a link.
+    fs::create_directory_symlink(m_outside.path(), path("Linked"));
+    std::string upToTheTop = path("Tree");
+    for (std::size_t slashes = std::count(upToTheTop.begin(), upToTheTop.end(), '/'); slashes > 0; --slashes)
+        upToTheTop += "/..";
+    cleanBatch({m_outside.path(), upToTheTop + m_outside.path(), path("Linked/d0")}, {path("Tree"), path("Linked")});
+    EXPECT_EQ(fingerprint(m_outside.path()), before);
+    EXPECT_EQ(log.countContaining("Not cleaned: " + path("Linked")), 1u) << "the root once, its folders not at all";
+
+    cleanBatch({path("Tree/d0"), path("Tree")}, {m_docs, path("Tree")});
+    EXPECT_FALSE(fileExists(path("Tree/.DS_Store")));
+    EXPECT_FALSE(fileExists(path("Tree/d0/.DS_Store")));
+}
+
+TEST_F(XEngineRaceTest, AVolumeRootCleanWhoseMetadataFoldersAreExchangedForLinksNeverLeavesTheVolume)
+{
+    constexpr int rounds = 20;
+    constexpr int subfolders = 40;
+    populate(m_outside.path(), subfolders);
+    const auto before = fingerprint(m_outside.path());
+    const std::string root = m_environment.volume("STICK");
+    int exchanges = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        // Deleted whole in every round: the statistics must not hold it back as deleted too often.
+        StatisticsManager::shared().clearHistory();
+        fs::remove_all(root + "/.Trashes.link");
+        fs::remove_all(root + "/.Spotlight-V100.link");
+        populate(root + "/.Trashes", subfolders);
+        populate(root + "/.Spotlight-V100", subfolders);
+        fs::create_directory_symlink(m_outside.path(), root + "/.Trashes.link");
+        std::vector<std::pair<std::string, std::string>> pairs{{root + "/.Trashes", root + "/.Trashes.link"}};
+        for (int index = 0; index < subfolders; ++index) {
+            const std::string name = "/d" + std::to_string(index);
+            fs::create_directory_symlink(m_outside.path() + name, root + "/.Spotlight-V100" + name + ".link");
+            pairs.emplace_back(root + "/.Spotlight-V100" + name, root + "/.Spotlight-V100" + name + ".link");
+        }
+        {
+            Exchanger exchanger(pairs);
+            makeEngine()->cleanVolume(URL::fileURLWithPath(root));
+            exchanges += exchanger.stop();
+        }
+        ASSERT_EQ(fingerprint(m_outside.path()), before);
+        fs::remove_all(root + "/.Trashes");
+        fs::remove_all(root + "/.Spotlight-V100");
+    }
+    EXPECT_GT(exchanges, rounds);
+}
+
+TEST_F(XEngineRaceTest, AReCleanThatFallsDueDuringAWalkWaitsForItAndStaysInsideItsVolume)
+{
+    constexpr int subfolders = 60;
+    XEngine::setRecleanDelayForTesting(0.5f);
+    populate(m_outside.path(), subfolders);
+    const auto before = fingerprint(m_outside.path());
+    const std::string root = m_environment.volume("STICK");
+    const URL trashes = URL::fileURLWithPath(root + "/.Trashes");
+    populate(path("swap"), subfolders);
+    fs::create_directory_symlink(m_outside.path(), path("swap.link"));
+
+    // The eleventh removal of the volume's trash in a row is refused and a re-clean queued.
+    const std::shared_ptr<XEngine> engine = makeEngine();
+    for (int request = 1; request <= 11; ++request) {
+        fs::create_directories(trashes.path());
+        engine->cleanVolume(URL::fileURLWithPath(root));
+    }
+    ASSERT_TRUE(StatisticsManager::shared().isInRecleanQueue(trashes));
+    ASSERT_TRUE(fileExists(trashes.path()));
+
+    // The same engine walks Docs; once it is inside, the re-clean falls due.
+    std::atomic<bool> due{false};
+    std::optional<Exchanger> exchanger;
+    m_windows->m_prepare = [&](RunProgress &display) {
+        display.m_onFolder = [&](const URL &folder) {
+            if (folder.path() != m_docs || due.load())
+                return;
+            exchanger.emplace(std::vector<std::pair<std::string, std::string>>{{path("swap"), path("swap.link")}});
+            const auto until = std::chrono::steady_clock::now() + 20s;
+            while (StatisticsManager::shared().isInRecleanQueue(trashes) && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(1ms);
+            due = true;
+        };
+    };
+    engine->cleanWithProgressUI({docsURL()}, false);
+    EXPECT_TRUE(waitForFinishedRuns(1));
+    EXPECT_TRUE(due.load());
+    ASSERT_TRUE(exchanger);
+    EXPECT_GT(exchanger->stop(), 0);
+    // The re-clean ran once the walk was done, with a tree of its own: the trash is gone.
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(trashes.path()); }));
+    EXPECT_EQ(fingerprint(m_outside.path()), before);
+    XEngine::setRecleanDelayForTesting(std::nullopt);
+}
+
+namespace
+{
+// A second user, in a process of its own, exchanging folders of a shared folder with links
+// (relative to the shared folder's descriptor) until it is killed.
+class AttackerProcess
+{
+public:
+    AttackerProcess(uid_t uid, gid_t gid, int sharedFd, std::vector<std::pair<std::string, std::string>> pairs)
+    {
+        void *page = mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        m_exchanges = new (page) std::atomic<int>(0);
+        m_pid = fork();
+        if (m_pid > 0)
+            waitUntilPositive(*m_exchanges);
+        if (m_pid != 0)
+            return;
+        // Only system calls from here on: the parent's other threads are not in this process.
+        if (syscall(SYS_setgroups, 0, nullptr) != 0 || syscall(SYS_setresgid, gid, gid, gid) != 0
+            || syscall(SYS_setresuid, uid, uid, uid) != 0)
+            _exit(1);
+        for (;;) {
+            for (const auto &[folder, link] : pairs) {
+                if (renameat2(sharedFd, folder.c_str(), sharedFd, link.c_str(), RENAME_EXCHANGE) == 0)
+                    m_exchanges->fetch_add(1);
+            }
+        }
+    }
+    ~AttackerProcess() { stop(); }
+
+    int stop()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+        const int made = m_exchanges ? m_exchanges->load() : 0;
+        if (m_exchanges) {
+            munmap(m_exchanges, sizeof(std::atomic<int>));
+            m_exchanges = nullptr;
+        }
+        return made;
+    }
+
+private:
+    pid_t m_pid = -1;
+    std::atomic<int> *m_exchanges = nullptr;
+};
+
+void changeOwner(const std::string &folder, uid_t uid, gid_t gid)
+{
+    lchown(folder.c_str(), uid, gid);
+    for (const auto &entry : fs::recursive_directory_iterator(folder))
+        lchown(entry.path().c_str(), uid, gid);
+}
+}
+
+TEST_F(XEngineRaceTest, AnotherUserSwappingLinksInASharedFolderCannotTurnTheCleanOnTheVictimsOwnFiles)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "a second user id needs root";
+    constexpr uid_t attacker = 65534;
+    constexpr gid_t group = 65534;
+    constexpr int subfolders = 100;
+    constexpr int rounds = 20;
+    setDiskOptions({{"onlyCleanManually", false}});
+    // The victim's own folder, 0700, outside the one shared through the group.
+    ASSERT_EQ(chmod(m_outside.path().c_str(), 0700), 0);
+    populate(m_outside.path(), subfolders);
+    const auto before = fingerprint(m_outside.path());
+    const std::string shared = folder("Shared");
+    ASSERT_EQ(chown(shared.c_str(), 0, group), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 0770), 0);
+    const FileDescriptor sharedFd(open(shared.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(sharedFd.isValid());
+
+    int exchanges = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        fs::remove_all(shared + "/work");
+        fs::remove_all(shared + "/work.link");
+        populate(shared + "/work", subfolders);
+        std::vector<std::pair<std::string, std::string>> pairs{{"work", "work.link"}};
+        fs::create_directory_symlink(m_outside.path(), shared + "/work.link");
+        for (int index = 0; index < subfolders; ++index) {
+            const std::string name = "/d" + std::to_string(index);
+            fs::create_directory_symlink(m_outside.path() + name, shared + "/work" + name + ".link");
+            pairs.emplace_back("work" + name, "work" + name + ".link");
+        }
+        changeOwner(shared + "/work", attacker, group);
+        lchown((shared + "/work.link").c_str(), attacker, group);
+        {
+            AttackerProcess process(attacker, group, sharedFd.get(), pairs);
+            cleanBatch(changedFolders(shared + "/work", subfolders), {shared});
+            exchanges += process.stop();
+        }
+        // The attacker's exchanges undone, for the next round's removal.
+        if (isLink(shared + "/work") && isFolder(shared + "/work.link"))
+            renameat2(AT_FDCWD, (shared + "/work").c_str(), AT_FDCWD, (shared + "/work.link").c_str(), RENAME_EXCHANGE);
+        ASSERT_EQ(fingerprint(m_outside.path()), before);
+    }
+    EXPECT_GT(exchanges, rounds) << "the second user could exchange the shared folder's entries";
 }

@@ -182,6 +182,9 @@ TEST_F(XEngineRunsTest, AnArchiveLosesItsMetadataEntriesAndADamagedOneIsReported
     const auto feedback = display->feedback();
     EXPECT_NE(std::find(feedback.begin(), feedback.end(), "Cleaning Archive good.zip..."), feedback.end());
     EXPECT_NE(std::find(feedback.begin(), feedback.end(), "Cleaned Archive good.zip."), feedback.end());
+    EXPECT_EQ(std::find(feedback.begin(), feedback.end(), "Cleaned Archive bad.zip."), feedback.end())
+        << "an archive that could not be cleaned is not said to be";
+    EXPECT_EQ(feedback.back().rfind("Not cleaned: " + path("bad.zip") + ": ", 0), 0u) << feedback.back();
 }
 
 TEST_F(XEngineRunsTest, ASimulationLeavesArchivesAloneWithoutAWord)

@@ -216,7 +216,7 @@ TEST_F(XEngineWalkTest, ABatchCleansOnlyEachFolderItselfAndLetsItsEngineGo)
     std::shared_ptr<XEngine> engine = XEngine::make(false, false, false, false, false);
     const std::weak_ptr<XEngine> watched = engine;
     runEventLoopFor(20ms);
-    engine->cleanOnThread({m_docs});
+    engine->cleanOnThread({m_docs}, {m_docs});
     engine.reset();
 
     EXPECT_FALSE(fileExists(path(".DS_Store")));
@@ -284,7 +284,7 @@ TEST_F(XEngineWalkTest, AFolderCleanedOnItsOwnLosesItsStaleTemporaryCopiesToo)
     ASSERT_EQ(utimensat(AT_FDCWD, path("Sub/.tarnwick-ad-AbCdEfGh.tarnwick-tmp").c_str(), twoHoursAgo, 0), 0);
     std::shared_ptr<XEngine> engine = XEngine::make(false, false, false, false, false);
     runEventLoopFor(20ms);
-    engine->cleanOnThread({m_docs});
+    engine->cleanOnThread({m_docs}, {m_docs});
     engine.reset();
 
     EXPECT_FALSE(fileExists(path(".tarnwick-ad-AbCdEfGh.tarnwick-tmp")));

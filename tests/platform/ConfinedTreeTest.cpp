@@ -88,6 +88,25 @@ TEST_P(ConfinedTreeTest, TheRootIsTheCallersChoiceAndMayBeReachedByALink)
     EXPECT_TRUE(sameFolder(tree->openFolder(link + "/a").get(), m_root + "/a"));
 }
 
+TEST_P(ConfinedTreeTest, ARootResolvedAlreadyIsReachedWithoutAnyLinkOnItsWay)
+{
+    const auto tree = ConfinedTree::openResolved(m_root + "/a/");
+    EXPECT_EQ(tree->rootPath(), m_root + "/a");
+    EXPECT_TRUE(sameFolder(tree->openFolder(m_root + "/a/b").get(), m_root + "/a/b"));
+    // The same folder named through a link, on the way or at its end, is not reached.
+    const std::string link = m_temporary.file("link");
+    ASSERT_EQ(symlink(m_root.c_str(), link.c_str()), 0);
+    for (const std::string &named : {link + "/a", link, m_root + "/a/../../link/a"}) {
+        try {
+            ConfinedTree::openResolved(named);
+            ADD_FAILURE() << named << " was opened";
+        } catch (const Error &error) {
+            EXPECT_NE(error.code(), 0) << named;
+        }
+    }
+    EXPECT_THROW(ConfinedTree::openResolved("relative/a"), Error);
+}
+
 INSTANTIATE_TEST_SUITE_P(Resolution, ConfinedTreeTest, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool> &resolution) {
                              return resolution.param ? std::string("Openat2") : std::string("ComponentByComponent");
