@@ -118,14 +118,20 @@ FileDescriptor ConfinedTree::openFolder(const std::string &path) const
 
 ConfinedTree::Folder ConfinedTree::openFolderToClean(const std::string &path) const
 {
-    try {
-        return Folder{openFolder(path), true};
-    } catch (const Error &error) {
-        if (error.code() != EACCES)
-            throw;
-    }
     const std::optional<std::string> relative = relativePath(path);
-    FileDescriptor folder = openBeneath(m_root.get(), *relative, O_PATH | O_DIRECTORY);
+    if (!relative)
+        throw Error::posix(EXDEV);
+    return openFolderToCleanBeneath(m_root.get(), *relative);
+}
+
+ConfinedTree::Folder ConfinedTree::openFolderToCleanBeneath(int baseFd, const std::string &relative)
+{
+    FileDescriptor readable = openBeneath(baseFd, relative, O_RDONLY | O_DIRECTORY);
+    if (readable.isValid())
+        return Folder{std::move(readable), true};
+    if (errno != EACCES)
+        throw Error::POSIXerrno();
+    FileDescriptor folder = openBeneath(baseFd, relative, O_PATH | O_DIRECTORY);
     if (!folder.isValid())
         throw Error::POSIXerrno();
     // Looking up "." asks for the right to search the folder, as every name in it will.

@@ -45,6 +45,10 @@ public:
     // The same for a clean: a folder that cannot be read but may be searched is opened for
     // reaching its entries by name; one that cannot be searched either throws EACCES.
     Folder openFolderToClean(const std::string &path) const;
+    // A folder below the open folder `baseFd` (a folder of the tree, itself opened beneath its
+    // root), opened for a clean in the same way and confined to `baseFd` in the same way: a walk
+    // reaches each folder from its parent's descriptor, never again through the whole path.
+    static Folder openFolderToCleanBeneath(int baseFd, const std::string &relative);
 
     // Opens `relative` below the open folder `folderFd`, confined to it, with the given open
     // flags (O_NOFOLLOW is implied: the last component is never followed either).

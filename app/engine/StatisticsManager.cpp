@@ -121,10 +121,19 @@ void StatisticsManager::deletedItem(const std::optional<DeletionInformation> &in
 
 void StatisticsManager::deletedItems(std::vector<DeletionInformation> informations)
 {
-    if (informations.empty())
+    std::vector<CountedDeletions> deletions;
+    deletions.reserve(informations.size());
+    for (DeletionInformation &information : informations)
+        deletions.push_back(CountedDeletions{std::move(information), 1});
+    deletedItems(std::move(deletions));
+}
+
+void StatisticsManager::deletedItems(std::vector<CountedDeletions> deletions)
+{
+    if (deletions.empty())
         return;
     const std::weak_ptr<StatisticsManager> weakSelf = weak_from_this();
-    GCDAdditions::onMain([weakSelf, informations = std::move(informations)] {
+    GCDAdditions::onMain([weakSelf, deletions = std::move(deletions)] {
         const std::shared_ptr<StatisticsManager> self = weakSelf.lock();
         if (!self)
             return;
@@ -132,13 +141,14 @@ void StatisticsManager::deletedItems(std::vector<DeletionInformation> informatio
         const URL *lastVolume = nullptr;
         std::shared_ptr<VolumeMetaDataStatistics> statistics;
         bool changed = false;
-        for (const DeletionInformation &information : informations) {
+        for (const CountedDeletions &deletion : deletions) {
+            const DeletionInformation &information = deletion.information;
             if (!lastVolume || !(*lastVolume == information.volume)) {
                 statistics = self->volumeItemFor(information.volume);
                 lastVolume = &information.volume;
             }
             if (statistics) {
-                statistics->update(information.lastItemDeletedName);
+                statistics->update(information.lastItemDeletedName, deletion.count);
                 changed = true;
             }
         }

@@ -42,6 +42,13 @@ public:
         static std::optional<DeletionInformation> forItem(const URL &item);
     };
 
+    // Deletions of items in one folder: a folder's clean may delete a great many.
+    struct CountedDeletions
+    {
+        DeletionInformation information;
+        std::int64_t count = 1;
+    };
+
     // The request history of one path. Ages are measured on the monotonic clock, so that
     // a step of the wall clock neither breaks a chain nor joins two.
     struct URLDeletionStatistics
@@ -71,6 +78,7 @@ public:
     void deletedItem(const std::optional<DeletionInformation> &information);
     // On the main thread, in one hop: each item deleted, in order.
     void deletedItems(std::vector<DeletionInformation> informations);
+    void deletedItems(std::vector<CountedDeletions> deletions);
 
     // Posts "StatisticsManagerUpdated" on the main thread unless a post is already pending.
     void scheduleUpdate();
