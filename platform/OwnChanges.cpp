@@ -59,6 +59,8 @@ public:
         m_notes[path].push_back(Note{kind, serial});
         m_order.push_back(Noted{serial, std::move(path), now});
         ++m_live;
+        if (kind == Kind::TreeRemoval)
+            ++m_treeRemovals;
         expire(now);
     }
 
@@ -66,7 +68,8 @@ public:
     {
         std::lock_guard lock(m_mutex);
         expire(MonotonicClock::now());
-        for (std::string ancestor = path;;) {
+        // Without a tree removal noted, no folder above the path can explain it.
+        for (std::string ancestor = m_treeRemovals > 0 ? path : std::string(); !ancestor.empty();) {
             if (holds(ancestor, Kind::TreeRemoval))
                 return true;
             const std::size_t slash = ancestor.rfind('/');
@@ -107,6 +110,7 @@ public:
         m_notes.clear();
         m_order.clear();
         m_live = 0;
+        m_treeRemovals = 0;
     }
 
     std::atomic<int> m_recorders{0};
@@ -137,9 +141,14 @@ private:
             if (found == m_notes.end())
                 continue;
             std::vector<Note> &notes = found->second;
-            const std::size_t before = notes.size();
-            std::erase_if(notes, [&oldest](const Note &note) { return note.serial == oldest.serial; });
-            m_live -= before - notes.size();
+            const auto expired = std::find_if(notes.begin(), notes.end(),
+                                              [&oldest](const Note &note) { return note.serial == oldest.serial; });
+            if (expired != notes.end()) {
+                if (expired->kind == Kind::TreeRemoval)
+                    --m_treeRemovals;
+                notes.erase(expired);
+                --m_live;
+            }
             if (notes.empty())
                 m_notes.erase(found);
         }
@@ -149,6 +158,8 @@ private:
     std::unordered_map<std::string, std::vector<Note>> m_notes;
     std::deque<Noted> m_order;
     std::size_t m_live = 0;
+    // Tree removals noted and not expired: without any, no path's folders need looking at.
+    std::size_t m_treeRemovals = 0;
     std::uint64_t m_lastSerial = 0;
 };
 
@@ -163,14 +174,43 @@ std::string joined(const std::string &folder, const std::string &name)
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
+thread_local OwnChanges::FolderBeingChanged *folderBeingChanged = nullptr;
+
 void noteAt(Kind kind, int directoryFd, const std::string &name)
 {
     if (!OwnChanges::isRecording() || name.empty() || name.find('/') != std::string::npos)
         return;
     // The real path of the open folder, as the stream names the folders it watches.
+    for (OwnChanges::FolderBeingChanged *known = folderBeingChanged; known; known = known->previous()) {
+        if (known->fd() != directoryFd)
+            continue;
+        if (const std::optional<std::string> &folder = known->path())
+            registry().note(kind, joined(*folder, name));
+        return;
+    }
     if (const std::optional<std::string> folder = physicalPathOfDescriptor(directoryFd))
         registry().note(kind, joined(*folder, name));
 }
+}
+
+OwnChanges::FolderBeingChanged::FolderBeingChanged(int directoryFd)
+    : m_fd(directoryFd), m_previous(folderBeingChanged)
+{
+    folderBeingChanged = this;
+}
+
+OwnChanges::FolderBeingChanged::~FolderBeingChanged()
+{
+    folderBeingChanged = m_previous;
+}
+
+const std::optional<std::string> &OwnChanges::FolderBeingChanged::path()
+{
+    if (!m_resolved) {
+        m_path = physicalPathOfDescriptor(m_fd);
+        m_resolved = true;
+    }
+    return m_path;
 }
 
 void OwnChanges::noteRemovalAt(int directoryFd, const std::string &name)

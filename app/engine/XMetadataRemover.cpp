@@ -126,11 +126,14 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, FolderConten
     m_removedFromFolder.clear();
     m_folderKeepsAttributes.reset();
     m_folderDisplayName.reset();
+    m_folderBeingChanged.reset();
+    m_folderBeingChanged.emplace(fd);
 }
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
 {
     statistics().deletedItems(std::exchange(m_folderStatistics, {}));
+    m_folderBeingChanged.reset();
     m_folderPath.clear();
     m_folderFd = -1;
     m_folderEntries = nullptr;

@@ -9,6 +9,7 @@
 #include "ConfinedTree.h"
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "OwnChanges.h"
 #include "StatisticsManager.h"
 #include "URL.h"
 #include "WalkVolume.h"
@@ -143,6 +144,8 @@ private:
     std::optional<bool> m_folderKeepsAttributes;
     std::optional<bool> *m_keepsAttributes = &m_folderKeepsAttributes;
     std::optional<std::string> m_folderDisplayName;
+    // The notes of our own changes name the folder by the path the kernel gave once.
+    std::optional<OwnChanges::FolderBeingChanged> m_folderBeingChanged;
     // The entered folder's deletions, counted in the statistics in one go when it is left.
     std::vector<StatisticsManager::CountedDeletions> m_folderStatistics;
 };
