@@ -40,6 +40,7 @@ public:
 
         // Built before the item goes; nothing when the item has no volume.
         static std::optional<DeletionInformation> forItem(const URL &item);
+        bool operator==(const DeletionInformation &) const = default;
     };
 
     // Deletions of items in one folder: a folder's clean may delete a great many.
@@ -108,12 +109,17 @@ private:
     StatisticsManager();
     void observeUnmounts();
     MonotonicClock::TimePoint now() const;
+    // On the main thread: counts the deletions waiting for it.
+    void countPendingDeletions();
 
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<VolumeMetaDataStatistics>> m_volumeMetaDataStatistics;
     std::map<std::string, URLDeletionStatistics> m_deletionStatisticsForURLS;
     std::vector<URL> m_queuedReclean;
     std::atomic<bool> m_updateScheduled{false};
+    std::mutex m_pendingMutex;
+    std::vector<CountedDeletions> m_pendingDeletions;
+    bool m_deletionsHopPending = false;
     Clock m_clock;
     NotificationCenter::ObserverToken m_unmountObserver;
 };

@@ -18,6 +18,7 @@
 #include "FileOperations.h"
 #include "FinderInfo.h"
 #include "FolderAndName.h"
+#include "MountRoot.h"
 #include "OwnChanges.h"
 #include "DirectoryRecords.h"
 #include "SystemLog.h"
@@ -205,11 +206,12 @@ std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletion
     if (!m_volumeRoot)
         return StatisticsManager::DeletionInformation::forItem(item);
     const URL folder = item.deletingLastPathComponent();
-    // The entered folder's name is looked up once for all its deletions.
+    // The entered folder's name is looked up once for all its deletions; only a volume's root
+    // has another name than its last component, and the open folder says whether it is one.
     if (m_folderFd < 0 || folder.path() != m_folderPath)
         return StatisticsManager::DeletionInformation{*m_volumeRoot, folder.displayName()};
     if (!m_folderDisplayName)
-        m_folderDisplayName = folder.displayName();
+        m_folderDisplayName = isMountRootFd(m_folderFd) ? folder.displayName() : folder.lastPathComponent();
     return StatisticsManager::DeletionInformation{*m_volumeRoot, *m_folderDisplayName};
 }
 
@@ -482,7 +484,10 @@ XMetadataRemover::canRemoveAppleDoubleFile(const URL &fileURL, bool securityData
         return CanRemoveAppleDoubleFileResult::keep;
     }
     const std::optional<bool> keepsAttributes = folderKeepsAttributes(folder);
-    if (const std::optional<std::string> quotedType = NSHFSTypeOfFileAt(folder.fd, name, keepsAttributes)) {
+    // Without types to protect no type needs reading.
+    const std::optional<std::string> quotedType =
+        neverDeleteTypes.empty() ? std::nullopt : NSHFSTypeOfFileAt(folder.fd, name, keepsAttributes);
+    if (quotedType) {
         std::string type = *quotedType;
         std::erase(type, '\'');
         if (!type.empty() && neverDeleteTypes.find(type) != std::string::npos)

@@ -56,11 +56,29 @@ XProgressProtocol::PlacedFolder XProgressProtocol::placedFolder(const std::strin
         if (m_placed && m_placed->path == path && now - m_placed->when < placedFolderLifetime)
             return *m_placed;
     }
-    PlacedFolder placed{path, VolumeFactsSource::current()->locate(path), {}, now};
-    placed.volumeName = placed.location.isStartupDisk ? startupDiskName() : placed.location.name;
+    const PlacedFolder placed = place(path, VolumeFactsSource::current()->locate(path), now);
     std::lock_guard lock(m_placedMutex);
     m_placed = placed;
     return placed;
+}
+
+XProgressProtocol::PlacedFolder XProgressProtocol::place(const std::string &path, const VolumeLocation &location,
+                                                         MonotonicClock::TimePoint now)
+{
+    {
+        // The volume's name is the one found for the folder before when the volume is the same.
+        std::lock_guard lock(m_placedMutex);
+        if (m_placed && m_placed->location == location)
+            return PlacedFolder{path, location, m_placed->volumeName, now};
+    }
+    return PlacedFolder{path, location, location.isStartupDisk ? startupDiskName() : location.name, now};
+}
+
+void XProgressProtocol::folderIsOn(const std::string &path, const VolumeLocation &location)
+{
+    const PlacedFolder placed = place(path, location, MonotonicClock::now());
+    std::lock_guard lock(m_placedMutex);
+    m_placed = placed;
 }
 
 void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optional<Error> &error)
