@@ -10,6 +10,7 @@
 
 #include "Error.h"
 #include "FolderAndName.h"
+#include "PhysicalPath.h"
 
 namespace
 {
@@ -65,7 +66,7 @@ int openByComponents(int folderFd, const std::string &relative, int flags)
 }
 
 ConfinedTree::ConfinedTree(std::string rootPath, FileDescriptor root)
-    : m_rootPath(std::move(rootPath)), m_root(std::move(root))
+    : m_rootPath(std::move(rootPath)), m_root(std::move(root)), m_rootRealPath(physicalPathOfDescriptor(m_root.get()))
 {
 }
 
@@ -103,6 +104,18 @@ std::optional<std::string> ConfinedTree::relativePath(const std::string &path) c
     if (!trimmed.starts_with(prefix))
         return std::nullopt;
     return std::string(trimmed.substr(prefix.size()));
+}
+
+// Below the root every component is a name opened without following a link: the real path
+// is the root's and the same names.
+std::optional<std::string> ConfinedTree::realPath(const std::string &path) const
+{
+    const std::optional<std::string> relative = relativePath(path);
+    if (!relative || !m_rootRealPath)
+        return std::nullopt;
+    if (relative->empty())
+        return m_rootRealPath;
+    return (*m_rootRealPath == "/" ? std::string() : *m_rootRealPath) + "/" + *relative;
 }
 
 FileDescriptor ConfinedTree::openFolder(const std::string &path) const

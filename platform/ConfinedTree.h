@@ -39,6 +39,9 @@ public:
 
     // The path below the root ("" for the root itself); nothing when the path is not inside.
     std::optional<std::string> relativePath(const std::string &path) const;
+    // The path with every link resolved, as the kernel names the folder when it is reached
+    // through the tree; nothing outside the tree or where the kernel could not name the root.
+    std::optional<std::string> realPath(const std::string &path) const;
     // A folder of the tree, named by its full path, open for listing. Throws (EXDEV for a path
     // outside the tree, ELOOP or ENOTDIR where a component is not a folder).
     FileDescriptor openFolder(const std::string &path) const;
@@ -63,4 +66,5 @@ private:
 
     std::string m_rootPath;
     FileDescriptor m_root;
+    std::optional<std::string> m_rootRealPath;
 };

@@ -193,8 +193,8 @@ void noteAt(Kind kind, int directoryFd, const std::string &name)
 }
 }
 
-OwnChanges::FolderBeingChanged::FolderBeingChanged(int directoryFd)
-    : m_fd(directoryFd), m_previous(folderBeingChanged)
+OwnChanges::FolderBeingChanged::FolderBeingChanged(int directoryFd, std::optional<std::string> realPath)
+    : m_fd(directoryFd), m_resolved(realPath.has_value()), m_path(std::move(realPath)), m_previous(folderBeingChanged)
 {
     folderBeingChanged = this;
 }

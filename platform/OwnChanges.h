@@ -36,12 +36,13 @@ public:
     static void noteExchangeAt(int directoryFd, const std::string &name);
 
     // While one lives, the notes its thread makes for entries of the open folder name the
-    // folder by the path the kernel gives for it at the first of them, not once per note: a
-    // clean makes a great many notes in one folder. The folder stays open meanwhile.
+    // folder by its real path, known already (a clean reaches every folder from its root by
+    // name, never through a link) or asked of the kernel at the first note, not once per note:
+    // a clean makes a great many notes in one folder. The folder stays open meanwhile.
     class TALLOW_EXPORT FolderBeingChanged
     {
     public:
-        explicit FolderBeingChanged(int directoryFd);
+        explicit FolderBeingChanged(int directoryFd, std::optional<std::string> realPath = std::nullopt);
         ~FolderBeingChanged();
         FolderBeingChanged(const FolderBeingChanged &) = delete;
         FolderBeingChanged &operator=(const FolderBeingChanged &) = delete;

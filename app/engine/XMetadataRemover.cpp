@@ -128,7 +128,8 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, FolderConten
     m_folderKeepsAttributes.reset();
     m_folderDisplayName.reset();
     m_folderBeingChanged.reset();
-    m_folderBeingChanged.emplace(fd);
+    m_folderBeingChanged.emplace(fd, m_tree && OwnChanges::isRecording() ? m_tree->realPath(m_folderPath)
+                                                                          : std::nullopt);
 }
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
