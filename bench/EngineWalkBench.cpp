@@ -179,8 +179,10 @@ void build(char tree, const fs::path &root)
     }
 }
 
-// Runs the program without a shell, standard error to the file when one is named; the child's pid.
-pid_t spawn(const std::vector<std::string> &arguments, const std::optional<fs::path> &errors = std::nullopt)
+// Runs the program without a shell, its standard error and output to the files when named; the
+// child's pid.
+pid_t spawn(const std::vector<std::string> &arguments, const std::optional<fs::path> &errors = std::nullopt,
+            const std::optional<fs::path> &output = std::nullopt)
 {
     std::vector<char *> argv;
     for (const std::string &argument : arguments)
@@ -190,6 +192,8 @@ pid_t spawn(const std::vector<std::string> &arguments, const std::optional<fs::p
     posix_spawn_file_actions_init(&actions);
     if (errors)
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors->c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (output)
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t child = 0;
     const int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -197,9 +201,10 @@ pid_t spawn(const std::vector<std::string> &arguments, const std::optional<fs::p
 }
 
 // False when the program could not be run or failed.
-bool runProgram(const std::vector<std::string> &arguments)
+bool runProgram(const std::vector<std::string> &arguments, const std::optional<fs::path> &errors = std::nullopt,
+                const std::optional<fs::path> &output = std::nullopt)
 {
-    const pid_t child = spawn(arguments);
+    const pid_t child = spawn(arguments, errors, output);
     int status = 0;
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -335,6 +340,23 @@ double timeWalk(QCoreApplication &application, const fs::path &root)
     return seconds;
 }
 
+// A walk in a process of its own, so that the memory it takes is its own: prints its seconds
+// and its peak over what the process held before it.
+int walkOnce(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    XTWStore::shared().load();
+    // The log's first line sets up its file and date formats once for the process, as the
+    // application's start-up does: the walk does not pay for it.
+    Logger::shared().log("A walk begins.");
+    malloc_trim(0);
+    const long residentBefore = statusKiB("self", "VmRSS:");
+    resetPeakResident("self");
+    const double seconds = timeWalk(application, argv[2]);
+    std::printf("%f %ld\n", seconds, statusKiB("self", "VmHWM:") - residentBefore);
+    return 0;
+}
+
 // The real application, in the work folder's home.
 class Application
 {
@@ -398,14 +420,16 @@ constexpr const char *findAllNames[] = {"-type", "f",  "(",     "-name",       "
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--walk")
+        return walkOnce(argc, argv);
     const std::string trees = argc > 1 ? argv[1] : "abcd";
     const fs::path work = fs::path(argc > 2 ? argv[2] : "/tmp") / ("tarnwick-walk-bench-" + std::to_string(getpid()));
     const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 3);
     fs::create_directories(work / "home/runtime");
     fs::permissions(work / "home/runtime", fs::perms::owner_all, fs::perm_options::replace);
     fs::create_directories(work / "runs");
-    // This process and the application share one home: the record and "logDeletions" set
-    // here are what the application reads.
+    // This process, its walks and the application share one home: the record and
+    // "logDeletions" set here are what they read.
     setenv("XDG_CACHE_HOME", (work / "home/cache").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (work / "home/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (work / "home/data").c_str(), 1);
@@ -422,9 +446,6 @@ int main(int argc, char **argv)
         defaults.setObject(Value(on), "logDeletions");
     };
     std::printf("the log goes to %s; median of %d rounds\n", (work / "home/cache").c_str(), rounds);
-    // The log's first line sets up its file and date formats once for the process, as the
-    // application's start-up does: no walk pays for it.
-    Logger::shared().log("The walks begin.");
 
     // The idle application: started without paths, once its start-up work is over. A first
     // start also leaves the settings of an installed version behind, so that no later start
@@ -440,16 +461,7 @@ int main(int argc, char **argv)
         std::printf("idle application: %ld KiB resident\n", idleKiB);
     }
 
-    // The deletion lines on standard error would time the terminal.
-    const int savedError = dup(STDERR_FILENO);
-    const auto quietError = [] {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDERR_FILENO);
-        close(null);
-    };
-    const auto restoreError = [savedError] { dup2(savedError, STDERR_FILENO); };
-
-    // What a walk may take against the all-names find, in this process.
+    // What a walk may take against the all-names find.
     const std::map<char, double> walkTargets = {{'a', 1.0}, {'b', 0.7}, {'c', 1.5}, {'d', 1.5}};
     std::vector<std::string> summary;
     const auto say = [&summary](const char *format, auto... values) {
@@ -461,19 +473,27 @@ int main(int argc, char **argv)
     for (const char mode : trees) {
         const char tree = char(std::tolower(mode));
         const bool wholeRun = std::isupper(mode);
+        // A million entries are built afresh for each contestant: a master beside a copy would
+        // take twice the file system's entries.
         const bool million = tree == 'e' || tree == 'f';
         const fs::path master = work / (std::string("master-") + tree);
         const fs::path runs = work / "runs";
         std::printf("building tree %c...\n", tree);
         std::fflush(stdout);
-        build(tree, master);
-        const std::size_t entries = entryCount(master);
+        std::size_t entries = 0;
+        if (!million) {
+            build(tree, master);
+            entries = entryCount(master);
+        }
         // Warm and written out, as for every contestant, so that the journal's writeback of the
         // copy does not land on whoever runs next.
         const auto freshCopy = [&] {
             const fs::path copy = runs / ("copy-" + std::to_string(++copies));
-            runProgram({"cp", "-a", master.string(), copy.string()});
-            entryCount(copy);
+            if (million)
+                build(tree, copy);
+            else
+                runProgram({"cp", "-a", master.string(), copy.string()});
+            entries = entryCount(copy);
             sync();
             return copy;
         };
@@ -484,7 +504,7 @@ int main(int argc, char **argv)
             return folder;
         };
 
-        // [logging][fresh start, handed over] for a whole run; [logging][0] for a walk here.
+        // [logging][fresh start, handed over] for a whole run; [logging][0] for a walk.
         Figures figures[2][2];
         Figures dsFind, allFind;
         for (int round = 0; round < rounds; ++round) {
@@ -495,14 +515,13 @@ int main(int argc, char **argv)
                     const fs::path copy = freshCopy();
                     Figures &figure = figures[logging][handed];
                     if (!wholeRun) {
-                        // The walk's own growth over what the process held before it.
-                        malloc_trim(0);
-                        const long residentBefore = statusKiB("self", "VmRSS:");
-                        resetPeakResident("self");
-                        quietError();
-                        figure.seconds.push_back(timeWalk(application, copy));
-                        restoreError();
-                        figure.peakKiB = std::max(figure.peakKiB, statusKiB("self", "VmHWM:") - residentBefore);
+                        double seconds = -1;
+                        long kib = -1;
+                        // The deletion lines on standard error would time the terminal.
+                        runProgram({"/proc/self/exe", "--walk", copy.string()}, "/dev/null", work / "walk.txt");
+                        std::istringstream(readText(work / "walk.txt")) >> seconds >> kib;
+                        figure.seconds.push_back(seconds);
+                        figure.peakKiB = std::max(figure.peakKiB, kib);
                     } else {
                         const fs::path done = marker();
                         Application app(work / "app-errors.txt");
@@ -516,7 +535,7 @@ int main(int argc, char **argv)
                             app.waitUntilIdle();
                             app.resetPeak();
                             const Clock::time_point start = Clock::now();
-                            runProgram({TARNWICK_EXECUTABLE, copy.string(), done.string()});
+                            runProgram({TARNWICK_EXECUTABLE, copy.string(), done.string()}, work / "handing-errors.txt");
                             if (waitUntil([&] { return !fs::exists(done / ".DS_Store"); }, 3600s, 1ms))
                                 seconds = secondsSince(start);
                         }
@@ -533,17 +552,19 @@ int main(int argc, char **argv)
             if (million && !wholeRun)
                 continue;
 
-            const fs::path dsOnly = freshCopy();
-            Clock::time_point start = Clock::now();
-            dsFind.peakKiB = std::max(dsFind.peakKiB, runMeasured({"find", dsOnly.string(), "-name", ".DS_Store",
-                                                                   "-delete"}, work / "time.txt"));
-            dsFind.seconds.push_back(secondsSince(start));
-            fs::remove_all(dsOnly);
+            if (!million) {
+                const fs::path dsOnly = freshCopy();
+                const Clock::time_point start = Clock::now();
+                dsFind.peakKiB = std::max(dsFind.peakKiB, runMeasured({"find", dsOnly.string(), "-name", ".DS_Store",
+                                                                       "-delete"}, work / "time.txt"));
+                dsFind.seconds.push_back(secondsSince(start));
+                fs::remove_all(dsOnly);
+            }
 
             const fs::path allNames = freshCopy();
             std::vector<std::string> findArguments{"find", allNames.string()};
             findArguments.insert(findArguments.end(), std::begin(findAllNames), std::end(findAllNames));
-            start = Clock::now();
+            const Clock::time_point start = Clock::now();
             allFind.peakKiB = std::max(allFind.peakKiB, runMeasured(findArguments, work / "time.txt"));
             allFind.seconds.push_back(secondsSince(start));
             if (!million) {
@@ -565,7 +586,7 @@ int main(int argc, char **argv)
             for (int handed = 0; handed < (wholeRun ? 2 : 1); ++handed) {
                 const Figures &figure = figures[logging][handed];
                 const double seconds = median(figure.seconds);
-                const char *what = !wholeRun ? "walk here" : handed ? "handed to an instance" : "started fresh";
+                const char *what = !wholeRun ? "walk" : handed ? "handed to an instance" : "started fresh";
                 std::printf("  %-22s logDeletions %-3s %8.3f s %9.0f entries/s  peak +%ld KiB  %s\n", what, log,
                             seconds, entries / seconds, figure.peakKiB,
                             million ? "" : figure.sameSurvivors ? "same survivors as find" : "SURVIVORS DIFFER");
