@@ -179,10 +179,15 @@ void MainUIController::registerObservers()
     OperationQueue *mainQueue = &OperationQueue::main();
     NotificationCenter &center = NotificationCenter::defaultCenter();
     m_observers.push_back(center.addObserver(StatisticsManager::updatedNotificationName, nullptr, mainQueue,
-                                             [this](const Notification &) { statisticsManagerUpdate(); }));
+                                             [this](const Notification &) { statusMenuRowsMayHaveChanged(); }));
     qApp->installEventFilter(this);
-    m_observers.push_back(NotificationCenter::workspaceCenter().addObserver(
-        NotificationCenter::DidMountNotification, nullptr, nullptr, [this](const Notification &) { populateSourceTable(); }));
+    // A volume that comes or goes changes the rows of the menu and the icons of the list.
+    for (const char *change : {NotificationCenter::DidMountNotification, NotificationCenter::DidUnmountNotification})
+        m_observers.push_back(NotificationCenter::workspaceCenter().addObserver(change, nullptr, nullptr,
+                                                                                [this](const Notification &) {
+                                                                                    populateSourceTable();
+                                                                                    statusMenuRowsMayHaveChanged();
+                                                                                }));
     TarnwickStore::sharedInstance().listenForChanges([this](const Notification &notification) {
         const auto found = notification.userInfo.find(TarnwickStore::changedObjectKey);
         const std::string *key = found == notification.userInfo.end() ? nullptr : found->second.asString();
