@@ -393,3 +393,87 @@ TEST(DeletionsLogTest, EmptyingDropsLinesStillOnTheirWay)
     EXPECT_EQ(log.data(log.index(0, 0)).toString(), QLatin1String("new"));
 }
 }
+
+namespace
+{
+// Counts the paint events of a window and of every widget in it.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *window)
+    {
+        window->installEventFilter(this);
+        for (QWidget *child : window->findChildren<QWidget *>())
+            child->installEventFilter(this);
+    }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// The calls that end a run, in the engine's order.
+void endTheRun(XProgressWindow &window)
+{
+    window.progressFeedback("Cleaning completed.", true);
+    window.setProgressIndicatorMaxValue(0);
+    window.ioIsSlow(false);
+    window.finishedCleaning();
+}
+}
+
+TEST_F(XProgressWindowTest, NothingAnimatesOrRepaintsInAWindowWhoseCleanHasEnded)
+{
+    // A run whose input was slow (busy spinner) with a bar part way, and a run that never knew its size.
+    for (const bool knowsItsSize : {true, false}) {
+        SCOPED_TRACE(knowsItsSize ? "determinate bar" : "indeterminate bar");
+        const auto window = XProgressWindow::makeWithParent(engine, root);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window->window()));
+        if (knowsItsSize) {
+            window->setIndeterminate(false);
+            window->setProgressIndicatorMaxValue(100);
+            window->setNumberOfItemsExamined(40);
+        }
+        window->ioIsSlow(true);
+        window->flush();
+        drain();
+        PaintCounter counter(window->window());
+        EXPECT_TRUE(runEventLoopUntil([&] { return counter.paints >= 5; })) << "a running clean animates";
+
+        endTheRun(*window);
+        drain();
+        counter.paints = 0;
+        runEventLoopFor(std::chrono::seconds(2));
+        EXPECT_EQ(counter.paints, 0) << "the window is still painted after its clean ended";
+        window->window()->close();
+        drain();
+    }
+}
+
+TEST_F(XProgressWindowTest, TheSpinnerStopsWhenItIsHiddenDuringARun)
+{
+    const auto window = XProgressWindow::makeWithParent(engine, root);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window->window()));
+    window->setIndeterminate(false);
+    window->setProgressIndicatorMaxValue(100);
+    window->setNumberOfItemsExamined(100);
+    window->ioIsSlow(true);
+    window->flush();
+    drain();
+    auto *spinner = outlet<QProgressBar>(window, "progressSpinner");
+    PaintCounter counter(window->window());
+    EXPECT_TRUE(runEventLoopUntil([&] { return counter.paints >= 5; }));
+
+    // The engine's quiet-input hide, ten seconds after the last slow entry.
+    window->ioIsSlow(false);
+    drain();
+    EXPECT_TRUE(spinner->isHidden());
+    counter.paints = 0;
+    runEventLoopFor(std::chrono::seconds(2));
+    EXPECT_EQ(counter.paints, 0) << "a full bar and a hidden spinner need no painting";
+}
