@@ -11,13 +11,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "BenchHome.h"
 #include "DeletionsLog.h"
 #include "MainThread.h"
 #include "PreferencesSupport.h"
@@ -33,19 +33,13 @@ public:
     void progressWindowClosed() override {}
 };
 
-void runUntil(const std::function<bool()> &done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
 // Lets everything posted to the main thread so far run, and what that posts in turn.
 void settle()
 {
     for (int round = 0; round < 3; ++round) {
         bool done = false;
         MainThread::post([&done] { done = true; });
-        runUntil([&done] { return done; });
+        runEventLoopUntil([&done] { return done; });
     }
 }
 
@@ -79,12 +73,9 @@ constexpr double megabyte = 1024.0 * 1024.0;
 
 int main(int argc, char **argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string home = (std::filesystem::temp_directory_path() / "tarnwick-bench-XXXXXX").string();
-    if (!mkdtemp(home.data()))
+    const BenchHome home;
+    if (home.path().empty())
         return 2;
-    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
     QApplication app(argc, argv);
     // Only the window takes the lines; the daily log is another matter.
     PreferencesSupport::standardUserDefaults().setObject(Value(false), "logDeletions");
@@ -93,7 +84,7 @@ int main(int argc, char **argv)
 
     const auto engine = std::make_shared<IdleEngine>();
     const std::shared_ptr<XProgressWindow> window =
-        XProgressWindow::makeWithParent(engine, URL::fileURLWithPath(home));
+        XProgressWindow::makeWithParent(engine, URL::fileURLWithPath(home.path()));
     auto *list = window->window()->findChild<DeletionsLog *>(QStringLiteral("manualCleanDeletions"));
     int insertions = 0;
     QObject::connect(list, &QAbstractItemModel::rowsInserted, [&insertions] { ++insertions; });
@@ -111,7 +102,7 @@ int main(int argc, char **argv)
             window->logMsg(deletionLine(item, folders));
         window->flush();
     });
-    runUntil([list, lines] { return list->rowCount() >= lines; });
+    runEventLoopUntil([list, lines] { return list->rowCount() >= lines; });
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     run.join();
     settle();
@@ -130,6 +121,5 @@ int main(int argc, char **argv)
     window->finishedCleaning();
     window->window()->close();
     settle();
-    std::filesystem::remove_all(home);
     return 0;
 }

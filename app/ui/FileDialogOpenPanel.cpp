@@ -89,7 +89,7 @@ public:
     {
         if (!choosesFilesAndFolders())
             return;
-        m_acceptButton = acceptButton();
+        m_acceptButton = FileDialogOpenPanel::acceptButton(*this);
         m_nameField = findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         // The dialog renames the button while it handles these; the name is put back after it.
         const auto keepAcceptTextLater = [this] {
@@ -114,17 +114,6 @@ public:
 
 private:
     bool choosesFilesAndFolders() const { return m_panel.canChooseFiles() && m_panel.canChooseDirectories(); }
-
-    QPushButton *acceptButton() const
-    {
-        const auto *box = findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-        if (!box)
-            return nullptr;
-        for (QAbstractButton *button : box->buttons())
-            if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
-                return qobject_cast<QPushButton *>(button);
-        return nullptr;
-    }
 
     void keepAcceptText()
     {
@@ -153,6 +142,17 @@ private:
     QPushButton *m_acceptButton = nullptr;
     QLineEdit *m_nameField = nullptr;
 };
+}
+
+QPushButton *FileDialogOpenPanel::acceptButton(const QFileDialog &dialog)
+{
+    const auto *box = dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
+    if (!box)
+        return nullptr;
+    for (QAbstractButton *button : box->buttons())
+        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
+            return qobject_cast<QPushButton *>(button);
+    return nullptr;
 }
 
 void FileDialogOpenPanel::install()

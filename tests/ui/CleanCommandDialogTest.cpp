@@ -31,9 +31,9 @@ TEST_F(MainWindowTest, CleanInTheRealFileDialogChoosesAFolderAndCleansIt)
          },
          [](QFileDialog &dialog) {
              EXPECT_EQ(dialog.windowTitle(), "Pick a disk, folder or archive to clean...");
-             EXPECT_EQ(acceptButton(dialog)->text(), "Choose");
+             EXPECT_EQ(FileDialogOpenPanel::acceptButton(dialog)->text(), "Choose");
              EXPECT_FALSE(saveScreenshot(&dialog, "clean-command-folder-chosen").empty());
-             QTest::mouseClick(acceptButton(dialog), Qt::LeftButton);
+             QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton);
          }},
     });
     action("cleanUsingTarnwickItem")->trigger();

@@ -163,7 +163,7 @@ TEST(FileDialogOpenPanelTest, ASelectedFolderIsChosenByTheButtonAndTheFilterShow
          }},
         {[](QFileDialog &dialog) { return nameField(dialog)->text() == QLatin1String("Photos"); },
          [](QFileDialog &dialog) {
-             QPushButton *choose = acceptButton(dialog);
+             QPushButton *choose = FileDialogOpenPanel::acceptButton(dialog);
              ASSERT_NE(choose, nullptr);
              EXPECT_EQ(choose->text(), "Choose") << "the button chooses the folder; it does not open it";
              EXPECT_TRUE(choose->isEnabled());
@@ -201,7 +201,7 @@ TEST(FileDialogOpenPanelTest, EnterOnATypedFolderChoosesItAndADoubleClickStillEn
              stayedOpenOnAText = dialog.isVisible();
              nameField(dialog)->setText(QString::fromStdString(home.file("Elsewhere/Stick")));
              QApplication::processEvents();
-             EXPECT_EQ(acceptButton(dialog)->text(), "Choose");
+             EXPECT_EQ(FileDialogOpenPanel::acceptButton(dialog)->text(), "Choose");
              QTest::keyClick(nameField(dialog), Qt::Key_Return);
          }},
     });
@@ -230,7 +230,7 @@ TEST(FileDialogOpenPanelTest, APanelForFilesAndFoldersShowsEveryFileAndStillTake
              selectRow(dialog, rowNamed(dialog, "notes.txt"));
          }},
         {[](QFileDialog &dialog) { return nameField(dialog)->text() == QLatin1String("notes.txt"); },
-         [](QFileDialog &dialog) { QTest::mouseClick(acceptButton(dialog), Qt::LeftButton); }},
+         [](QFileDialog &dialog) { QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton); }},
     });
     FileDialogOpenPanel presenter;
     ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);

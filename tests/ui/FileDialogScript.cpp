@@ -2,12 +2,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <QTimer>
 
 #include <deque>
@@ -93,16 +91,6 @@ void selectRow(QFileDialog &dialog, const QModelIndex &row)
                                                                   | QItemSelectionModel::Rows);
 }
 
-QPushButton *acceptButton(QFileDialog &dialog)
-{
-    auto *box = dialog.findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"));
-    if (!box)
-        return nullptr;
-    for (QAbstractButton *button : box->buttons())
-        if (box->buttonRole(button) == QDialogButtonBox::AcceptRole)
-            return qobject_cast<QPushButton *>(button);
-    return nullptr;
-}
 
 void doubleClick(QAbstractItemView &view, const QModelIndex &row)
 {

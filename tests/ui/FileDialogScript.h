@@ -9,7 +9,6 @@
 
 class QAbstractItemView;
 class QFileDialog;
-class QPushButton;
 
 // Drives Qt's real file dialog while it runs modally: each step acts once its condition holds,
 // in order. A step that never becomes ready fails the test and closes the dialog after a while.
@@ -28,7 +27,5 @@ QModelIndex rowNamed(QFileDialog &dialog, const QString &name);
 std::vector<std::string> listedNames(QFileDialog &dialog);
 // Selects the row alone and gives the list the focus, as a click on the row does.
 void selectRow(QFileDialog &dialog, const QModelIndex &row);
-// The button that confirms the dialog.
-QPushButton *acceptButton(QFileDialog &dialog);
 // Double-clicks the row.
 void doubleClick(QAbstractItemView &view, const QModelIndex &row);
