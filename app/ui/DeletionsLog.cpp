@@ -40,7 +40,8 @@ void DeletionsLog::append(std::string_view text)
         m_lastBlockUsed = 0;
     }
     std::memcpy(m_blocks.back().get() + m_lastBlockUsed, text.data(), text.size());
-    m_rows.push_back(Row{std::uint32_t(m_blocks.size() - 1), std::uint32_t(m_lastBlockUsed), std::uint32_t(text.size())});
+    m_rows.push_back(
+        Row{std::uint32_t(m_blocks.size() - 1), std::uint32_t(m_lastBlockUsed), std::uint32_t(text.size())});
     m_lastBlockUsed += text.size();
 }
 

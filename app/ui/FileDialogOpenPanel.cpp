@@ -97,15 +97,15 @@ public:
         };
         if (m_nameField)
             connect(m_nameField, &QLineEdit::textChanged, this, keepAcceptTextLater);
-        for (const char *name : {"listView", "treeView"}) {
-            auto *view = findChild<QAbstractItemView *>(QLatin1String(name));
-            if (!view || !view->selectionModel())
-                continue;
-            connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, view, keepAcceptTextLater] {
-                nameSelectedItems(*view);
+        // The list and the detailed tree share the list's selection.
+        auto *list = findChild<QAbstractItemView *>(QStringLiteral("listView"));
+        if (list && list->selectionModel()) {
+            const auto followSelection = [this, list, keepAcceptTextLater] {
+                nameSelectedItems(*list);
                 keepAcceptTextLater();
-            });
-            connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this, keepAcceptTextLater);
+            };
+            connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, followSelection);
+            connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this, keepAcceptTextLater);
         }
         connect(this, &QFileDialog::currentChanged, this, keepAcceptTextLater);
         connect(this, &QFileDialog::directoryEntered, this, keepAcceptTextLater);

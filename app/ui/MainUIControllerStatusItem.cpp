@@ -163,7 +163,8 @@ void MainUIController::statusMenuRowsMayHaveChanged()
     // A burst of changes is one rebuild, made with the statistics as they are by then.
     if (hasPendingPerformRequest(statisticsManagerUpdateSelector))
         return;
-    performAfterDelay(statisticsManagerUpdateSelector, statusMenuRowsRebuildDelay, [this] { statisticsManagerUpdate(); });
+    performAfterDelay(statisticsManagerUpdateSelector, statusMenuRowsRebuildDelay,
+                      [this] { statisticsManagerUpdate(); });
 }
 
 void MainUIController::rebuildStatusItemNotification()

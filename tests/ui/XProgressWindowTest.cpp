@@ -431,7 +431,8 @@ TEST(DeletionsLogTest, LinesKeepTheirTextsAndOrderAcrossBlocksAndEmptyingDropsTh
     // Lines long and short, past the end of one block of text and longer than a block.
     std::vector<std::string> lines;
     for (int line = 0; line < 20000; ++line)
-        lines.push_back("Deleted ._" + std::string(std::size_t(line % 97), 'x') + std::to_string(line) + " in Fotos \u00e9t\u00e9");
+        lines.push_back("Deleted ._" + std::string(std::size_t(line % 97), 'x') + std::to_string(line)
+                        + " in Fotos \u00e9t\u00e9");
     lines.push_back(std::string(300 * 1024, 'L'));
     lines.push_back("after the long line");
     log.logMsg(lines);
