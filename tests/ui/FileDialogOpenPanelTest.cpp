@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <algorithm>
 #include <functional>
@@ -23,15 +22,7 @@ namespace
 // Acts on the file dialog once it shows; the dialog stays open until an action closes it.
 void whenTheDialogShows(std::function<void(QFileDialog &)> act)
 {
-    auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(*dialog);
-        }
-    });
-    timer->start(10);
+    scriptFileDialog({{[](QFileDialog &) { return true; }, std::move(act)}});
 }
 
 OpenPanel startupDiskPanel(SelectStartupDisk &delegate)
@@ -91,21 +82,15 @@ TEST(FileDialogOpenPanelTest, SeveralFoldersOrFilesCanBeChosenWhenThePanelAllows
     folders.setAllowsMultipleSelection(true);
     folders.setDirectoryURL(URL::fileURLWithPath(home.path()));
     // The folder's listing arrives in the background; both rows are selected once it has.
-    auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        auto *list = dialog ? dialog->findChild<QAbstractItemView *>(QStringLiteral("listView")) : nullptr;
-        if (!list || list->model()->rowCount(list->rootIndex()) < 2)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
-        for (int row = 0; row < 2; ++row)
-            list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()),
-                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        static_cast<QDialog *>(dialog)->accept();
-    });
-    timer->start(10);
+    scriptFileDialog({{[](QFileDialog &dialog) { return listedNames(dialog).size() >= 2; },
+                       [](QFileDialog &dialog) {
+                           auto *list = dialog.findChild<QAbstractItemView *>(QStringLiteral("listView"));
+                           EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+                           for (int row = 0; row < 2; ++row)
+                               list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()),
+                                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                           static_cast<QDialog &>(dialog).accept();
+                       }}});
     FileDialogOpenPanel presenter;
     ASSERT_EQ(presenter.present(folders), OpenPanel::OKResponse);
     std::vector<std::string> chosen;

@@ -15,6 +15,16 @@
 namespace
 {
 constexpr qint64 stepTimeoutMilliseconds = 30000;
+
+// The file dialog on screen, whatever other window may be modal.
+QFileDialog *shownFileDialog()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (auto *dialog = qobject_cast<QFileDialog *>(window); dialog && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
 }
 
 void scriptFileDialog(std::vector<FileDialogStep> steps)
@@ -24,7 +34,7 @@ void scriptFileDialog(std::vector<FileDialogStep> steps)
     waiting->start();
     auto *timer = new QTimer;
     QObject::connect(timer, &QTimer::timeout, [timer, remaining, waiting] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QFileDialog *dialog = shownFileDialog();
         if (!dialog)
             return;
         if (!remaining->front().ready(*dialog)) {
