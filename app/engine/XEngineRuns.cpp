@@ -38,11 +38,11 @@ std::string absoluteURLString(const URL &url)
 bool userAgreesToRemoveAttributes()
 {
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
-    Alert alert = Alert::alert("Attributes will be removed from an item on a APFS or HFS disk.", "Remove Attributes",
-                               std::string("Cancel"), std::nullopt,
-                               std::string("Removing attributes from an item on a APFS or HFS disk may cause dataloss "
-                                           "or unpredictable system or application behaviour. Only proceed if you "
-                                           "know what you're doing."));
+    Alert alert = Alert::alert("Attributes will be removed from an item on a APFS, HFS or Linux disk.",
+                               "Remove Attributes", std::string("Cancel"), std::nullopt,
+                               std::string("Removing attributes from an item on a APFS, HFS or Linux disk may cause "
+                                           "dataloss or unpredictable system or application behaviour. Only proceed "
+                                           "if you know what you're doing."));
     alert.setStyle(Alert::Style::critical);
     alert.setShowsSuppressionButton(true);
     const std::int64_t answer = alert.runModal();

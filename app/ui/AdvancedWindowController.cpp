@@ -45,11 +45,14 @@ AdvancedWindowController::AdvancedWindowController(QWidget *mainWindow)
     m_window->setWindowModality(Qt::WindowModal);
     m_window->setAttribute(Qt::WA_QuitOnClose, false);
 
-    m_blacklistController = makeController({{"name", QStringLiteral("Name"), true}}, "blacklistController", this);
+    // A row added for a chosen folder shows that folder beside its name.
+    m_blacklistController = makeController(
+        {{"name", QStringLiteral("Name"), true}, {"path", QStringLiteral("Folder"), false}}, "blacklistController", this);
     m_whitelistFolders = makeController({{"path", QStringLiteral("Folder"), false}}, "whitelistFolders", this);
     m_tabTableController = makeController({}, "tabTableController", this);
     m_advancedSpotlightArrayController = makeController({}, "advancedSpotlightArrayController", this);
     m_ui->blackListTable->setModel(m_blacklistController);
+    m_ui->blackListTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     m_ui->whiteListTable->setModel(m_whitelistFolders);
 
     auto *pages = new QActionGroup(m_window);

@@ -91,6 +91,8 @@ private:
     void connectControls();
     void showBoundValues();
     void editSelectedBlackListRow();
+    // Appends the row, selects it and starts editing its name.
+    void addBlackListRowToEdit(Dictionary row);
     void removeSelectedRows(QTableView *table, ArrayController *controller);
     void storeNeverDeleteField(const char *key, const QString &text);
     // The row's string under the key; nullptr when the row is no dictionary or holds no string there.

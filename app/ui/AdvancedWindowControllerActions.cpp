@@ -103,8 +103,12 @@ void AdvancedWindowController::addWhitelistFolder()
 
 void AdvancedWindowController::addBlacklistItem()
 {
-    const int row = m_blacklistController->addObject(Dictionary{{"name", Value(newBlackListItemName)}});
-    m_ui->blackListTable->selectRow(row);
+    addBlackListRowToEdit(Dictionary{{"name", Value(newBlackListItemName)}});
+}
+
+void AdvancedWindowController::addBlackListRowToEdit(Dictionary row)
+{
+    m_ui->blackListTable->selectRow(m_blacklistController->addObject(std::move(row)));
     editSelectedBlackListRow();
 }
 
@@ -116,20 +120,15 @@ void AdvancedWindowController::editSelectedBlackListRow()
     m_ui->blackListTable->edit(m_blacklistController->index(selected.front().row(), 0));
 }
 
-// A black-list name holds for every disk and folder (each switches it on in its own list), so a
-// name cannot be kept to the chosen folder: the row is refused rather than spread to every record.
+// The row notes the folder it is meant for. Only its name is kept: a new name reaches every disk
+// and folder switched off, to be switched on where it is wanted.
 void AdvancedWindowController::addBlacklistItemForDisk()
 {
     OpenPanel panel = foldersPanel("Select a disk or folder for this blacklist item...", false);
     if (panel.runModal() != OpenPanel::OKResponse || panel.URLs().empty() || panel.URLs().front().path() == "/")
         return;
-    Alert alert;
-    alert.setMessageText(LSFK("A blacklist item can't be limited to one folder."));
-    alert.setInformativeText(LSFK("Blacklist names are shared by every disk and folder; each disk or folder "
-                                  "switches them on in its own list of items to delete. Add the name with \"+\", "
-                                  "then switch it on only for the disk or folder you want."));
-    alert.addButton(LSFK("OK"));
-    alert.runModal();
+    addBlackListRowToEdit(
+        Dictionary{{"name", Value(newBlackListItemName)}, {"path", Value(panel.URLs().front().path())}});
 }
 
 void AdvancedWindowController::chooseMacOSTypeToAdd()

@@ -1,41 +1,61 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QTimer>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "Value.h"
-
-// The list of deletion lines a progress window shows. Each arranged object is a
-// dictionary with one entry, messageKey mapped to one line; the window's table has
-// one column showing that value. Main thread only.
+// The list of deletion lines a progress window shows, one row per line in the order given; the
+// window's table has one column, whose role is named messageKey. A clean may delete millions of
+// items, so the lines are kept compactly: their text in large blocks, each row a block, an offset
+// and a length. Lines handed over are shown in one step at most every showInterval, or at once
+// when asked. Main thread only.
 class DeletionsLog : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
+    static constexpr const char *messageKey = "path";
+    static constexpr std::chrono::milliseconds showInterval{250};
+
     explicit DeletionsLog(QObject *parent = nullptr);
+    ~DeletionsLog() override;
 
-    const std::string messageKey = "path";
-
-    // Appends the line in a later main-queue step; an empty line is ignored. A line
-    // still waiting when the list is emptied is dropped with the rest.
-    void logMsg(const std::string &line);
-    // Removes all arranged objects.
+    // Appends the lines that are not empty; they show within showInterval.
+    void logMsg(const std::vector<std::string> &lines);
+    // Shows every line handed over so far.
+    void showPendingLines();
+    // Removes every line, shown or not.
     void empty();
 
-    const std::vector<Dictionary> &arrangedObjects() const { return m_arrangedObjects; }
+    // Every line handed over, shown or not.
+    std::size_t lineCount() const { return m_rows.size(); }
+    std::string_view line(std::size_t index) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QHash<int, QByteArray> roleNames() const override;
 
 private:
-    void addObject(Dictionary object);
+    struct Row
+    {
+        std::uint32_t block;
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
 
-    std::vector<Dictionary> m_arrangedObjects;
-    // Counts the times the list was emptied, so that lines meant for the old list stay out.
-    std::uint64_t m_generation = 0;
+    void append(std::string_view text);
+
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::size_t m_lastBlockUsed = 0;
+    std::size_t m_lastBlockSize = 0;
+    std::vector<Row> m_rows;
+    // The rows the table shows: the first m_shownRows of m_rows.
+    std::size_t m_shownRows = 0;
+    QTimer m_showTimer;
 };

@@ -41,7 +41,7 @@ public:
     // Every disk in one of the platform's own formats gets this warning, Linux formats included.
     static constexpr const char *appleFSWarningText =
         "This disk is formatted as APFS, HFS or a Linux format. If you wish to remove xattr metadata, you will need "
-        "hold down the shift key and choose \"Clean\" from the Tarnwick menu in the system tray.";
+        "to choose \"Clean Attributes...\" from the Tarnwick menu in the system tray.";
 
     // The controller with its window loaded from the interface file, not shown yet.
     static std::shared_ptr<ExamineWindowController> create();

@@ -2,6 +2,9 @@
 
 #include "OpenPanel.h"
 
+class QFileDialog;
+class QPushButton;
+
 // Shows open panels as Qt's own (non-native) file dialog, so that the panel's delegate decides
 // which folders can be selected and confirmed.
 class FileDialogOpenPanel : public OpenPanelPresenter
@@ -11,4 +14,7 @@ public:
     static void install();
 
     std::int64_t present(OpenPanel &panel) override;
+
+    // The button of Qt's file dialog that confirms it; nullptr when it has none.
+    static QPushButton *acceptButton(const QFileDialog &dialog);
 };

@@ -108,7 +108,11 @@ public:
     bool loginItemExists() const;
 
     // --- Source list (MainUIControllerSourceList.cpp)
+    // Rebuilds the list; the row to select is the record of keyToSelect, else the record selected
+    // before, else the row selected before (row 0 without one).
     void populateSourceTable(const std::optional<QString> &keyToSelect = std::nullopt);
+    // The list's row of the record with that storage key; -1 when none.
+    int rowOfKey(const QString &key) const;
     void insertDividerItem();
     void insertScheduleItem();
     void outlineViewSelectionDidChange();
@@ -254,6 +258,8 @@ public:
     std::vector<class StatusMenuItemViewController *> statusMenuItemViewControllers() const;
     // The menu the rows go into when the interface file holds none.
     void setStatusItems(QMenu *menu);
+    // Whether a system tray shows the tray item; nullopt asks the desktop again.
+    static void setSystemTrayAvailableForTesting(std::optional<bool> available);
 
 private:
     struct StatusItemState;
@@ -267,7 +273,13 @@ private:
     // cancelling with no selector cancels every one of them.
     void performAfterDelay(const char *selector, float delay, std::function<void()> block);
     void cancelPreviousPerformRequests(const char *selector = nullptr);
+    bool hasPendingPerformRequest(const char *selector);
     void removeStatusMenuRows();
+    // The tray item exists and a system tray shows it.
+    bool hasSystemTray() const;
+    // The statistics or the mounted volumes changed: the rows are rebuilt at most once per 0.1
+    // seconds while a tray shows them; without one they are rebuilt when the menu opens.
+    void statusMenuRowsMayHaveChanged();
 
     std::shared_ptr<StatusItemState> m_statusItemState;
 

@@ -18,6 +18,7 @@
 
 #include "AdvancedWindowController.h"
 #include "Alert.h"
+#include "Core.h"
 #include "DragURL.h"
 #include "GCDAdditions.h"
 #include "LocalizedString.h"
@@ -47,7 +48,8 @@ QIcon recordImage(const XFSDiskOrDirectory &record)
     QStyle::StandardPixmap kind = QStyle::SP_DriveHDIcon;
     if (record.iconChoice() == XFSDiskOrDirectory::IconChoice::fileServer)
         kind = QStyle::SP_DriveNetIcon;
-    else if (record.iconChoice() == XFSDiskOrDirectory::IconChoice::itemIcon)
+    else if (record.iconChoice() == XFSDiskOrDirectory::IconChoice::itemIcon
+             && !Core::isMountedVolume(record.path()))
         kind = QStyle::SP_DirIcon;
     const QPixmap standard = QApplication::style()->standardIcon(kind).pixmap(24, 24);
     return QIcon(standard.scaled(24, 24, Qt::KeepAspectRatio, Qt::SmoothTransformation));
@@ -83,8 +85,12 @@ bool isBootDisk(const URL &url)
 void MainUIController::populateSourceTable(const std::optional<QString> &keyToSelect)
 {
     storeAnyChangesToFlags();
+    // The selection stays with its record, wherever the rebuild puts it; by position only when the
+    // record is gone (records may share a name, so neither name nor row tells them apart).
     const QModelIndexList selected = m_sourceTable->selectionModel()->selectedRows();
     int rowToSelect = selected.isEmpty() ? 0 : selected.first().row();
+    const Node *selectedNode = selected.isEmpty() ? nullptr : m_sourceController->nodeForIndex(selected.first());
+    const QString selectedKey = selectedNode ? selectedNode->key() : QString();
 
     m_sourceController->setContent({});
     const XTWStore &store = XTWStore::shared();
@@ -100,16 +106,26 @@ void MainUIController::populateSourceTable(const std::optional<QString> &keyToSe
                      [](const XFSDiskOrDirectory &a, const XFSDiskOrDirectory &b) {
                          return a.displayName() < b.displayName();
                      });
-    for (const XFSDiskOrDirectory &record : folders) {
+    for (const XFSDiskOrDirectory &record : folders)
         m_sourceController->appendContent(entryNode(record));
-        if (keyToSelect && *keyToSelect == QString::fromStdString(record.storageKey()))
-            rowToSelect = m_sourceController->rowCount() - 1;
-    }
+    if (const int row = rowOfKey(keyToSelect.value_or(QString())); row >= 0)
+        rowToSelect = row;
+    else if (const int previous = rowOfKey(selectedKey); previous >= 0)
+        rowToSelect = previous;
 
     const QModelIndex toSelect = m_sourceController->index(rowToSelect, 0);
     if (toSelect.isValid())
         m_sourceTable->selectionModel()->setCurrentIndex(toSelect, QItemSelectionModel::ClearAndSelect);
     saveAndPopulateDetailsTable();
+}
+
+int MainUIController::rowOfKey(const QString &key) const
+{
+    if (key.isEmpty())
+        return -1;
+    const Node::Children &rows = m_sourceController->content();
+    const auto found = std::find_if(rows.begin(), rows.end(), [&key](const auto &node) { return node->key() == key; });
+    return found == rows.end() ? -1 : int(found - rows.begin());
 }
 
 void MainUIController::insertDividerItem()

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QAbstractButton>
+#include <QKeyEvent>
 #include <QAction>
 #include <QButtonGroup>
 #include <QItemSelectionModel>
@@ -138,6 +139,7 @@ void MainUIController::setUpOutlinesAndMenus()
     if (auto *remove = m_window->findChild<QAbstractButton *>(QStringLiteral("removeSourceItemButton")))
         connect(remove, &QAbstractButton::clicked, this, &MainUIController::removeSourceItem);
     connect(m_helpButton, &QAbstractButton::clicked, this, [this] { helpAction(m_helpButton); });
+    m_helpButton->installEventFilter(this);
 
     m_gearPopupMenuButton->setMenu(m_gearMenu);
     if (auto *advanced = m_window->findChild<QAction *>(QStringLiteral("advancedMenuItem")))
@@ -179,10 +181,15 @@ void MainUIController::registerObservers()
     OperationQueue *mainQueue = &OperationQueue::main();
     NotificationCenter &center = NotificationCenter::defaultCenter();
     m_observers.push_back(center.addObserver(StatisticsManager::updatedNotificationName, nullptr, mainQueue,
-                                             [this](const Notification &) { statisticsManagerUpdate(); }));
+                                             [this](const Notification &) { statusMenuRowsMayHaveChanged(); }));
     qApp->installEventFilter(this);
-    m_observers.push_back(NotificationCenter::workspaceCenter().addObserver(
-        NotificationCenter::DidMountNotification, nullptr, nullptr, [this](const Notification &) { populateSourceTable(); }));
+    // A volume that comes or goes changes the rows of the menu and the icons of the list.
+    for (const char *change : {NotificationCenter::DidMountNotification, NotificationCenter::DidUnmountNotification})
+        m_observers.push_back(NotificationCenter::workspaceCenter().addObserver(change, nullptr, nullptr,
+                                                                                [this](const Notification &) {
+                                                                                    populateSourceTable();
+                                                                                    statusMenuRowsMayHaveChanged();
+                                                                                }));
     TarnwickStore::sharedInstance().listenForChanges([this](const Notification &notification) {
         const auto found = notification.userInfo.find(TarnwickStore::changedObjectKey);
         const std::string *key = found == notification.userInfo.end() ? nullptr : found->second.asString();
@@ -197,5 +204,14 @@ bool MainUIController::eventFilter(QObject *watched, QEvent *event)
         windowDidResignKey();
     if (watched == qApp && (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::ThemeChange))
         rebuildStatusItemNotification();
+    // Enter presses the focused help button too: where the window manager takes Alt with a click
+    // (to move windows), Alt+Enter is the way to the diagnostics report.
+    if (watched == m_helpButton && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
+            m_helpButton->click();
+            return true;
+        }
+    }
     return QObject::eventFilter(watched, event);
 }

@@ -29,12 +29,18 @@ struct MainUIController::StatusItemState
     // The menu whose opening and closing the controller follows.
     QPointer<QMenu> delegateOf;
     bool toldNoTray = false;
+    // The statistics or the volumes changed while the rows were not rebuilt (no tray shows them).
+    bool rowsOutdated = false;
 };
 
 namespace
 {
 constexpr const char *rebuildStatusItemSelector = "rebuildStatusItem:";
 constexpr float rebuildStatusItemDelay = 0.1f;
+constexpr const char *statisticsManagerUpdateSelector = "statisticsManagerUpdate:";
+constexpr float statusMenuRowsRebuildDelay = 0.1f;
+
+std::optional<bool> g_systemTrayAvailableForTesting;
 
 // An image of the bundle in its 16 and 32 pixel sizes ("NAME.png", "NAME@2x.png").
 QIcon bundleImage(const std::string &name)
@@ -138,6 +144,29 @@ void MainUIController::updateStatusItemImage()
         m_statusMenu->setIcon(bundleImage("tw_menu_bar_dark_16x16"));
 }
 
+void MainUIController::setSystemTrayAvailableForTesting(std::optional<bool> available)
+{
+    g_systemTrayAvailableForTesting = available;
+}
+
+bool MainUIController::hasSystemTray() const
+{
+    return m_statusMenu && g_systemTrayAvailableForTesting.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void MainUIController::statusMenuRowsMayHaveChanged()
+{
+    if (!hasSystemTray()) {
+        statusItemState().rowsOutdated = true;
+        return;
+    }
+    // A burst of changes is one rebuild, made with the statistics as they are by then.
+    if (hasPendingPerformRequest(statisticsManagerUpdateSelector))
+        return;
+    performAfterDelay(statisticsManagerUpdateSelector, statusMenuRowsRebuildDelay,
+                      [this] { statisticsManagerUpdate(); });
+}
+
 void MainUIController::rebuildStatusItemNotification()
 {
     cancelPreviousPerformRequests();
@@ -159,6 +188,14 @@ void MainUIController::performAfterDelay(const char *selector, float delay, std:
     requests.emplace_back(selector, GCDAdditions::performBlockAfterDelay(delay, std::move(block)));
 }
 
+bool MainUIController::hasPendingPerformRequest(const char *selector)
+{
+    const auto &requests = statusItemState().delayedPerformRequests;
+    return std::any_of(requests.begin(), requests.end(), [selector](const auto &request) {
+        return request.first == selector && !request.second->isFinished() && !request.second->isCancelled();
+    });
+}
+
 void MainUIController::cancelPreviousPerformRequests(const char *selector)
 {
     auto &requests = statusItemState().delayedPerformRequests;
@@ -174,6 +211,8 @@ void MainUIController::menuWillOpen(QMenu *menu)
 {
     if (menu != m_statusItems)
         return;
+    if (statusItemState().rowsOutdated)
+        statisticsManagerUpdate();
     m_statusMenuIsVisible = true;
     updateStatusItemImage();
 }
@@ -217,6 +256,7 @@ void MainUIController::statisticsManagerUpdate()
     }
     if (m_statusMenuIsVisible)
         return;
+    state.rowsOutdated = false;
 
     removeStatusMenuRows();
 

@@ -12,8 +12,6 @@
 #include <QTreeView>
 #include <QUrl>
 
-#include <algorithm>
-#include <array>
 #include <iostream>
 
 #include "AdvancedWindowController.h"
@@ -43,25 +41,6 @@ constexpr const char *fullDiskAccessSettingsURL =
 
 // The helper-tool installation is scheduled once per process.
 bool g_helperToolInstallScheduled = false;
-
-// Lets the open panel pick folders and the archive kinds the clean command takes.
-class ArchivesAndFoldersDelegate : public OpenPanelDelegate
-{
-public:
-    bool panelShouldEnableURL(const URL &url) override
-    {
-        if (url.value<bool>(URLValues::isDirectoryKey).value_or(false))
-            return true;
-        const QString name = QString::fromStdString(url.lastPathComponent());
-        return std::any_of(extensions.begin(), extensions.end(), [&name](const char *extension) {
-            return name.endsWith(QLatin1Char('.') + QLatin1String(extension), Qt::CaseInsensitive);
-        });
-    }
-    bool panelValidateURL(const URL &url, Error *) override { return panelShouldEnableURL(url); }
-
-private:
-    static constexpr std::array<const char *, 3> extensions = {"zip", "tgz", "gz"};
-};
 }
 
 void MainUIController::show()
@@ -217,14 +196,13 @@ void MainUIController::cleanUsingTarnwickMenuActionAlternate()
 void MainUIController::cleanUsingTarnwickMenuActionShiftWasDown(bool shiftWasDown)
 {
     OpenPanel panel;
-    ArchivesAndFoldersDelegate archivesAndFolders;
     panel.setCanChooseDirectories(true);
     panel.setCanChooseFiles(true);
     panel.setPrompt(LSFK("Choose"));
     if (shiftWasDown) {
         panel.setTitle(LSFK("Pick folder or file to clean..."));
     } else {
-        panel.setDelegate(&archivesAndFolders);
+        panel.setAllowedFileTypes({"zip", "tgz", "gz"});
         panel.setTitle(LSFK("Pick a disk, folder or archive to clean..."));
     }
     if (panel.runModal() != OpenPanel::OKResponse)

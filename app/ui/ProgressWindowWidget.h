@@ -13,7 +13,8 @@ class DeletionsLog;
 class XProgressWindow;
 
 // The window of a progress window controller, built from the "Progress" interface
-// file: it hands its close and its Cancel button to the controller.
+// file: it hands its close and its Cancel button to the controller. Its bars animate only while
+// they are busy, so that a window left open after its clean costs nothing.
 class ProgressWindowWidget : public QWidget
 {
     Q_OBJECT
@@ -31,6 +32,8 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Stops the style's animation of a bar that is no longer busy.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     std::unique_ptr<Ui::Progress> m_ui;

@@ -7,17 +7,47 @@
 #include <QStyle>
 #include <QWidget>
 
+#include <sys/stat.h>
+
 #include "ui_StatusMenuView.h"
+#include "Beep.h"
+#include "Core.h"
 #include "DateFormatter.h"
 #include "GCDAdditions.h"
 #include "HDIconCacheController.h"
 #include "LocalizedString.h"
+#include "Logger.h"
+#include "StatisticsManager.h"
+#include "TWVolumeInfo.h"
 #include "VolumeMetaDataStatistics.h"
 #include "XEngine.h"
 
 namespace
 {
 constexpr int iconSide = 32;
+
+std::optional<dev_t> deviceOf(const std::string &path)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return status.st_dev;
+}
+}
+
+std::optional<StatusMenuItemViewController::MountedVolume>
+StatusMenuItemViewController::MountedVolume::at(const URL &volumeURL)
+{
+    const std::optional<dev_t> device = deviceOf(volumeURL.path());
+    if (!device || !Core::isMountedVolume(volumeURL.path()))
+        return std::nullopt;
+    return MountedVolume{volumeURL, volumeURL.displayName(), TWKeyForDisk(volumeURL.path()), *device};
+}
+
+bool StatusMenuItemViewController::MountedVolume::isStillMounted() const
+{
+    const std::optional<MountedVolume> now = at(url);
+    return now && now->diskKey == diskKey && now->device == device;
 }
 
 StatusMenuItemViewController::StatusMenuItemViewController() = default;
@@ -46,6 +76,7 @@ void StatusMenuItemViewController::setupWithDetailsForPath(const URL &volumeURL)
     if (!m_details)
         return;
     view();
+    m_volume = MountedVolume::at(volumeURL);
     m_cleanButton->setText(QString::fromStdString(LSFK("Clean")));
 
     const QPointer<QLabel> iconLabel = m_icon;
@@ -116,6 +147,15 @@ void StatusMenuItemViewController::cleanNowAction()
         return;
     if (m_ownerMenu)
         m_ownerMenu->hide();
-    const URL volume = m_details->volumeURL();
-    GCDAdditions::performBlockAfterTinyDelay([volume] { XEngine::cleanInResponseToUserRequest({volume}, std::nullopt); });
+    if (!m_volume || !m_volume->isStillMounted()) {
+        Beep::play();
+        if (m_volume)
+            Logger::shared().log("Not cleaned: " + m_volume->displayName + " (" + m_volume->url.path()
+                                 + ") is no longer mounted there.");
+        // The rows follow the volumes that are mounted now.
+        StatisticsManager::shared().scheduleUpdate();
+        return;
+    }
+    GCDAdditions::performBlockAfterTinyDelay(
+        [volume = m_volume->url] { XEngine::cleanInResponseToUserRequest({volume}, std::nullopt); });
 }

@@ -9,6 +9,9 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <sys/types.h>
 
 #include "CalendarClock.h"
 #include "URL.h"
@@ -32,7 +35,7 @@ public:
     void setOwnerMenu(QMenu *menu) { m_ownerMenu = menu; }
     void setCalendarClock(CalendarClock clock) { m_calendarClock = std::move(clock); }
 
-    // Fills the row for the volume; nothing without details.
+    // Fills the row for the volume and notes which volume it is; nothing without details.
     void setupWithDetailsForPath(const URL &volumeURL);
     // The row's two lines, as a plain-text menu title shows them.
     QString plainTitle() const;
@@ -48,10 +51,25 @@ public:
                                    const CalendarClock &clock);
 
 public slots:
-    // Closes the menu, then cleans the row's volume as the user's request.
+    // Closes the menu, then cleans the row's volume as the user's request, provided the very
+    // volume the row was made for is still mounted; otherwise beeps, logs and cleans nothing.
     void cleanNowAction();
 
 private:
+    // A mounted volume as it was when the row was filled: a later mount at the same place, even
+    // of a disk with the same name and size, is another volume.
+    struct MountedVolume
+    {
+        URL url;
+        std::string displayName;
+        std::string diskKey;
+        dev_t device = 0;
+
+        static std::optional<MountedVolume> at(const URL &volumeURL);
+        bool isStillMounted() const;
+    };
+
+    std::optional<MountedVolume> m_volume;
     QPointer<QWidget> m_view;
     QPointer<QLabel> m_icon;
     QPointer<QLabel> m_volumeName;

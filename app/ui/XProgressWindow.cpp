@@ -387,7 +387,7 @@ void XProgressWindow::logMsg(const std::string &line)
             return;
         lines.swap(m_messageBuffer);
     }
-    onMain([lines = std::move(lines)](XProgressWindow &self) { self.flushMessageBuffer(lines); });
+    onMain([lines = std::move(lines)](XProgressWindow &self) { self.flushMessageBuffer(lines, false); });
 }
 
 void XProgressWindow::flush()
@@ -397,18 +397,17 @@ void XProgressWindow::flush()
         std::lock_guard lock(m_messageMutex);
         lines.swap(m_messageBuffer);
     }
-    onMain([lines = std::move(lines)](XProgressWindow &self) { self.flushMessageBuffer(lines); });
+    onMain([lines = std::move(lines)](XProgressWindow &self) { self.flushMessageBuffer(lines, true); });
     updateUI(true);
 }
 
-void XProgressWindow::flushMessageBuffer(const std::vector<std::string> &lines)
+void XProgressWindow::flushMessageBuffer(const std::vector<std::string> &lines, bool showNow)
 {
     if (!m_manualCleanDeletions)
         return;
-    for (const std::string &line : lines) {
-        if (!line.empty())
-            m_manualCleanDeletions->logMsg(line);
-    }
+    m_manualCleanDeletions->logMsg(lines);
+    if (showNow)
+        m_manualCleanDeletions->showPendingLines();
 }
 
 void XProgressWindow::finishedCleaning()

@@ -101,7 +101,8 @@ private:
     void showRoot();
     void resetForNewClean();
     void refreshDisplay();
-    void flushMessageBuffer(const std::vector<std::string> &lines);
+    // Hands the lines to the list (the empty ones are dropped); a flush shows them at once.
+    void flushMessageBuffer(const std::vector<std::string> &lines, bool showNow);
     void applyProgressBar();
     // Runs the step on the main thread later, while this window still exists.
     void onMain(std::function<void(XProgressWindow &)> step);

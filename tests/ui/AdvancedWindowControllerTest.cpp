@@ -449,20 +449,48 @@ TEST_F(AdvancedWindowControllerTest, TheBlackListTableTakesDroppedItemsButNoVolu
     EXPECT_EQ(column(controller->blacklistController(), "name"), std::vector<std::string>{"dropped.tmp"});
 }
 
-TEST_F(AdvancedWindowControllerTest, ANameForOneFolderIsRefusedRatherThanGivenToEveryRecord)
+TEST_F(AdvancedWindowControllerTest, ForFolderAddsARowWithTheFolderWhoseNameReachesEveryRecordSwitchedOff)
 {
-    panels->urls = {URL::fileURLWithPath(files.path())};
+    panels->urls = {URL::fileURLWithPath("/")};
     open();
+    toolbarItem(1)->trigger();
     QTest::mouseClick(outlet<QPushButton>("addBlacklistItemForDiskButton"), Qt::LeftButton);
-    ASSERT_EQ(panels->shown.size(), 1u);
-    EXPECT_EQ(panels->shown[0].title, "Select a disk or folder for this blacklist item...");
-    EXPECT_FALSE(panels->shown[0].several);
-    ASSERT_EQ(alerts->alerts.size(), 1u);
-    EXPECT_EQ(alerts->alerts[0].messageText(), "A blacklist item can't be limited to one folder.");
-    EXPECT_TRUE(controller->blacklistController()->content().empty());
+    EXPECT_TRUE(controller->blacklistController()->content().empty()) << "the root folder is never taken";
+
+    panels->urls = {URL::fileURLWithPath(files.path())};
+    QTest::mouseClick(outlet<QPushButton>("addBlacklistItemForDiskButton"), Qt::LeftButton);
+    ASSERT_EQ(panels->shown.size(), 2u);
+    EXPECT_EQ(panels->shown[1].title, "Select a disk or folder for this blacklist item...");
+    EXPECT_EQ(panels->shown[1].prompt, "Choose");
+    EXPECT_TRUE(panels->shown[1].directories);
+    EXPECT_FALSE(panels->shown[1].files);
+    EXPECT_FALSE(panels->shown[1].several);
+    EXPECT_TRUE(alerts->alerts.empty());
+    EXPECT_EQ(column(controller->blacklistController(), "name"),
+              std::vector<std::string>{AdvancedWindowController::newBlackListItemName});
+    EXPECT_EQ(column(controller->blacklistController(), "path"), std::vector<std::string>{files.path()});
+    EXPECT_EQ(controller->blacklistController()->index(0, 1).data().toString().toStdString(), files.path())
+        << "the row shows its folder";
+    auto *editor = qobject_cast<QLineEdit *>(controller->blackListTable()->indexWidget(
+        controller->blacklistController()->index(0, 0)));
+    ASSERT_NE(editor, nullptr) << "the new row's name is being edited";
+    QTest::keyClicks(editor, "render.cache");
+    saveScreenshot(controller->window(), "AdvancedBlackListForFolder");
     clickDone();
-    for (const XFSDiskOrDirectory &record : everyRecord())
-        EXPECT_TRUE(blackListOf(record).empty()) << record.storageKey();
+
+    // The name goes to every record, switched off everywhere, so nothing is deleted unasked.
+    for (const XFSDiskOrDirectory &record : everyRecord()) {
+        EXPECT_EQ(blackListOf(record), (std::map<std::string, std::string>{{md5("render.cache"), "render.cache"}}))
+            << record.storageKey();
+        for (const XFSDetailsFlagItem &item : record.detailsFlags()) {
+            if (item.type() == XFSDetailsFlagItem::ItemType::blacklist) {
+                EXPECT_FALSE(item.enabled()) << record.storageKey();
+            }
+        }
+    }
+    open();
+    EXPECT_EQ(column(controller->blacklistController(), "path"), std::vector<std::string>{"<none>"})
+        << "only the name and its key are kept";
 }
 
 TEST_F(AdvancedWindowControllerTest, DetailedLoggingRecordsWhenItWasSwitchedOn)

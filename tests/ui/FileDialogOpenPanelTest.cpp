@@ -4,12 +4,16 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
 
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "FileDialogScript.h"
+#include "Screenshot.h"
 #include "SelectStartupDisk.h"
 #include "TestSupport.h"
 
@@ -18,15 +22,7 @@ namespace
 // Acts on the file dialog once it shows; the dialog stays open until an action closes it.
 void whenTheDialogShows(std::function<void(QFileDialog &)> act)
 {
-    auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(*dialog);
-        }
-    });
-    timer->start(10);
+    scriptFileDialog({{[](QFileDialog &) { return true; }, std::move(act)}});
 }
 
 OpenPanel startupDiskPanel(SelectStartupDisk &delegate)
@@ -86,21 +82,15 @@ TEST(FileDialogOpenPanelTest, SeveralFoldersOrFilesCanBeChosenWhenThePanelAllows
     folders.setAllowsMultipleSelection(true);
     folders.setDirectoryURL(URL::fileURLWithPath(home.path()));
     // The folder's listing arrives in the background; both rows are selected once it has.
-    auto *timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        auto *list = dialog ? dialog->findChild<QAbstractItemView *>(QStringLiteral("listView")) : nullptr;
-        if (!list || list->model()->rowCount(list->rootIndex()) < 2)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
-        for (int row = 0; row < 2; ++row)
-            list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()),
-                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        static_cast<QDialog *>(dialog)->accept();
-    });
-    timer->start(10);
+    scriptFileDialog({{[](QFileDialog &dialog) { return listedNames(dialog).size() >= 2; },
+                       [](QFileDialog &dialog) {
+                           auto *list = dialog.findChild<QAbstractItemView *>(QStringLiteral("listView"));
+                           EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+                           for (int row = 0; row < 2; ++row)
+                               list->selectionModel()->select(list->model()->index(row, 0, list->rootIndex()),
+                                                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                           static_cast<QDialog &>(dialog).accept();
+                       }}});
     FileDialogOpenPanel presenter;
     ASSERT_EQ(presenter.present(folders), OpenPanel::OKResponse);
     std::vector<std::string> chosen;
@@ -116,4 +106,119 @@ TEST(FileDialogOpenPanelTest, SeveralFoldersOrFilesCanBeChosenWhenThePanelAllows
         dialog.reject();
     });
     EXPECT_EQ(presenter.present(files), OpenPanel::cancelResponse);
+}
+
+namespace
+{
+// The clean command's panel: folders and the archive kinds it cleans.
+OpenPanel foldersAndArchivesPanel(const std::string &folder)
+{
+    OpenPanel panel;
+    panel.setCanChooseDirectories(true);
+    panel.setCanChooseFiles(true);
+    panel.setAllowedFileTypes({"zip", "tgz", "gz"});
+    panel.setDirectoryURL(URL::fileURLWithPath(folder));
+    panel.setPrompt("Choose");
+    panel.setTitle("Pick a disk, folder or archive to clean...");
+    return panel;
+}
+
+QLineEdit *nameField(QFileDialog &dialog)
+{
+    return dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+}
+}
+
+TEST(FileDialogOpenPanelTest, ASelectedFolderIsChosenByTheButtonAndTheFilterShowsWhatCanBeChosen)
+{
+    TemporaryDirectory home;
+    QDir().mkpath(QString::fromStdString(home.file("Photos")));
+    for (const char *name : {"photos.zip", "BACKUP.TGZ", "notes.txt"})
+        writeFile(home.file(name), "data");
+    OpenPanel panel = foldersAndArchivesPanel(home.path());
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowNamed(dialog, "Photos").isValid() && listedNames(dialog).size() >= 3; },
+         [](QFileDialog &dialog) {
+             EXPECT_EQ(dialog.nameFilters(), QStringList{"Folders and .zip, .tgz, .gz files (*.zip *.tgz *.gz)"});
+             std::vector<std::string> names = listedNames(dialog);
+             std::sort(names.begin(), names.end());
+             EXPECT_EQ(names, (std::vector<std::string>{"BACKUP.TGZ", "Photos", "photos.zip"}))
+                 << "the other files are not shown";
+             selectRow(dialog, rowNamed(dialog, "Photos"));
+         }},
+        {[](QFileDialog &dialog) { return nameField(dialog)->text() == QLatin1String("Photos"); },
+         [](QFileDialog &dialog) {
+             QPushButton *choose = FileDialogOpenPanel::acceptButton(dialog);
+             ASSERT_NE(choose, nullptr);
+             EXPECT_EQ(choose->text(), "Choose") << "the button chooses the folder; it does not open it";
+             EXPECT_TRUE(choose->isEnabled());
+             EXPECT_FALSE(saveScreenshot(&dialog, "open-panel-folder-chosen").empty());
+             QTest::mouseClick(choose, Qt::LeftButton);
+         }},
+    });
+    FileDialogOpenPanel presenter;
+    ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
+    ASSERT_EQ(panel.URLs().size(), 1u);
+    EXPECT_EQ(panel.URLs().front().path(), home.file("Photos"));
+}
+
+TEST(FileDialogOpenPanelTest, EnterOnATypedFolderChoosesItAndADoubleClickStillEntersAFolder)
+{
+    TemporaryDirectory home;
+    QDir().mkpath(QString::fromStdString(home.file("Music/Albums")));
+    QDir().mkpath(QString::fromStdString(home.file("Elsewhere/Stick")));
+    writeFile(home.file("Music/mix.zip"), "data");
+    writeFile(home.file("notes.txt"), "data");
+    OpenPanel panel = foldersAndArchivesPanel(home.path());
+    std::string enteredFolder;
+    bool stayedOpenOnAText = false;
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowNamed(dialog, "Music").isValid(); },
+         [](QFileDialog &dialog) {
+             doubleClick(*fileList(dialog), rowNamed(dialog, "Music"));
+         }},
+        {[](QFileDialog &dialog) { return rowNamed(dialog, "mix.zip").isValid(); },
+         [&](QFileDialog &dialog) {
+             enteredFolder = dialog.directory().absolutePath().toStdString();
+             // A file of another kind, typed, cannot be confirmed.
+             nameField(dialog)->setText(QString::fromStdString(home.file("notes.txt")));
+             QTest::keyClick(nameField(dialog), Qt::Key_Return);
+             stayedOpenOnAText = dialog.isVisible();
+             nameField(dialog)->setText(QString::fromStdString(home.file("Elsewhere/Stick")));
+             QApplication::processEvents();
+             EXPECT_EQ(FileDialogOpenPanel::acceptButton(dialog)->text(), "Choose");
+             QTest::keyClick(nameField(dialog), Qt::Key_Return);
+         }},
+    });
+    FileDialogOpenPanel presenter;
+    ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
+    EXPECT_EQ(enteredFolder, home.file("Music")) << "a double click enters the folder";
+    EXPECT_TRUE(stayedOpenOnAText);
+    ASSERT_EQ(panel.URLs().size(), 1u);
+    EXPECT_EQ(panel.URLs().front().path(), home.file("Elsewhere/Stick"));
+}
+
+TEST(FileDialogOpenPanelTest, APanelForFilesAndFoldersShowsEveryFileAndStillTakesFiles)
+{
+    TemporaryDirectory home;
+    QDir().mkpath(QString::fromStdString(home.file("Folder")));
+    writeFile(home.file("notes.txt"), "data");
+    OpenPanel panel;
+    panel.setCanChooseDirectories(true);
+    panel.setCanChooseFiles(true);
+    panel.setDirectoryURL(URL::fileURLWithPath(home.path()));
+    panel.setPrompt("Choose");
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowNamed(dialog, "notes.txt").isValid(); },
+         [](QFileDialog &dialog) {
+             EXPECT_EQ(dialog.nameFilters(), QStringList{"Files and folders (*)"});
+             selectRow(dialog, rowNamed(dialog, "notes.txt"));
+         }},
+        {[](QFileDialog &dialog) { return nameField(dialog)->text() == QLatin1String("notes.txt"); },
+         [](QFileDialog &dialog) { QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton); }},
+    });
+    FileDialogOpenPanel presenter;
+    ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
+    ASSERT_EQ(panel.URLs().size(), 1u);
+    EXPECT_EQ(panel.URLs().front().path(), home.file("notes.txt"));
 }

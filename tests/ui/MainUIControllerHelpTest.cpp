@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QTextBlock>
+#include <QTest>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -22,6 +23,7 @@
 
 #include "Alert.h"
 #include "Bundle.h"
+#include "ModifierKeySampler.h"
 #include "ModifierKeys.h"
 #include "PreferencesSupport.h"
 #include "SystemLog.h"
@@ -209,6 +211,33 @@ TEST_F(MainUIControllerHelpTest, WithAltHeldTheButtonWritesAndOpensTheReportAndS
     EXPECT_NE(report.find("\tKey: "), std::string::npos);
     EXPECT_NE(report.find("\nPreferences: "), std::string::npos);
     EXPECT_NE(std::find(logged.begin(), logged.end(), report), logged.end()) << "the report goes to the system log";
+}
+
+TEST_F(MainUIControllerHelpTest, AltAndEnterOnTheFocusedHelpButtonWriteTheReportWhereAltWithAClickIsTaken)
+{
+    ModifierKeySampler::install();
+    OpenedUrls opener;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
+    auto *button = outlet<QAbstractButton>("helpButton");
+    button->setFocus(Qt::TabFocusReason);
+
+    // The key events themselves carry Alt, as the desktop delivers them.
+    QTest::keyClick(button, Qt::Key_Return, Qt::AltModifier);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_FALSE(controller().helpSheet()->isVisible());
+    ASSERT_EQ(opener.urls.size(), 1);
+    const QString path = opener.urls.front().toLocalFile();
+    EXPECT_TRUE(QFileInfo(path).fileName().startsWith("Tarnwick Info ")) << path.toStdString();
+    QFile::remove(path);
+
+    // Enter alone is the help, and the help says how to reach the report.
+    QTest::keyClick(button, Qt::Key_Enter);
+    QDialog *sheet = controller().helpSheet();
+    ASSERT_TRUE(runEventLoopUntil([sheet] { return sheet->isVisible(); }));
+    const QString help = helpOutlet<QTextBrowser>("helpText")->toPlainText().simplified();
+    EXPECT_TRUE(help.contains("press Alt+Enter")) << help.toStdString();
+    EXPECT_TRUE(help.contains("cleans the top folder of a disk when it is mounted")) << "a mount cleans no deeper";
+    EXPECT_EQ(opener.urls.size(), 1);
 }
 
 TEST_F(MainUIControllerHelpTest, TheDiskImageWarningUntilItsBoxIsTicked)

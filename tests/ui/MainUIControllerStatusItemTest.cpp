@@ -12,7 +12,10 @@
 
 #include "Alert.h"
 #include "DateFormatter.h"
+#include "GCDAdditions.h"
 #include "MainUIControllerForTests.h"
+#include "MountWatcher.h"
+#include "NotificationCenter.h"
 #include "PreferencesSupport.h"
 #include "UserDefaults.h"
 #include "ScopedIconTheme.h"
@@ -53,6 +56,8 @@ protected:
     void SetUp() override
     {
         VolumesFolders::registerFolderForTesting(m_volumes.path());
+        // A panel shows the tray item, as on a desktop with a tray.
+        MainUIController::setSystemTrayAvailableForTesting(true);
         m_controller.statisticsManagerUpdate();
     }
 
@@ -60,6 +65,7 @@ protected:
     {
         if (m_controller.statusItems()->isVisible())
             m_controller.statusItems()->hide();
+        MainUIController::setSystemTrayAvailableForTesting(std::nullopt);
         VolumesFolders::unregisterFolderForTesting(m_volumes.path());
     }
 
@@ -352,4 +358,110 @@ TEST_F(MainUIControllerStatusItemTest, TheTrayItemGoesWhenTurnedOffAndComesBack)
     m_controller.statusItemVisibleChanged();
     ASSERT_NE(m_controller.statusMenu(), nullptr);
     EXPECT_EQ(m_controller.statusMenu()->contextMenu(), m_controller.statusItems());
+}
+
+TEST_F(MainUIControllerStatusItemTest, ARowOfAVolumeThatWentIsDroppedAndItsCleanNeverCleansWhatIsThereNow)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "mounting a ramfs needs root";
+    const std::string disk = volume("TWSTICK");
+    auto first = std::make_unique<ScopedMount>("ramfs", disk);
+    ASSERT_TRUE(first->isMounted()) << first->failure();
+    MountWatcher watcher;
+    watcher.start();
+    m_controller.statisticsManagerUpdate();
+    ASSERT_NE(rowFor(disk), nullptr);
+    const std::size_t records = XTWStore::shared().userSuppliedDisksOrDirectories().size();
+    QMenu *menu = m_controller.statusItems();
+
+    // The volume goes while the menu is open, so its row stays in sight; the empty folder it
+    // leaves behind holds metadata of the start-up disk.
+    menu->popup(QPoint(40, 40));
+    ASSERT_TRUE(runEventLoopUntil([this] { return m_controller.statusMenuIsVisible(); }));
+    const QPointer<StatusMenuItemViewController> stale = rowFor(disk);
+    first.reset();
+    writeFile(disk + "/.DS_Store", "start-up disk");
+    stale->cleanButton()->click();
+    EXPECT_TRUE(runEventLoopUntil([menu] { return !menu->isVisible(); }));
+    ASSERT_TRUE(runEventLoopUntil([&] { return stale.isNull(); })) << "the closed menu drops the row";
+    EXPECT_EQ(rowFor(disk), nullptr);
+    runEventLoopFor(500ms);
+    EXPECT_TRUE(fileExists(disk + "/.DS_Store")) << "the folder left behind is not cleaned";
+    EXPECT_EQ(XTWStore::shared().userSuppliedDisksOrDirectories().size(), records) << "no record is made";
+    fs::remove(disk + "/.DS_Store");
+
+    // Another disk of the same name and size mounted at the same place is another volume: a row
+    // of the first one does not clean it.
+    auto second = std::make_unique<ScopedMount>("ramfs", disk);
+    ASSERT_TRUE(second->isMounted()) << second->failure();
+    ASSERT_TRUE(runEventLoopUntil([&] { return rowFor(disk) != nullptr; })) << "a new volume gets its row";
+    writeFile(disk + "/.DS_Store", "second disk");
+    menu->popup(QPoint(40, 40));
+    ASSERT_TRUE(runEventLoopUntil([this] { return m_controller.statusMenuIsVisible(); }));
+    const QPointer<StatusMenuItemViewController> ofSecond = rowFor(disk);
+    {
+        ScopedMount third("ramfs", disk);
+        ASSERT_TRUE(third.isMounted()) << third.failure();
+        ofSecond->cleanButton()->click();
+        runEventLoopFor(500ms);
+        EXPECT_EQ(XTWStore::shared().userSuppliedDisksOrDirectories().size(), records);
+    }
+    EXPECT_TRUE(fileExists(disk + "/.DS_Store")) << "the second disk, under the third, is untouched";
+    EXPECT_TRUE(runEventLoopUntil([&] { return ofSecond.isNull(); }));
+
+    // A row of the volume that is there now cleans it.
+    m_controller.statisticsManagerUpdate();
+    ASSERT_NE(rowFor(disk), nullptr);
+    rowFor(disk)->cleanNowAction();
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(disk + "/.DS_Store"); }));
+    const URL diskURL = URL::fileURLWithPath(disk);
+    if (const std::optional<XFSDiskOrDirectory> record = XTWStore::shared().detailsForURL(diskURL, false, false))
+        XTWStore::shared().remove(*record);
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window->objectName() == QLatin1String("Progress") && window->isVisible())
+            window->close();
+
+    // With the menu closed, the row goes as soon as its volume does.
+    second.reset();
+    EXPECT_TRUE(runEventLoopUntil([&] { return rowFor(disk) == nullptr; }));
+}
+
+TEST_F(MainUIControllerStatusItemTest, RowsAreRebuiltOnceForABurstOfUpdatesAndWithoutATrayOnlyWhenTheMenuOpens)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "mounting a ramfs needs root";
+    const std::string disk = volume("BURSTDISK");
+    const ScopedMount ramfs("ramfs", disk);
+    ASSERT_TRUE(ramfs.isMounted()) << ramfs.failure();
+    // The start-up's own refresh of the rows, a tiny delay after the controller woke, comes first:
+    // delayed blocks run in the order of their deadlines.
+    bool settled = false;
+    GCDAdditions::performBlockAfterDelay(0.05f, [&settled] { settled = true; });
+    ASSERT_TRUE(runEventLoopUntil([&settled] { return settled; }));
+    m_controller.statisticsManagerUpdate();
+    const QPointer<StatusMenuItemViewController> first = rowFor(disk);
+    ASSERT_NE(first, nullptr);
+
+    for (int update = 0; update < 5; ++update)
+        NotificationCenter::defaultCenter().post(StatisticsManager::updatedNotificationName);
+    EXPECT_EQ(rowFor(disk), first) << "the rebuild waits a tenth of a second";
+    ASSERT_TRUE(runEventLoopUntil([&] { return first.isNull(); }));
+    const QPointer<StatusMenuItemViewController> rebuilt = rowFor(disk);
+    ASSERT_NE(rebuilt, nullptr);
+    runEventLoopFor(300ms);
+    ASSERT_EQ(rowFor(disk), rebuilt) << "five updates, one rebuild";
+
+    // Without a tray nobody sees the rows: they wait for the menu to open.
+    MainUIController::setSystemTrayAvailableForTesting(false);
+    StatisticsManager::shared().volumeItemFor(URL::fileURLWithPath(disk))->update("Music");
+    deliverStatistics();
+    runEventLoopFor(300ms);
+    ASSERT_EQ(rowFor(disk), rebuilt);
+    EXPECT_EQ(rebuilt->volumeName()->text(), "BURSTDISK");
+    QMenu *menu = m_controller.statusItems();
+    menu->popup(QPoint(40, 40));
+    ASSERT_TRUE(runEventLoopUntil([this] { return m_controller.statusMenuIsVisible(); }));
+    ASSERT_NE(rowFor(disk), nullptr);
+    EXPECT_EQ(rowFor(disk)->volumeName()->text(), "BURSTDISK: 1 items cleaned.") << "the opening menu is up to date";
+    menu->hide();
 }

@@ -1,5 +1,7 @@
 #include <QAbstractButton>
 #include <QAction>
+#include <QIcon>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QMainWindow>
 #include <QMenu>
@@ -7,12 +9,14 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "MainUIController.h"
 #include "MainWindowFixture.h"
 #include "OpenedFiles.h"
 #include "PreferencesSupport.h"
+#include "Screenshot.h"
 #include "TWVolumeInfo.h"
 #include "UserDefaults.h"
 #include "XTWStore.h"
@@ -263,3 +267,65 @@ TEST_F(MainWindowTest, DetailsChecklistTakesFoldersButNotVolumes)
     EXPECT_EQ(XTWStore::shared().userSuppliedDisksOrDirectories().size(), 1u);
 }
 
+
+namespace
+{
+QImage pictureOf(const QModelIndex &row)
+{
+    return row.data(Qt::DecorationRole).value<QIcon>().pixmap(24, 24).toImage();
+}
+}
+
+TEST_F(MainWindowTest, ADiskAndAFolderOfTheSameNameAreTwoRowsWithTheirOwnIconsAndSelections)
+{
+    // The disk record of the stick, and a folder on the start-up disk that bears the stick's name.
+    const std::string disk = env->volume("STICK");
+    XTWStore::shared().addDetailsForVolumeAtPath(disk, XFSDiskOrDirectory::CleanMode::alwaysClean);
+    const std::string folder = makeFolder("STICK");
+    addFolderQuietly(folder);
+    const std::string diskKey = storageKeyOf(disk);
+    const std::string folderKey = storageKeyOf(folder);
+    ASSERT_FALSE(diskKey.empty());
+    ASSERT_FALSE(folderKey.empty());
+    ASSERT_NE(diskKey, folderKey);
+
+    const auto rowOfKey = [this](const std::string &key) { return controller().rowOfKey(QString::fromStdString(key)); };
+    const auto selectedKey = [this] {
+        return controller().selectedSourceDetails().empty() ? std::string()
+                                                            : controller().selectedSourceDetails().front().storageKey();
+    };
+    const std::vector<QString> titles = sourceTitles();
+    EXPECT_EQ(std::count(titles.begin(), titles.end(), QStringLiteral("STICK")), 2);
+    const QAbstractItemModel *model = sourceTable()->model();
+    EXPECT_NE(pictureOf(model->index(rowOfKey(diskKey), 0)), pictureOf(model->index(rowOfKey(folderKey), 0)))
+        << "the disk shows a disk, the folder a folder";
+    controller().window()->show();
+    selectSourceRow(rowOfKey(folderKey));
+    EXPECT_FALSE(saveScreenshot(controller().window(), "source-list-disk-and-folder-of-one-name").empty());
+
+    // A rebuild that moves the rows keeps the selection on its record, not on its position.
+    addFolderQuietly(makeFolder("Archive"));
+    selectSourceRow(rowOfKey(folderKey));
+    const int before = rowOfKey(folderKey);
+    XTWStore::shared().remove(*XTWStore::shared().diskOrDirectoryDetailsForKey(storageKeyOf(env->homeFile("Archive"))));
+    controller().populateSourceTable();
+    ASSERT_EQ(rowOfKey(folderKey), before - 1);
+    EXPECT_EQ(selectedKey(), folderKey);
+    const QImage folderPicture = pictureOf(model->index(rowOfKey(folderKey), 0));
+
+    // "−" removes exactly the selected record: the folder goes, the disk keeps its settings.
+    controller().removeSourceItem();
+    EXPECT_FALSE(XTWStore::shared().diskOrDirectoryDetailsForKey(folderKey));
+    ASSERT_TRUE(XTWStore::shared().diskOrDirectoryDetailsForKey(diskKey));
+    EXPECT_EQ(XTWStore::shared().diskOrDirectoryDetailsForKey(diskKey)->mode(),
+              XFSDiskOrDirectory::CleanMode::alwaysClean);
+    ASSERT_GE(rowOfKey(diskKey), 0);
+    EXPECT_NE(pictureOf(model->index(rowOfKey(diskKey), 0)), folderPicture) << "the disk keeps its own icon";
+
+    // And the other way round.
+    addFolderQuietly(folder);
+    selectSourceRow(rowOfKey(diskKey));
+    controller().removeSourceItem();
+    EXPECT_FALSE(XTWStore::shared().diskOrDirectoryDetailsForKey(diskKey));
+    EXPECT_TRUE(XTWStore::shared().diskOrDirectoryDetailsForKey(folderKey));
+}

@@ -67,9 +67,15 @@ QString text(const std::shared_ptr<XProgressWindow> &window, const char *name)
     return outlet<QLabel>(window, name)->text();
 }
 
+DeletionsLog *deletions(const std::shared_ptr<XProgressWindow> &window)
+{
+    return outlet<DeletionsLog>(window, "manualCleanDeletions");
+}
+
+// The lines the window's list has received (they show within a quarter of a second).
 int rows(const std::shared_ptr<XProgressWindow> &window)
 {
-    return outlet<DeletionsLog>(window, "manualCleanDeletions")->rowCount();
+    return int(deletions(window)->lineCount());
 }
 
 class XProgressWindowTest : public testing::Test
@@ -157,8 +163,8 @@ TEST_F(XProgressWindowTest, CallsFromTheRunThreadReachTheControlsOnlyThroughTheM
     EXPECT_TRUE(outlet<QProgressBar>(window, "progressSpinner")->isVisible());
     EXPECT_EQ(presenter->messages, std::vector<std::string>{"The archive is damaged."});
     ASSERT_EQ(rows(window), 1);
-    EXPECT_EQ(*outlet<DeletionsLog>(window, "manualCleanDeletions")->arrangedObjects()[0].at("path").asString(),
-              "Deleted __MACOSX/a.txt in A.zip");
+    EXPECT_EQ(deletions(window)->line(0), "Deleted __MACOSX/a.txt in A.zip");
+    EXPECT_EQ(deletions(window)->rowCount(), 1) << "a flush shows the lines at once";
 
     std::thread finish([&] {
         window->ioIsSlow(false);
@@ -243,10 +249,47 @@ TEST_F(XProgressWindowTest, LinesReachTheListOneByOneThenInBatchesOfEleven)
 
     window->flush();
     drain();
-    const auto &objects = outlet<DeletionsLog>(window, "manualCleanDeletions")->arrangedObjects();
-    ASSERT_EQ(objects.size(), 110u);
-    EXPECT_EQ(*objects.front().at("path").asString(), "line 2");
-    EXPECT_EQ(*objects.back().at("path").asString(), "line 111");
+    DeletionsLog *list = deletions(window);
+    ASSERT_EQ(list->lineCount(), 110u);
+    EXPECT_EQ(list->line(0), "line 2");
+    EXPECT_EQ(list->line(109), "line 111");
+    ASSERT_EQ(list->rowCount(), 110);
+    EXPECT_EQ(list->data(list->index(109, 0)).toString(), QLatin1String("line 111"));
+}
+
+TEST_F(XProgressWindowTest, TheListShowsItsNewLinesAQuarterOfASecondAtATimeNotLineByLine)
+{
+    const auto window = XProgressWindow::makeWithParent(engine, root);
+    DeletionsLog *list = deletions(window);
+    int insertions = 0;
+    QObject::connect(list, &QAbstractItemModel::rowsInserted, [&insertions] { ++insertions; });
+    std::thread run([&] {
+        for (int line = 1; line <= 500; ++line)
+            window->logMsg("Deleted ._photo" + std::to_string(line) + ".jpg in Holiday");
+    });
+    run.join();
+    drain();
+    EXPECT_EQ(list->lineCount(), 495u) << "five lines wait for a batch of eleven";
+    ASSERT_TRUE(runEventLoopUntil([list] { return list->rowCount() == 495; }));
+    EXPECT_LT(insertions, 5) << "shown in a step or two, not line by line";
+    EXPECT_EQ(list->data(list->index(0, 0)).toString(), QLatin1String("Deleted ._photo1.jpg in Holiday"));
+    EXPECT_EQ(list->roleNames().value(Qt::DisplayRole), QByteArray("path"));
+
+    // A new clean taking the window over empties it, lines still waiting included.
+    window->logMsg("Deleted .DS_Store in Holiday");
+    window->flush();
+    drain();
+    window->finishedCleaning();
+    drain();
+    EXPECT_EQ(list->rowCount(), 501) << "the five waiting lines and the last one";
+    list->logMsg({"waiting"});
+    EXPECT_EQ(list->rowCount(), 501) << "a line handed over is not shown at once";
+    const auto next = XProgressWindow::makeWithParent(std::make_shared<FakeEngine>(), root);
+    ASSERT_EQ(next, window);
+    EXPECT_EQ(list->lineCount(), 0u);
+    EXPECT_EQ(list->rowCount(), 0);
+    runEventLoopFor(std::chrono::milliseconds(400));
+    EXPECT_EQ(list->rowCount(), 0);
 }
 
 TEST_F(XProgressWindowTest, WithLogDeletionsOnEveryLineAlsoGoesToTheLog)
@@ -380,16 +423,97 @@ TEST_F(XProgressWindowTest, TheEngineReachesThePoolThroughTheFactory)
     EXPECT_TRUE(XProgressWindow::isAlreadyCleaning(root)->window()->isVisible());
 }
 
-TEST(DeletionsLogTest, EmptyingDropsLinesStillOnTheirWay)
+TEST(DeletionsLogTest, LinesKeepTheirTextsAndOrderAcrossBlocksAndEmptyingDropsThemAll)
 {
     DeletionsLog log;
-    EXPECT_EQ(log.messageKey, "path");
-    log.logMsg("old");
-    log.logMsg("");
+    log.logMsg({"old", ""});
     log.empty();
-    log.logMsg("new");
-    drain();
-    ASSERT_EQ(log.rowCount(), 1);
-    EXPECT_EQ(log.data(log.index(0, 0)).toString(), QLatin1String("new"));
+    // Lines long and short, past the end of one block of text and longer than a block.
+    std::vector<std::string> lines;
+    for (int line = 0; line < 20000; ++line)
+        lines.push_back("Deleted ._" + std::string(std::size_t(line % 97), 'x') + std::to_string(line)
+                        + " in Fotos \u00e9t\u00e9");
+    lines.push_back(std::string(300 * 1024, 'L'));
+    lines.push_back("after the long line");
+    log.logMsg(lines);
+    log.showPendingLines();
+    ASSERT_EQ(log.rowCount(), int(lines.size()));
+    for (std::size_t line = 0; line < lines.size(); ++line)
+        ASSERT_EQ(log.line(line), lines[line]) << line;
+    EXPECT_EQ(log.data(log.index(1, 0)).toString(), QString::fromStdString(lines[1]));
+    EXPECT_EQ(log.data(log.index(20001, 0)).toString(), QLatin1String("after the long line"));
+    log.empty();
+    EXPECT_EQ(log.rowCount(), 0);
+    EXPECT_EQ(log.lineCount(), 0u);
 }
+}
+
+namespace
+{
+// Counts the paint events of a window and of every widget in it.
+class PaintCounter : public QObject
+{
+public:
+    explicit PaintCounter(QWidget *window)
+    {
+        window->installEventFilter(this);
+        for (QWidget *child : window->findChildren<QWidget *>())
+            child->installEventFilter(this);
+    }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// The calls that end a run, in the engine's order.
+void endTheRun(XProgressWindow &window)
+{
+    window.progressFeedback("Cleaning completed.", true);
+    window.setProgressIndicatorMaxValue(0);
+    window.ioIsSlow(false);
+    window.finishedCleaning();
+}
+}
+
+TEST_F(XProgressWindowTest, NothingAnimatesOrRepaintsInAWindowWhoseCleanHasEnded)
+{
+    // A run whose input was slow (busy spinner) with a full bar, and a run that never knew its size.
+    for (const bool knowsItsSize : {true, false}) {
+        SCOPED_TRACE(knowsItsSize ? "determinate bar" : "indeterminate bar");
+        const auto window = XProgressWindow::makeWithParent(engine, root);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window->window()));
+        if (knowsItsSize) {
+            window->setIndeterminate(false);
+            window->setProgressIndicatorMaxValue(100);
+            window->setNumberOfItemsExamined(100);
+        }
+        window->ioIsSlow(true);
+        window->flush();
+        drain();
+        PaintCounter counter(window->window());
+        EXPECT_TRUE(runEventLoopUntil([&] { return counter.paints >= 5; })) << "a running clean animates";
+
+        if (knowsItsSize) {
+            // The engine's quiet-input hide, ten seconds after the last slow entry, during the run.
+            window->ioIsSlow(false);
+            drain();
+            EXPECT_TRUE(outlet<QProgressBar>(window, "progressSpinner")->isHidden());
+            counter.paints = 0;
+            runEventLoopFor(std::chrono::seconds(2));
+            EXPECT_EQ(counter.paints, 0) << "a full bar and a hidden spinner need no painting";
+        }
+        endTheRun(*window);
+        drain();
+        counter.paints = 0;
+        runEventLoopFor(std::chrono::seconds(2));
+        EXPECT_EQ(counter.paints, 0) << "the window is still painted after its clean ended";
+        window->window()->close();
+        drain();
+    }
 }
