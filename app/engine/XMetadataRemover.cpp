@@ -126,13 +126,20 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, const Folder
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
 {
-    statistics().deletedItems(std::exchange(m_folderStatistics, {}));
+    if (!m_holdingStatistics)
+        statistics().deletedItems(std::exchange(m_folderStatistics, {}));
     m_folderPath.clear();
     m_folderFd = -1;
     m_folderEntries = nullptr;
     m_folderKeepsAttributes.reset();
     m_keepsAttributes = &m_folderKeepsAttributes;
     return std::exchange(m_removedFromFolder, {});
+}
+
+void XMetadataRemover::postHeldStatistics()
+{
+    m_holdingStatistics = false;
+    statistics().deletedItems(std::exchange(m_folderStatistics, {}));
 }
 
 void XMetadataRemover::setVolumeRoot(std::optional<URL> volumeRoot)
