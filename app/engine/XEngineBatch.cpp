@@ -9,6 +9,7 @@
 #include "Logger.h"
 #include "MountRoot.h"
 #include "WalkVolume.h"
+#include "XProgressProtocol.h"
 #include "XTWStore.h"
 
 namespace
@@ -129,6 +130,7 @@ void XEngine::cleanChangedFolder(const URL &dir, Batch &batch)
     if (folder->listable)
         contents = listChangedFolder(fd, batch.buffer.get(), DirectoryIterator::attrBufferSize);
     m_metadataRemover.setVolumeRoot(volume->mountPoint);
+    progress()->placeFolder(dir.path(), volume->location);
     cleanDirectory(dir, fd, *info, *record, folder->listable ? &contents : nullptr, mount->isMountRoot,
                    &volume->keepsAttributes);
 }

@@ -207,8 +207,10 @@ std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletion
     // The entered folder's name is looked up once for all its deletions.
     if (m_folderFd < 0 || folder.path() != m_folderPath)
         return StatisticsManager::DeletionInformation{*m_volumeRoot, folder.displayName()};
+    // Below its volume's root a folder is named by its last component: only a volume's root
+    // has a name of its own to look up.
     if (!m_folderDisplayName)
-        m_folderDisplayName = folder.displayName();
+        m_folderDisplayName = folder == *m_volumeRoot ? folder.displayName() : folder.lastPathComponent();
     return StatisticsManager::DeletionInformation{*m_volumeRoot, *m_folderDisplayName};
 }
 
