@@ -9,8 +9,10 @@
 #include "../store/LogCapture.h"
 #include "EngineFixture.h"
 #include "NotificationCenter.h"
+#include "PreferencesSupport.h"
 #include "StatisticsManager.h"
 #include "TestSupport.h"
+#include "UserDefaults.h"
 #include "XTWStore.h"
 
 using namespace std::chrono_literals;
@@ -70,6 +72,8 @@ TEST_F(XEngineBatchTest, ABatchOverTwoVolumesAndThreeRecordsCleansEachFolderWith
     }
     const std::int64_t stickBefore = deletedOn(stick);
     const std::int64_t ntfsBefore = deletedOn(ntfs);
+    PreferencesSupport::standardUserDefaults().setObject(Value(true), "logDeletions");
+    LogCapture log;
 
     cleanBatch(folders, {m_docs, work});
 
@@ -81,7 +85,11 @@ TEST_F(XEngineBatchTest, ABatchOverTwoVolumesAndThreeRecordsCleansEachFolderWith
         EXPECT_TRUE(fileExists(folder + "/.DS_Store")) << folder;
         EXPECT_FALSE(fileExists(folder + "/Thumbs.db")) << folder;
     }
-    // Each deletion counts against the volume it was made on.
+    // Each deletion is worded, and counted, on the volume it was made on.
+    for (const char *line : {"Deleted .DS_Store in a on STICK", "Deleted .DS_Store in b on STICK",
+                             "Deleted Thumbs.db in p on STICK", "Deleted Thumbs.db in w on NTFS",
+                             "Deleted Thumbs.db in Work on NTFS"})
+        EXPECT_EQ(log.countContaining(line), 1u) << line;
     EXPECT_TRUE(runEventLoopUntil([&] { return deletedOn(stick) == stickBefore + 3; }));
     EXPECT_TRUE(runEventLoopUntil([&] { return deletedOn(ntfs) == ntfsBefore + 2; }));
 }
