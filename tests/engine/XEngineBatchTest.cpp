@@ -4,15 +4,18 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <sys/mount.h>
 #include <thread>
 
 #include "../store/LogCapture.h"
 #include "EngineFixture.h"
 #include "NotificationCenter.h"
 #include "PreferencesSupport.h"
+#include "ScopedMount.h"
 #include "StatisticsManager.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
+#include "VolumeFactsSource.h"
 #include "XTWStore.h"
 
 using namespace std::chrono_literals;
@@ -114,6 +117,33 @@ TEST_F(XEngineBatchTest, AFolderThatVanishedOrTurnedIntoALinkDoesNotStopTheRestO
     EXPECT_FALSE(fileExists(path("b/.DS_Store")));
     EXPECT_EQ(log.countContaining("Not cleaned: " + path("linked")), 1u);
     EXPECT_EQ(log.countContaining("Not cleaned: " + path("gone")), 0u) << "gone meanwhile is no news";
+}
+
+TEST_F(XEngineBatchTest, AFolderOnAnotherMountThanItsRootIsJudgedByThatMount)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "a read-only bind mount needs root";
+    // The running system's volume facts, for real mounts.
+    VolumeFactsSource::setCurrentForTesting(nullptr);
+    TemporaryDirectory tree;
+    TemporaryDirectory source;
+    writeFile(source.file(".DS_Store"), "x");
+    fs::create_directories(tree.file("a"));
+    fs::create_directories(tree.file("ro"));
+    writeFile(tree.file("a/.DS_Store"), "x");
+    ScopedMount mounted = ScopedMount::bind(source.path(), tree.file("ro"));
+    ASSERT_TRUE(mounted.isMounted()) << mounted.failure();
+    ASSERT_EQ(mount(nullptr, tree.file("ro").c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    addRecord(tree.path(), {{"onlyCleanManually", false}, {"dsstore", true}});
+    PreferencesSupport::standardUserDefaults().setObject(Value(true), "logDeletions");
+    LogCapture log;
+
+    // The record of the folder before it serves, as far as paths go: only its mount tells.
+    cleanBatch({tree.file("a"), tree.file("ro")}, {tree.path()});
+
+    EXPECT_FALSE(fileExists(tree.file("a/.DS_Store")));
+    EXPECT_TRUE(fileExists(source.file(".DS_Store")));
+    EXPECT_EQ(log.countContaining("when deleting"), 0u) << "a read-only volume is not cleaned, so nothing fails";
 }
 
 TEST_F(XEngineBatchTest, TheDeletionsOfABatchReachTheStatisticsInOneUpdate)
