@@ -126,13 +126,20 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, const Folder
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
 {
-    statistics().deletedItems(std::exchange(m_folderStatistics, {}));
+    if (!m_holdingStatistics)
+        statistics().deletedItems(std::exchange(m_folderStatistics, {}));
     m_folderPath.clear();
     m_folderFd = -1;
     m_folderEntries = nullptr;
     m_folderKeepsAttributes.reset();
     m_keepsAttributes = &m_folderKeepsAttributes;
     return std::exchange(m_removedFromFolder, {});
+}
+
+void XMetadataRemover::postHeldStatistics()
+{
+    m_holdingStatistics = false;
+    statistics().deletedItems(std::exchange(m_folderStatistics, {}));
 }
 
 void XMetadataRemover::setVolumeRoot(std::optional<URL> volumeRoot)
@@ -200,8 +207,10 @@ std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletion
     // The entered folder's name is looked up once for all its deletions.
     if (m_folderFd < 0 || folder.path() != m_folderPath)
         return StatisticsManager::DeletionInformation{*m_volumeRoot, folder.displayName()};
+    // Below its volume's root a folder is named by its last component: only a volume's root
+    // has a name of its own to look up.
     if (!m_folderDisplayName)
-        m_folderDisplayName = folder.displayName();
+        m_folderDisplayName = folder == *m_volumeRoot ? folder.displayName() : folder.lastPathComponent();
     return StatisticsManager::DeletionInformation{*m_volumeRoot, *m_folderDisplayName};
 }
 

@@ -63,6 +63,18 @@ XProgressProtocol::PlacedFolder XProgressProtocol::placedFolder(const std::strin
     return placed;
 }
 
+void XProgressProtocol::placeFolder(const std::string &path, const VolumeLocation &location)
+{
+    const MonotonicClock::TimePoint now = MonotonicClock::now();
+    std::lock_guard lock(m_placedMutex);
+    // Folders of one volume follow each other: its name is looked up once for them.
+    if (m_placed && m_placed->location == location && now - m_placed->when < placedFolderLifetime) {
+        m_placed->path = path;
+        return;
+    }
+    m_placed = PlacedFolder{path, location, location.isStartupDisk ? startupDiskName() : location.name, now};
+}
+
 void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optional<Error> &error)
 {
     const std::string name = withoutCharacter(url.lastPathComponent(), '\r');

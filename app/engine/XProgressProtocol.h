@@ -42,6 +42,10 @@ public:
     // the display tells the engine later (the window does so when it closes).
     virtual bool deallocAfterCleaningFinished() const = 0;
 
+    // The run knows where the folder lies (it opened the folder on a volume it examined): the
+    // folder's deletions are worded without looking its place up again.
+    void placeFolder(const std::string &path, const VolumeLocation &location);
+
 private:
     // Where the folder lies and how its volume is named, looked up once for the deletions of
     // one folder rather than once for each.
