@@ -94,7 +94,7 @@ void Logger::log(const std::string &message)
 
     if (m_mayHaveDelegates.load())
         GCDAdditions::onMain([this, line] { tellDelegatesAboutNewString(line); });
-    SystemLog::write(message);
+    SystemLog::post(message);
 
     const std::string bytes = lenientUTF8(line);
     std::lock_guard lock(m_fileMutex);
@@ -151,7 +151,7 @@ void Logger::openCurrentLog()
         m_openLog.fd.reset();
         // Said once until the log opens again: every line tries anew.
         if (!m_openLog.failureReported)
-            SystemLog::write("Logger: Can't open log file: " + failure);
+            SystemLog::post("Logger: Can't open log file: " + failure);
         m_openLog.failureReported = true;
         return;
     }
@@ -165,9 +165,9 @@ void Logger::rotate()
 {
     const LogURLs &urls = m_openLog.urls;
     if (URL::fileURLWithPath(urls.yesterdayLogURL).isReachable() && ::unlink(urls.yesterdayLogURL.c_str()) != 0)
-        SystemLog::write("Logger: Remove yesterday failed: " + Error::POSIXerrno().localizedDescription());
+        SystemLog::post("Logger: Remove yesterday failed: " + Error::POSIXerrno().localizedDescription());
     if (::rename(urls.currentLogURL.c_str(), urls.yesterdayLogURL.c_str()) != 0)
-        SystemLog::write("Logger: Rename current to yesterday failed: " + Error::POSIXerrno().localizedDescription());
+        SystemLog::post("Logger: Rename current to yesterday failed: " + Error::POSIXerrno().localizedDescription());
     openCurrentLog();
 }
 
@@ -175,7 +175,7 @@ void Logger::append(const std::string &bytes)
 {
     // A full or failing disk must not lose the line without a trace.
     if (!writeFully(m_openLog.fd.get(), bytes.data(), bytes.size()))
-        SystemLog::write("Logger: Can't write log file: " + Error::POSIXerrno().localizedDescription());
+        SystemLog::post("Logger: Can't write log file: " + Error::POSIXerrno().localizedDescription());
 }
 
 std::optional<std::string> Logger::logContents() const
