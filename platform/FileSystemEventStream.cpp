@@ -44,8 +44,6 @@ std::string parentOf(const std::string &path)
 // Whether the two paths name one folder, as a folder mounted twice does.
 bool isSameFolder(const std::string &first, const std::string &second)
 {
-    if (first == second)
-        return true;
     struct stat firstStatus, secondStatus;
     return lstat(first.c_str(), &firstStatus) == 0 && lstat(second.c_str(), &secondStatus) == 0
            && firstStatus.st_dev == secondStatus.st_dev && firstStatus.st_ino == secondStatus.st_ino;
@@ -200,11 +198,20 @@ private:
                 continue;
             const std::string folder = pathOf(next);
             int wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
-            if (wd >= 0 && m_folders.contains(wd) && !isSameFolder(m_folders.path(wd), folder)) {
-                // Moved here from where no watched holder saw it go (a root, or below a folder
-                // left out): watched afresh under its new name.
-                dropWatchesAtOrBelow(wd);
-                wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
+            if (wd >= 0 && m_folders.contains(wd)) {
+                const std::string known = m_folders.path(wd);
+                if (known == folder) {
+                    if (!descendWatched)
+                        continue;
+                } else if (isSameFolder(known, folder)) {
+                    // The same folder reached under another name is watched under its first one.
+                    continue;
+                } else {
+                    // Moved here from where no watched holder saw it go (a root, or below a
+                    // folder left out): watched afresh under its new name.
+                    dropWatchesAtOrBelow(wd);
+                    wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
+                }
             }
             if (wd < 0) {
                 if (errno == ENOSPC) {
@@ -213,11 +220,7 @@ private:
                 }
                 continue;
             }
-            if (m_folders.contains(wd)) {
-                // The same folder reached under another name is watched under its first one.
-                if (!descendWatched || m_folders.path(wd) != folder)
-                    continue;
-            } else {
+            if (!m_folders.contains(wd)) {
                 m_folders.add(wd, next.holder, next.name, device);
                 if (report)
                     markCertain(wd);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <syslog.h>
@@ -13,6 +14,9 @@
 
 namespace
 {
+constexpr std::size_t gatheredLines = 256;
+constexpr std::chrono::milliseconds gatheringTime{10};
+
 // Whether a system log listens; without one every syslog call would try to connect again.
 bool systemLogListens()
 {
@@ -57,13 +61,18 @@ public:
     std::uint64_t give(const std::string &message)
     {
         std::unique_lock lock(m_mutex);
-        while (m_given - m_written >= SystemLog::capacity) {
+        while (backlog() >= SystemLog::capacity) {
             if (m_leavingOut) {
                 ++m_leftOut;
                 return 0;
             }
+            // Room is waited for until half the bound is free, so that a caller is not woken
+            // for each line; a logger that took no line in all that time is stuck.
             const std::uint64_t written = m_written;
-            if (!m_progress.wait_for(lock, SystemLog::stuckAfter, [&] { return m_written != written; }))
+            ++m_waitingForRoom;
+            const bool room = awaitWriter(lock, SystemLog::stuckAfter, [this] { return hasRoom(); });
+            --m_waitingForRoom;
+            if (!room && m_written == written)
                 m_leavingOut = true;
         }
         m_leavingOut = false;
@@ -77,7 +86,7 @@ public:
     bool waitFor(std::uint64_t line, std::chrono::milliseconds limit)
     {
         std::unique_lock lock(m_mutex);
-        return m_progress.wait_for(lock, limit, [&] { return m_written >= line; });
+        return awaitWriter(lock, limit, [&] { return m_written >= line; });
     }
 
     std::uint64_t lastGiven()
@@ -118,6 +127,20 @@ private:
         }
     }
 
+    std::uint64_t backlog() const { return m_given - m_written; }
+    bool hasRoom() const { return backlog() <= SystemLog::capacity / 2; }
+
+    // The writer stops gathering lines for someone waiting.
+    bool awaitWriter(std::unique_lock<std::mutex> &lock, std::chrono::milliseconds limit,
+                     const std::function<bool()> &done)
+    {
+        ++m_waiting;
+        m_linesArrived.notify_one();
+        const bool met = m_progress.wait_for(lock, limit, done);
+        --m_waiting;
+        return met;
+    }
+
     std::uint64_t accept(const std::string &message)
     {
         for (const auto &[token, sink] : m_sinks)
@@ -132,7 +155,9 @@ private:
             return line;
         }
         m_queue.push_back(message);
-        m_linesArrived.notify_one();
+        // The writer is woken for the first line and for a full gathering, not for each line.
+        if (m_queue.size() == 1 || m_queue.size() == gatheredLines)
+            m_linesArrived.notify_one();
         return line;
     }
 
@@ -144,13 +169,17 @@ private:
             syslog(LOG_NOTICE, "%s", line.c_str());
     }
 
-    // The copy on stderr goes first, a batch in one write; then each line to the logger,
-    // counted as it goes so that callers waiting for room see the logger move.
+    // Lines are gathered for a moment, so that a burst costs the callers no wake-up each; then
+    // the copy on stderr goes first, in one write, and each line to the logger, counted as it
+    // goes. Callers waiting for room are woken once there is room, those waiting for their
+    // lines at the end of the batch.
     [[noreturn]] void run()
     {
         for (;;) {
             std::unique_lock lock(m_mutex);
             m_linesArrived.wait(lock, [this] { return !m_queue.empty(); });
+            m_linesArrived.wait_for(lock, gatheringTime,
+                                    [this] { return m_queue.size() >= gatheredLines || m_waiting > 0; });
             std::deque<std::string> batch;
             batch.swap(m_queue);
             const SystemLog::Output output = m_output;
@@ -161,9 +190,16 @@ private:
                 writeToLogger(line, output);
                 lock.lock();
                 ++m_written;
+                const bool roomMade = m_waitingForRoom > 0 && hasRoom();
                 lock.unlock();
-                m_progress.notify_all();
+                if (roomMade)
+                    m_progress.notify_all();
             }
+            lock.lock();
+            const bool awaited = m_waiting > 0;
+            lock.unlock();
+            if (awaited)
+                m_progress.notify_all();
         }
     }
 
@@ -174,6 +210,8 @@ private:
     std::uint64_t m_given = 0;
     std::uint64_t m_written = 0;
     std::uint64_t m_leftOut = 0;
+    int m_waiting = 0;
+    int m_waitingForRoom = 0;
     bool m_leavingOut = false;
     bool m_threadless = false;
     std::map<int, SystemLog::Sink> m_sinks;

@@ -21,7 +21,7 @@ public:
     using Sink = std::function<void(const std::string &message)>;
     using Output = std::function<void(const std::string &message)>;
 
-    static constexpr std::size_t capacity = 4096;
+    static constexpr std::size_t capacity = 8192;
     static constexpr std::chrono::milliseconds stuckAfter{1000};
     // How long write(), and the end of the process, wait for the lines before them.
     static constexpr std::chrono::milliseconds waitLimit{2000};

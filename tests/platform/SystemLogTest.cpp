@@ -150,10 +150,10 @@ TEST(SystemLogTest, ASlowLoggerIsWaitedForAndLosesNothing)
     std::atomic<int> taken{0};
     SystemLog::flush(SystemLog::waitLimit);
     SystemLog::setOutputForTesting([&taken](const std::string &) {
-        std::this_thread::sleep_for(100us);
+        std::this_thread::sleep_for(50us);
         ++taken;
     });
-    const int lines = int(SystemLog::capacity) * 3;
+    const int lines = int(SystemLog::capacity) * 3 / 2;
     for (int index = 0; index < lines; ++index)
         SystemLog::post("slow " + std::to_string(index));
     EXPECT_TRUE(SystemLog::flush(60s));
