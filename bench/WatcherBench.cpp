@@ -51,6 +51,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "FileSystemEventStream.h"
 #include "PreferencesSupport.h"
 #include "UserDefaults.h"
@@ -62,16 +63,11 @@ extern char **environ;
 namespace
 {
 namespace fs = std::filesystem;
+using namespace BenchSupport;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char *burstName = ".DS_Store";
 const double batchingDelay = std::chrono::duration<double>(FileSystemEventStream::applicationLatency).count();
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double cpuSeconds()
 {
@@ -79,17 +75,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &time) { return double(time.tv_sec) + double(time.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-long statusKiB(const std::string &field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(field.size()));
-    }
-    return -1;
 }
 
 double megabytes(long kib)
@@ -116,19 +101,6 @@ std::vector<std::string> buildTree(const fs::path &root, int folders)
         fs::create_directory(root / made.back());
     }
     return made;
-}
-
-bool runProgram(const std::vector<std::string> &arguments)
-{
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // What a contestant reports of itself.
@@ -381,13 +353,6 @@ void printFigures(const char *name, const Figures &figures)
                 median(figures.residentMB), median(figures.peakMB));
 }
 
-std::size_t entryCount(const fs::path &root)
-{
-    std::size_t count = 0;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-        ++count;
-    return count;
-}
 }
 
 int main(int argc, char **argv)
