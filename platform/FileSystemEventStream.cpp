@@ -209,7 +209,7 @@ private:
                 } else {
                     // Moved here from where no watched holder saw it go (a root, or below a
                     // folder left out): watched afresh under its new name.
-                    dropWatchesAtOrBelow(wd);
+                    dropWatchesAtOrBelow(known, wd);
                     wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
                 }
             }
@@ -278,11 +278,12 @@ private:
         forget(wd);
     }
 
-    // A folder moved away or gone: its watch and those below it, with any top folder below it.
-    void dropWatchesAtOrBelow(int wd)
+    // A folder moved away or gone: its watch (when it has one) and every watch below its path.
+    void dropWatchesAtOrBelow(const std::string &path, int wd)
     {
-        std::vector<int> tops = m_folders.topsBelow(m_folders.path(wd));
-        tops.push_back(wd);
+        std::vector<int> tops = m_folders.topsBelow(path);
+        if (wd != WatchedFolders::none)
+            tops.push_back(wd);
         for (const int top : tops) {
             std::vector<int> tree;
             m_folders.visit(top, [&tree](int folder, std::size_t, const std::string &) { tree.push_back(folder); });
@@ -331,7 +332,7 @@ private:
         if (mask & IN_MOVE_SELF) {
             // A folder moved by its watched holder is handled there; a root moved away is no longer where it was.
             if (m_folders.parent(wd) == WatchedFolders::none)
-                dropWatchesAtOrBelow(wd);
+                dropWatchesAtOrBelow(m_folders.path(wd), wd);
             return;
         }
         // The folder's own events: gone (IN_IGNORED follows) or its attributes, which its holder sees.
@@ -342,10 +343,8 @@ private:
         if (events != 0 && !OwnChanges::accountFor(item, events))
             noteChange(wd, name, events);
         if (mask & IN_ISDIR) {
-            if (mask & IN_MOVED_FROM) {
-                if (const int moved = m_folders.childNamed(wd, name); moved != WatchedFolders::none)
-                    dropWatchesAtOrBelow(moved);
-            }
+            if (mask & IN_MOVED_FROM)
+                dropWatchesAtOrBelow(item, m_folders.childNamed(wd, name));
             if ((mask & (IN_CREATE | IN_MOVED_TO)) && !isExcluded(item))
                 scan({wd, std::string(name)}, m_folders.device(wd), true, false);
         }
@@ -433,6 +432,7 @@ private:
                 changed = !OwnChanges::accountFor(joined(folder, name->first), name->second);
             if (changed)
                 folders.push_back(folder);
+            // A watch in the order twice goes into the batch once.
             m_batch.erase(found);
         }
         m_batch.clear();
