@@ -37,6 +37,7 @@
 #include "BenchSupport.h"
 #include "MainThread.h"
 #include "PreferencesSupport.h"
+#include "SystemLog.h"
 #include "UserDefaults.h"
 #include "XEngine.h"
 #include "XTWStore.h"
@@ -186,13 +187,14 @@ void addRecordWithEveryOption(const std::string &folder)
 }
 
 // The walk on a thread of its own while the main thread takes the hops it makes; timed
-// until the last hop has run.
+// until the last hop has run and the last line is out in the system log.
 double timeWalk(QCoreApplication &application, const fs::path &root)
 {
     const std::shared_ptr<XEngine> engine = XEngine::make(false, true, false, false, false);
     const Clock::time_point start = Clock::now();
     std::thread walker([&] {
         engine->cleanRecursively(URL::fileURLWithPath(root.string()));
+        SystemLog::flush(SystemLog::waitLimit);
         MainThread::post([&application] { application.quit(); });
     });
     application.exec();

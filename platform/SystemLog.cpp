@@ -1,6 +1,5 @@
 #include "SystemLog.h"
 
-#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +10,8 @@
 #include <syslog.h>
 #include <thread>
 #include <unistd.h>
+
+#include "FileDescriptor.h"
 
 namespace
 {
@@ -32,14 +33,7 @@ void writeToStandardError(const std::deque<std::string> &lines)
     std::string text;
     for (const std::string &line : lines)
         text.append("Tarnwick: ").append(line).append("\n");
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t count = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return;
-        done += std::size_t(count);
-    }
+    writeFully(STDERR_FILENO, text.data(), text.size());
 }
 
 std::string leftOutLine(std::uint64_t count)
