@@ -29,35 +29,28 @@
 #include <map>
 #include <random>
 #include <set>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "MainThread.h"
 #include "PreferencesSupport.h"
+#include "SystemLog.h"
 #include "UserDefaults.h"
 #include "XEngine.h"
 #include "XTWStore.h"
 
-extern char **environ;
-
 namespace
 {
 namespace fs = std::filesystem;
+using namespace BenchSupport;
 using Clock = std::chrono::steady_clock;
 
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void touch(const fs::path &path)
@@ -145,20 +138,6 @@ void build(char tree, const fs::path &root)
     }
 }
 
-// Runs the program without a shell; false when it failed.
-bool runProgram(const std::vector<std::string> &arguments)
-{
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // Runs the program and answers its peak memory in KiB, measured by GNU time (a child's own
 // resource usage would include this process's, which it was spawned from); -1 without it.
 long runMeasured(const std::vector<std::string> &arguments, const fs::path &report)
@@ -186,25 +165,6 @@ std::set<std::string> survivors(const fs::path &root)
     return paths;
 }
 
-std::size_t entryCount(const fs::path &root)
-{
-    std::size_t count = 0;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-        ++count;
-    return count;
-}
-
-long statusKiB(const std::string &field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(field.size()));
-    }
-    return -1;
-}
-
 void resetPeakResident()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
@@ -227,13 +187,14 @@ void addRecordWithEveryOption(const std::string &folder)
 }
 
 // The walk on a thread of its own while the main thread takes the hops it makes; timed
-// until the last hop has run.
+// until the last hop has run and the last line is out in the system log.
 double timeWalk(QCoreApplication &application, const fs::path &root)
 {
     const std::shared_ptr<XEngine> engine = XEngine::make(false, true, false, false, false);
     const Clock::time_point start = Clock::now();
     std::thread walker([&] {
         engine->cleanRecursively(URL::fileURLWithPath(root.string()));
+        SystemLog::flush(SystemLog::waitLimit);
         MainThread::post([&application] { application.quit(); });
     });
     application.exec();
