@@ -40,7 +40,6 @@
 #include <set>
 #include <signal.h>
 #include <sstream>
-#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -48,32 +47,25 @@
 #include <unistd.h>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Logger.h"
 #include "MainThread.h"
 #include "PreferencesSupport.h"
+#include "SystemLog.h"
 #include "UserDefaults.h"
 #include "XEngine.h"
 #include "XTWStore.h"
 
-extern char **environ;
-
 namespace
 {
 namespace fs = std::filesystem;
+using namespace BenchSupport;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 void touch(const fs::path &path, bool empty = false)
@@ -179,36 +171,6 @@ void build(char tree, const fs::path &root)
     }
 }
 
-// Runs the program without a shell, its standard error and output to the files when named; the
-// child's pid.
-pid_t spawn(const std::vector<std::string> &arguments, const std::optional<fs::path> &errors = std::nullopt,
-            const std::optional<fs::path> &output = std::nullopt)
-{
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (errors)
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors->c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (output)
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t child = 0;
-    const int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return failed == 0 ? child : -1;
-}
-
-// False when the program could not be run or failed.
-bool runProgram(const std::vector<std::string> &arguments, const std::optional<fs::path> &errors = std::nullopt,
-                const std::optional<fs::path> &output = std::nullopt)
-{
-    const pid_t child = spawn(arguments, errors, output);
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // Runs the program and answers its peak memory in KiB, measured by GNU time (a child's own
 // resource usage would include this process's, which it was spawned from); -1 without it.
 long runMeasured(const std::vector<std::string> &arguments, const fs::path &report)
@@ -234,25 +196,6 @@ std::set<std::string> survivors(const fs::path &root)
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
         paths.insert(it->path().string().substr(prefix));
     return paths;
-}
-
-std::size_t entryCount(const fs::path &root)
-{
-    std::size_t count = 0;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-        ++count;
-    return count;
-}
-
-long statusKiB(const std::string &process, const std::string &field)
-{
-    std::ifstream status("/proc/" + process + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(field.size()));
-    }
-    return -1;
 }
 
 void resetPeakResident(const std::string &process)
@@ -324,13 +267,14 @@ void addRecordWithEveryOption(const std::string &folder)
 }
 
 // The walk on a thread of its own while the main thread takes the hops it makes; timed
-// until the last hop has run.
+// until the last hop has run and the last line is out in the system log.
 double timeWalk(QCoreApplication &application, const fs::path &root)
 {
     const std::shared_ptr<XEngine> engine = XEngine::make(false, true, false, false, false);
     const Clock::time_point start = Clock::now();
     std::thread walker([&] {
         engine->cleanRecursively(URL::fileURLWithPath(root.string()));
+        SystemLog::flush(SystemLog::waitLimit);
         MainThread::post([&application] { application.quit(); });
     });
     application.exec();
@@ -350,10 +294,10 @@ int walkOnce(int argc, char **argv)
     // application's start-up does: the walk does not pay for it.
     Logger::shared().log("A walk begins.");
     malloc_trim(0);
-    const long residentBefore = statusKiB("self", "VmRSS:");
+    const long residentBefore = statusKiB("VmRSS:");
     resetPeakResident("self");
     const double seconds = timeWalk(application, argv[2]);
-    std::printf("%f %ld\n", seconds, statusKiB("self", "VmHWM:") - residentBefore);
+    std::printf("%f %ld\n", seconds, statusKiB("VmHWM:") - residentBefore);
     return 0;
 }
 
@@ -370,7 +314,7 @@ public:
         std::vector<std::string> arguments{TARNWICK_EXECUTABLE};
         arguments.insert(arguments.end(), paths.begin(), paths.end());
         fs::remove(m_errors);
-        m_pid = spawn(arguments, m_errors);
+        m_pid = spawnProgram(arguments, m_errors);
         return m_pid > 0;
     }
     bool waitUntilStarted()
@@ -389,7 +333,7 @@ public:
             before = now;
         }
     }
-    long kib(const char *field) const { return statusKiB(std::to_string(m_pid), field); }
+    long kib(const char *field) const { return statusKiB(field, std::to_string(m_pid)); }
     void resetPeak() const { resetPeakResident(std::to_string(m_pid)); }
     void quit()
     {

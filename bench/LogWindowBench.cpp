@@ -11,39 +11,27 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <unistd.h>
 
+#include "BenchHome.h"
 #include "LogWindowController.h"
 #include "Logger.h"
 #include "MainThread.h"
 
-namespace
-{
-void runUntil(const std::function<bool()> &done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-}
-
 int main(int argc, char **argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string home = (std::filesystem::temp_directory_path() / "tarnwick-bench-XXXXXX").string();
-    if (!mkdtemp(home.data()))
+    const BenchHome home;
+    if (home.path().empty())
         return 2;
-    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
     QApplication app(argc, argv);
 
     const int lines = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10000;
     LogWindowController::showLogUserAction();
     bool registered = false;
     MainThread::post([&registered] { MainThread::post([&registered] { registered = true; }); });
-    runUntil([&registered] { return registered; });
+    runEventLoopUntil([&registered] { return registered; });
     QTextDocument *document = LogWindowController::shared()->logTextView()->document();
     const int blocksBefore = document->blockCount();
     int steps = 0;
@@ -70,7 +58,7 @@ int main(int argc, char **argv)
         for (int line = 0; line < lines; ++line)
             Logger::shared().log("burst line " + std::to_string(line));
     });
-    runUntil([&] { return document->blockCount() - blocksBefore >= lines; });
+    runEventLoopUntil([&] { return document->blockCount() - blocksBefore >= lines; });
     const qint64 shown = clock.nsecsElapsed();
     burst.join();
     heartbeat.stop();
@@ -81,6 +69,5 @@ int main(int argc, char **argv)
     std::printf("  longest main-thread gap between event-loop turns: %.2f ms\n", double(longestGap) / 1e6);
     std::printf("  lines added in %d steps (%.1f lines per step)\n", steps, double(lines) / std::max(1, steps));
     LogWindowController::shared()->window()->close();
-    std::filesystem::remove_all(home);
     return 0;
 }

@@ -1,8 +1,12 @@
 #include "OpenPanel.h"
 
+#include <QString>
+
+#include <algorithm>
 #include <mutex>
 
 #include "SystemLog.h"
+#include "URLValues.h"
 
 namespace
 {
@@ -17,14 +21,24 @@ std::shared_ptr<OpenPanelPresenter> &registeredPresenter()
 OpenPanelDelegate::~OpenPanelDelegate() = default;
 OpenPanelPresenter::~OpenPanelPresenter() = default;
 
+bool OpenPanel::hasAllowedFileType(const URL &url) const
+{
+    if (m_allowedFileTypes.empty() || url.value<bool>(URLValues::isDirectoryKey).value_or(false))
+        return true;
+    const QString name = QString::fromStdString(url.lastPathComponent());
+    return std::any_of(m_allowedFileTypes.begin(), m_allowedFileTypes.end(), [&name](const std::string &type) {
+        return name.endsWith(QLatin1Char('.') + QString::fromStdString(type), Qt::CaseInsensitive);
+    });
+}
+
 bool OpenPanel::shouldEnableURL(const URL &url) const
 {
-    return !m_delegate || m_delegate->panelShouldEnableURL(url);
+    return hasAllowedFileType(url) && (!m_delegate || m_delegate->panelShouldEnableURL(url));
 }
 
 bool OpenPanel::validateURL(const URL &url) const
 {
-    return !m_delegate || m_delegate->panelValidateURL(url, nullptr);
+    return hasAllowedFileType(url) && (!m_delegate || m_delegate->panelValidateURL(url, nullptr));
 }
 
 std::int64_t OpenPanel::runModal()

@@ -35,6 +35,10 @@ public:
     void setCanChooseDirectories(bool can) { m_canChooseDirectories = can; }
     bool canChooseFiles() const { return m_canChooseFiles; }
     void setCanChooseFiles(bool can) { m_canChooseFiles = can; }
+    // The file name extensions of the files that can be chosen ("zip"), in any letter case;
+    // empty lets every file be chosen. Folders stay choosable whatever it holds.
+    const std::vector<std::string> &allowedFileTypes() const { return m_allowedFileTypes; }
+    void setAllowedFileTypes(std::vector<std::string> types) { m_allowedFileTypes = std::move(types); }
     // Several items can be chosen at once.
     bool allowsMultipleSelection() const { return m_allowsMultipleSelection; }
     void setAllowsMultipleSelection(bool allows) { m_allowsMultipleSelection = allows; }
@@ -50,8 +54,9 @@ public:
     OpenPanelDelegate *delegate() const { return m_delegate; }
     void setDelegate(OpenPanelDelegate *delegate) { m_delegate = delegate; }
 
-    // The delegate's answers, or true without a delegate.
+    // A file of an allowed type, or a folder, that the delegate enables (true without a delegate).
     bool shouldEnableURL(const URL &url) const;
+    // Whether the item may be confirmed: as shouldEnableURL, with the delegate's validation.
     bool validateURL(const URL &url) const;
 
     // OKResponse with the chosen URLs, or cancelResponse. Without a presenter the panel
@@ -65,9 +70,12 @@ public:
     static std::shared_ptr<OpenPanelPresenter> presenter();
 
 private:
+    bool hasAllowedFileType(const URL &url) const;
+
     bool m_canChooseDirectories = false;
     bool m_canChooseFiles = true;
     bool m_allowsMultipleSelection = false;
+    std::vector<std::string> m_allowedFileTypes;
     std::optional<URL> m_directoryURL;
     std::string m_prompt;
     std::string m_title;

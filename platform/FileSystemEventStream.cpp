@@ -18,6 +18,7 @@
 #include "OwnChanges.h"
 #include "PhysicalPath.h"
 #include "SystemLog.h"
+#include "WatchedFolders.h"
 
 namespace
 {
@@ -34,17 +35,18 @@ std::string joined(const std::string &folder, const std::string &name)
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
-bool isAtOrBelow(const std::string &path, const std::string &folder)
-{
-    if (folder == "/")
-        return true;
-    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
-}
-
 std::string parentOf(const std::string &path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+// Whether the two paths name one folder, as a folder mounted twice does.
+bool isSameFolder(const std::string &first, const std::string &second)
+{
+    struct stat firstStatus, secondStatus;
+    return lstat(first.c_str(), &firstStatus) == 0 && lstat(second.c_str(), &secondStatus) == 0
+           && firstStatus.st_dev == secondStatus.st_dev && firstStatus.st_ino == secondStatus.st_ino;
 }
 
 std::string limitText()
@@ -108,35 +110,24 @@ public:
         m_roots = std::move(newRoots);
         m_excluded = std::move(newExcluded);
 
-        std::vector<int> uncovered;
-        for (const auto &[wd, watch] : m_watches) {
-            if (!isCovered(watch.path))
-                uncovered.push_back(wd);
-        }
-        for (const int wd : uncovered)
+        for (const int wd : uncoveredFolders())
             dropWatch(wd, true);
         for (const std::string &root : m_roots) {
             // A changed exclusion may uncover folders below roots already watched; a root whose
             // watch went (its volume was unmounted and mounted again) is watched afresh.
-            if (!exclusionsChanged && formerRoots.contains(root) && m_wdOfPath.contains(root))
+            if (!exclusionsChanged && formerRoots.contains(root) && m_folders.topAt(root) != WatchedFolders::none)
                 continue;
             struct stat status;
             if (lstat(root.c_str(), &status) == 0)
-                scan(root, status.st_dev, false, exclusionsChanged);
+                scan({WatchedFolders::none, root}, status.st_dev, false, exclusionsChanged);
         }
     }
 
     std::vector<std::string> roots() const { return {m_roots.begin(), m_roots.end()}; }
-    std::size_t watchCount() const { return m_watches.size(); }
+    std::size_t watchCount() const { return m_folders.size(); }
     bool isStarted() const { return m_inotify.isValid(); }
 
 private:
-    struct Watch
-    {
-        std::string path;
-        dev_t device;
-    };
-
     // What changed in one folder during the batch.
     struct FolderChange
     {
@@ -144,6 +135,13 @@ private:
         bool certain = false;
         // Item name → the events seen, to be checked against Tarnwick's own changes.
         std::unordered_map<std::string, std::uint32_t> names;
+    };
+
+    // A folder to be watched: its holder's watch and its name, or none and its full path.
+    struct Pending
+    {
+        int holder;
+        std::string name;
     };
 
     // The nearest root or excluded folder above the path decides; a root wins a tie.
@@ -159,16 +157,62 @@ private:
         }
     }
 
+    bool isExcluded(const std::string &path) const { return m_excluded.contains(path) && !m_roots.contains(path); }
+
+    // The watched folders that the roots and exclusions no longer cover, decided down each
+    // tree from the folder above.
+    std::vector<int> uncoveredFolders() const
+    {
+        std::vector<int> uncovered;
+        std::vector<bool> coveredAtDepth;
+        m_folders.visitAll([&](int wd, std::size_t depth, const std::string &path) {
+            coveredAtDepth.resize(depth + 1);
+            bool covered = depth == 0 ? isCovered(path) : coveredAtDepth[depth - 1];
+            if (depth > 0 && m_roots.contains(path))
+                covered = true;
+            else if (depth > 0 && m_excluded.contains(path))
+                covered = false;
+            coveredAtDepth[depth] = covered;
+            if (!covered)
+                uncovered.push_back(wd);
+        });
+        return uncovered;
+    }
+
+    std::string pathOf(const Pending &folder) const
+    {
+        return folder.holder == WatchedFolders::none ? folder.name : joined(m_folders.path(folder.holder), folder.name);
+    }
+
     // Watches the folder and everything below it on the same device, each folder watched before
     // it is listed. `report` puts every folder newly watched into the batch; `descendWatched`
     // also lists folders watched already, to find what was missed below them.
-    void scan(const std::string &top, dev_t device, bool report, bool descendWatched)
+    void scan(Pending top, dev_t device, bool report, bool descendWatched)
     {
-        std::vector<std::string> pending{top};
+        std::vector<Pending> pending;
+        pending.push_back(std::move(top));
         while (!pending.empty()) {
-            const std::string folder = std::move(pending.back());
+            const Pending next = std::move(pending.back());
             pending.pop_back();
-            const int wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
+            if (next.holder != WatchedFolders::none && !m_folders.contains(next.holder))
+                continue;
+            const std::string folder = pathOf(next);
+            int wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
+            if (wd >= 0 && m_folders.contains(wd)) {
+                const std::string known = m_folders.path(wd);
+                if (known == folder) {
+                    if (!descendWatched)
+                        continue;
+                } else if (isSameFolder(known, folder)) {
+                    // The same folder reached under another name is watched under its first one.
+                    continue;
+                } else {
+                    // Moved here from where no watched holder saw it go (a root, or below a
+                    // folder left out): watched afresh under its new name.
+                    dropWatchesAtOrBelow(known, wd);
+                    wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
+                }
+            }
             if (wd < 0) {
                 if (errno == ENOSPC) {
                     reportWatchLimit();
@@ -176,22 +220,16 @@ private:
                 }
                 continue;
             }
-            const auto existing = m_watches.find(wd);
-            if (existing != m_watches.end()) {
-                // The same folder reached under another name is watched under its first one.
-                if (existing->second.path != folder || !descendWatched)
-                    continue;
-            } else {
-                m_watches.emplace(wd, Watch{folder, device});
-                m_wdOfPath[folder] = wd;
+            if (!m_folders.contains(wd)) {
+                m_folders.add(wd, next.holder, next.name, device);
                 if (report)
-                    markCertain(folder);
+                    markCertain(wd);
             }
-            listFolders(folder, device, pending);
+            listFolders(folder, wd, device, pending);
         }
     }
 
-    void listFolders(const std::string &folder, dev_t device, std::vector<std::string> &found) const
+    void listFolders(const std::string &folder, int wd, dev_t device, std::vector<Pending> &found) const
     {
         const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
@@ -204,17 +242,16 @@ private:
         while (const dirent *entry = readdir(directory)) {
             if (entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN)
                 continue;
-            const std::string name = entry->d_name;
+            const std::string_view name = entry->d_name;
             if (name == "." || name == "..")
                 continue;
             struct stat status;
             if (fstatat(dirfd(directory), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(status.st_mode)
                 || status.st_dev != device)
                 continue;
-            const std::string child = joined(folder, name);
-            if (m_excluded.contains(child) && !m_roots.contains(child))
+            if (!m_excluded.empty() && isExcluded(joined(folder, entry->d_name)))
                 continue;
-            found.push_back(child);
+            found.push_back({wd, std::string(name)});
         }
         closedir(directory);
     }
@@ -232,30 +269,28 @@ private:
 
     void dropWatch(int wd, bool removeFromKernel)
     {
-        const auto found = m_watches.find(wd);
-        if (found == m_watches.end())
+        if (!m_folders.contains(wd))
             return;
         if (removeFromKernel)
             inotify_rm_watch(m_inotify.get(), wd);
-        const std::string path = found->second.path;
-        const auto byPath = m_wdOfPath.find(path);
-        if (byPath != m_wdOfPath.end() && byPath->second == wd)
-            m_wdOfPath.erase(byPath);
-        m_watches.erase(found);
+        m_folders.remove(wd);
         // A folder that is gone has nothing left to clean.
-        forget(path);
+        forget(wd);
     }
 
-    // A folder moved away or gone: its watches and those below it.
-    void dropWatchesAtOrBelow(const std::string &path)
+    // A folder moved away or gone: its watch (when it has one) and every watch below its path.
+    void dropWatchesAtOrBelow(const std::string &path, int wd)
     {
-        std::vector<int> below;
-        for (const auto &[wd, watch] : m_watches) {
-            if (isAtOrBelow(watch.path, path))
-                below.push_back(wd);
+        std::vector<int> tops = m_folders.topsBelow(path);
+        if (wd != WatchedFolders::none)
+            tops.push_back(wd);
+        for (const int top : tops) {
+            std::vector<int> tree;
+            m_folders.visit(top, [&tree](int folder, std::size_t, const std::string &) { tree.push_back(folder); });
+            // The deepest first, so that no folder outlives the one that holds it.
+            for (auto folder = tree.rbegin(); folder != tree.rend(); ++folder)
+                dropWatch(*folder, true);
         }
-        for (const int wd : below)
-            dropWatch(wd, true);
     }
 
     void readEvents()
@@ -276,45 +311,42 @@ private:
                 if (offset + size > static_cast<std::size_t>(length))
                     break;
                 const char *nameBytes = buffer + offset + sizeof(inotify_event);
-                const std::string name(nameBytes, strnlen(nameBytes, header.len));
-                handleEvent(header.wd, header.mask, name);
+                handleEvent(header.wd, header.mask, std::string_view(nameBytes, strnlen(nameBytes, header.len)));
                 offset += size;
             }
         }
     }
 
-    void handleEvent(int wd, std::uint32_t mask, const std::string &name)
+    void handleEvent(int wd, std::uint32_t mask, std::string_view name)
     {
         if (mask & IN_Q_OVERFLOW) {
             overflowed();
             return;
         }
-        const auto found = m_watches.find(wd);
-        if (found == m_watches.end())
+        if (!m_folders.contains(wd))
             return;
-        const Watch watch = found->second;
         if (mask & IN_IGNORED) {
             dropWatch(wd, false);
             return;
         }
         if (mask & IN_MOVE_SELF) {
-            // A folder moved by its watched parent is handled there; a root moved away is no longer where it was.
-            if (!m_wdOfPath.contains(parentOf(watch.path)))
-                dropWatchesAtOrBelow(watch.path);
+            // A folder moved by its watched holder is handled there; a root moved away is no longer where it was.
+            if (m_folders.parent(wd) == WatchedFolders::none)
+                dropWatchesAtOrBelow(m_folders.path(wd), wd);
             return;
         }
-        // The folder's own events: gone (IN_IGNORED follows) or its attributes, which its parent sees.
+        // The folder's own events: gone (IN_IGNORED follows) or its attributes, which its holder sees.
         if (name.empty())
             return;
-        const std::string item = joined(watch.path, name);
+        const std::string item = joined(m_folders.path(wd), std::string(name));
         const std::uint32_t events = mask & changeEvents;
         if (events != 0 && !OwnChanges::accountFor(item, events))
-            noteChange(watch.path, name, events);
+            noteChange(wd, name, events);
         if (mask & IN_ISDIR) {
             if (mask & IN_MOVED_FROM)
-                dropWatchesAtOrBelow(item);
-            if ((mask & (IN_CREATE | IN_MOVED_TO)) && !(m_excluded.contains(item) && !m_roots.contains(item)))
-                scan(item, watch.device, true, false);
+                dropWatchesAtOrBelow(item, m_folders.childNamed(wd, name));
+            if ((mask & (IN_CREATE | IN_MOVED_TO)) && !isExcluded(item))
+                scan({wd, std::string(name)}, m_folders.device(wd), true, false);
         }
     }
 
@@ -326,77 +358,82 @@ private:
             SystemLog::write("Tarnwick missed file-system events: the kernel's event queue overflowed "
                              "(/proc/sys/fs/inotify/max_queued_events). Every watched folder is cleaned once.");
         }
-        std::vector<std::pair<std::string, dev_t>> folders;
-        for (const auto &[wd, watch] : m_watches)
-            folders.emplace_back(watch.path, watch.device);
-        std::sort(folders.begin(), folders.end());
-        for (const auto &folder : folders)
-            markCertain(folder.first);
+        std::vector<int> every;
+        m_folders.visitAll([&every](int wd, std::size_t, const std::string &) { every.push_back(wd); });
+        for (const int wd : every)
+            markCertain(wd);
         for (const std::string &root : m_roots) {
             struct stat status;
             if (lstat(root.c_str(), &status) == 0)
-                scan(root, status.st_dev, true, true);
+                scan({WatchedFolders::none, root}, status.st_dev, true, true);
         }
     }
 
-    FolderChange &changeOf(const std::string &folder)
+    FolderChange &changeOf(int wd)
     {
-        const auto [entry, inserted] = m_batch.try_emplace(folder);
+        const auto [entry, inserted] = m_batch.try_emplace(wd);
         if (inserted) {
-            m_batchOrder.push_back(folder);
+            m_batchOrder.push_back(wd);
             if (!m_timer->isActive())
                 m_timer->start(m_latency);
         }
         return entry->second;
     }
 
-    void markCertain(const std::string &folder)
+    void markCertain(int wd)
     {
-        FolderChange &change = changeOf(folder);
+        FolderChange &change = changeOf(wd);
         m_namesKept -= change.names.size();
         change.names.clear();
         change.certain = true;
     }
 
-    void noteChange(const std::string &folder, const std::string &name, std::uint32_t events)
+    void noteChange(int wd, std::string_view name, std::uint32_t events)
     {
-        FolderChange &change = changeOf(folder);
+        FolderChange &change = changeOf(wd);
         if (change.certain)
             return;
-        const auto known = change.names.find(name);
+        const auto known = change.names.find(std::string(name));
         if (known != change.names.end()) {
             known->second |= events;
             return;
         }
         if (change.names.size() >= namesPerFolder || m_namesKept >= namesInAll) {
-            markCertain(folder);
+            markCertain(wd);
             return;
         }
         change.names.emplace(name, events);
         ++m_namesKept;
     }
 
-    void forget(const std::string &folder)
+    // Its place in the order stays behind and is passed over.
+    void forget(int wd)
     {
-        const auto found = m_batch.find(folder);
+        const auto found = m_batch.find(wd);
         if (found == m_batch.end())
             return;
         m_namesKept -= found->second.names.size();
         m_batch.erase(found);
-        std::erase(m_batchOrder, folder);
     }
 
-    // Own changes noted only after their events were read are recognised here.
+    // Own changes noted only after their events were read are recognised here. Paths are made
+    // only now, for the folders that go into the batch.
     void deliverBatch()
     {
         std::vector<std::string> folders;
-        for (const std::string &folder : m_batchOrder) {
-            const FolderChange &change = m_batch.at(folder);
+        for (const int wd : m_batchOrder) {
+            const auto found = m_batch.find(wd);
+            if (found == m_batch.end())
+                continue;
+            const FolderChange &change = found->second;
+            const std::string folder = m_folders.path(wd);
             bool changed = change.certain;
             for (auto name = change.names.begin(); !changed && name != change.names.end(); ++name)
                 changed = !OwnChanges::accountFor(joined(folder, name->first), name->second);
             if (changed)
                 folders.push_back(folder);
+            // A watch in the order twice goes into the batch once.
+            m_batch.erase(found);
         }
         m_batch.clear();
         m_batchOrder.clear();
@@ -414,10 +451,10 @@ private:
     std::unique_ptr<QTimer> m_timer;
     std::set<std::string> m_roots;
     std::set<std::string> m_excluded;
-    std::unordered_map<int, Watch> m_watches;
-    std::unordered_map<std::string, int> m_wdOfPath;
-    std::unordered_map<std::string, FolderChange> m_batch;
-    std::vector<std::string> m_batchOrder;
+    WatchedFolders m_folders;
+    // Keyed by watch: a folder's path is made only when its batch is delivered.
+    std::unordered_map<int, FolderChange> m_batch;
+    std::vector<int> m_batchOrder;
     std::size_t m_namesKept = 0;
     bool m_watchLimitReported = false;
     bool m_overflowInBatch = false;

@@ -14,6 +14,7 @@
 #include <QString>
 
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,16 +86,28 @@ std::optional<Logger::LogURLs> Logger::logURLs() const
     }
 }
 
+std::string Logger::dateText(const Date &date)
+{
+    // The medium style shows whole seconds.
+    const double second = std::floor(date.secondsSince1970);
+    std::lock_guard lock(m_dateMutex);
+    if (m_datedSecond != second) {
+        m_dateText = m_dateFormatter.stringFromDate(Date{second});
+        m_datedSecond = second;
+    }
+    return m_dateText;
+}
+
 void Logger::log(const std::string &message)
 {
     const Date date = now();
-    std::string line = m_dateFormatter.stringFromDate(date) + " " + message;
+    std::string line = dateText(date) + " " + message;
     if (line.empty() || line.back() != '\n')
         line += '\n';
 
     if (m_mayHaveDelegates.load())
         GCDAdditions::onMain([this, line] { tellDelegatesAboutNewString(line); });
-    SystemLog::write(message);
+    SystemLog::post(message);
 
     const std::string bytes = lenientUTF8(line);
     std::lock_guard lock(m_fileMutex);
@@ -102,9 +115,8 @@ void Logger::log(const std::string &message)
         append(bytes);
 }
 
-// The caches folder is looked up again only when the user's cache home changes; the open
-// file is checked by one stat of its name, so that a log another hand removed, moved or
-// replaced is opened afresh.
+// The caches folder is looked up again only when the user's cache home changes; a log another
+// hand removed, moved or replaced is opened afresh.
 bool Logger::prepareOpenLog(const Date &date)
 {
     const std::string cacheHome = XdgPaths::cacheHome();
@@ -117,11 +129,8 @@ bool Logger::prepareOpenLog(const Date &date)
         m_openLog.cacheHome = cacheHome;
         m_openLog.urls = *urls;
         openCurrentLog();
-    } else {
-        struct stat status;
-        if (::stat(m_openLog.urls.currentLogURL.c_str(), &status) != 0 || status.st_dev != m_openLog.device
-            || status.st_ino != m_openLog.inode)
-            openCurrentLog();
+    } else if (!isStillTodaysLog()) {
+        openCurrentLog();
     }
     // Only a file from an earlier day moves: a line dated before the file was made (its
     // caller lost the race for the lock to one that rotated at midnight) must not rotate
@@ -130,6 +139,22 @@ bool Logger::prepareOpenLog(const Date &date)
     if (created && !isSameLocalDay(*created, date) && created->secondsSince1970 <= date.secondsSince1970)
         rotate();
     return m_openLog.fd.isValid();
+}
+
+// A log removed or replaced by a rename has no name left, which the open file tells at once;
+// one moved elsewhere keeps a name, so the name is looked up too, at most once a second:
+// a burst of lines costs no lookup of the path per line.
+bool Logger::isStillTodaysLog()
+{
+    struct stat status;
+    if (::fstat(m_openLog.fd.get(), &status) != 0 || status.st_nlink == 0)
+        return false;
+    const MonotonicClock::TimePoint now = MonotonicClock::now();
+    if (now - m_openLog.checkedByName < std::chrono::seconds(1))
+        return true;
+    m_openLog.checkedByName = now;
+    return ::stat(m_openLog.urls.currentLogURL.c_str(), &status) == 0 && status.st_dev == m_openLog.device
+           && status.st_ino == m_openLog.inode;
 }
 
 void Logger::openCurrentLog()
@@ -151,11 +176,12 @@ void Logger::openCurrentLog()
         m_openLog.fd.reset();
         // Said once until the log opens again: every line tries anew.
         if (!m_openLog.failureReported)
-            SystemLog::write("Logger: Can't open log file: " + failure);
+            SystemLog::post("Logger: Can't open log file: " + failure);
         m_openLog.failureReported = true;
         return;
     }
     m_openLog.failureReported = false;
+    m_openLog.checkedByName = MonotonicClock::now();
     m_openLog.device = status.st_dev;
     m_openLog.inode = status.st_ino;
     m_openLog.created = fileCreationDate(path);
@@ -165,9 +191,9 @@ void Logger::rotate()
 {
     const LogURLs &urls = m_openLog.urls;
     if (URL::fileURLWithPath(urls.yesterdayLogURL).isReachable() && ::unlink(urls.yesterdayLogURL.c_str()) != 0)
-        SystemLog::write("Logger: Remove yesterday failed: " + Error::POSIXerrno().localizedDescription());
+        SystemLog::post("Logger: Remove yesterday failed: " + Error::POSIXerrno().localizedDescription());
     if (::rename(urls.currentLogURL.c_str(), urls.yesterdayLogURL.c_str()) != 0)
-        SystemLog::write("Logger: Rename current to yesterday failed: " + Error::POSIXerrno().localizedDescription());
+        SystemLog::post("Logger: Rename current to yesterday failed: " + Error::POSIXerrno().localizedDescription());
     openCurrentLog();
 }
 
@@ -175,7 +201,7 @@ void Logger::append(const std::string &bytes)
 {
     // A full or failing disk must not lose the line without a trace.
     if (!writeFully(m_openLog.fd.get(), bytes.data(), bytes.size()))
-        SystemLog::write("Logger: Can't write log file: " + Error::POSIXerrno().localizedDescription());
+        SystemLog::post("Logger: Can't write log file: " + Error::POSIXerrno().localizedDescription());
 }
 
 std::optional<std::string> Logger::logContents() const

@@ -12,6 +12,7 @@
 #include "DateFormatter.h"
 #include "FileDescriptor.h"
 #include "LogDelegate.h"
+#include "MonotonicClock.h"
 #include "Value.h"
 #include "WeakObject.h"
 
@@ -54,13 +55,17 @@ private:
         ino_t inode = 0;
         std::optional<Date> created;
         bool failureReported = false;
+        MonotonicClock::TimePoint checkedByName;
     };
 
     Date now() const;
+    // The date and time as a line begins with them; lines of one second share the text.
+    std::string dateText(const Date &date);
     std::optional<LogURLs> logURLs() const;
     void tellDelegatesAboutNewString(const std::string &line);
     // Under the file lock: today's log open and current, rotated when its day is over.
     bool prepareOpenLog(const Date &date);
+    bool isStillTodaysLog();
     void openCurrentLog();
     void rotate();
     void append(const std::string &bytes);
@@ -69,6 +74,9 @@ private:
     // Set once a listener may exist: until then no line makes the hop to the main thread.
     std::atomic<bool> m_mayHaveDelegates{false};
     DateFormatter m_dateFormatter;
+    std::mutex m_dateMutex;
+    std::optional<double> m_datedSecond;
+    std::string m_dateText;
     std::mutex m_fileMutex;
     OpenLog m_openLog;
     mutable std::mutex m_clockMutex;

@@ -278,3 +278,11 @@ bool PathLists::matchesWhiteList(const std::string &path, const std::vector<std:
         return fnmatch(pattern.c_str(), path.c_str(), whiteListMatchFlags) == 0;
     });
 }
+
+bool PathLists::isInWhiteList(const std::string &path, const std::vector<std::string> &whiteList)
+{
+    if (!matchesWhiteList(path, whiteList))
+        return false;
+    logWhenDetailed("Path is in whitelist:" + path);
+    return true;
+}

@@ -55,6 +55,8 @@ public:
     static bool isInIgnoreList(const std::string &path, bool isDirectory, const VolumeLocation &location,
                                const std::vector<std::string> &whiteList);
     static bool matchesWhiteList(const std::string &path, const std::vector<std::string> &whiteList);
+    // matchesWhiteList, logged as the white list logs.
+    static bool isInWhiteList(const std::string &path, const std::vector<std::string> &whiteList);
 
 private:
     struct Pattern

@@ -108,7 +108,9 @@ public:
     // The end of a window or attribute run.
     void cleaningFinished();
     // Each folder's own metadata, no walk, reached beneath the watched root it lies in (a
-    // folder under none is not cleaned); then leaves the active engines when silent.
+    // folder under none is not cleaned), as one run: each root opened once, each volume's facts
+    // and each record read once, each folder listed once, the statistics counted in one hop.
+    // Then leaves the active engines when silent.
     void cleanOnThread(const std::vector<std::string> &paths, const std::vector<std::string> &roots);
     // Cleans the batch on the engine's queue.
     void cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<std::string> &roots);
@@ -146,6 +148,7 @@ public:
 
 private:
     struct WalkFrame;
+    struct Batch;
 
     // How a root is named: as the user named it (a link there is followed, once), or by a
     // path resolved already (a mount point, a watched root), on which no link is followed.
@@ -178,8 +181,14 @@ private:
     // The path tests with what a walk already knows about the volume, white list and records.
     // An item listed as a directory (never a link) is not examined again.
     static bool shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                   const WalkContext &context, std::optional<TWVolumeInfo> &volumeInfo);
+    // The same for a folder of a walk, with the lists carried down to it from its folder.
+    static bool shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
                                    const PathLists &lists, const PathLists::Progress &listsProgress,
                                    std::optional<TWVolumeInfo> &volumeInfo);
+    // The tests that come before the lists: an answer, or nothing when the lists decide.
+    static std::optional<bool> volumeDecides(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                             std::optional<TWVolumeInfo> &volumeInfo);
     static bool isInIgnoreList(const URL &url, bool isDirectory, const VolumeLocation &location,
                                const std::vector<std::string> &whiteList);
     // Steps of the per-directory clean that follow the choice of the record.
@@ -204,6 +213,8 @@ private:
     // The choices of the record that governs the folder; nothing without one.
     std::shared_ptr<const CleaningChoices> recordInWalk(const URL &dir, WalkVolume &volume,
                                                         const WalkContext &context);
+    // One changed folder of a batch, reached beneath the batch's current root.
+    void cleanChangedFolder(const URL &dir, Batch &batch);
     // One hop to the main thread per volume at a time: a hop still waiting sets the same date.
     void updateLastCleanDate(const URL &dir, const TWVolumeInfo &info);
 

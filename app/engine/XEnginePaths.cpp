@@ -1,21 +1,10 @@
 #include "XEngine.h"
 
-#include "Logger.h"
 #include "PackageExtensions.h"
 #include "PathLists.h"
-#include "TarnwickStore.h"
 #include "VolumeFactsSource.h"
 #include "WalkVolume.h"
 #include "XTWStore.h"
-
-namespace
-{
-void logWhenDetailed(const std::string &message)
-{
-    if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
-        Logger::shared().log(message);
-}
-}
 
 bool XEngine::shouldIgnoreVolume(const URL &url, std::optional<TWVolumeInfo> &volumeInfo)
 {
@@ -36,9 +25,8 @@ bool XEngine::shouldIgnoreVolume(const URL &url, std::optional<TWVolumeInfo> &vo
     return isInWhiteList(url.path());
 }
 
-bool XEngine::shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
-                                 const PathLists &lists, const PathLists::Progress &listsProgress,
-                                 std::optional<TWVolumeInfo> &volumeInfo)
+std::optional<bool> XEngine::volumeDecides(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                           std::optional<TWVolumeInfo> &volumeInfo)
 {
     if (volume.unusable)
         return true;
@@ -51,6 +39,25 @@ bool XEngine::shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const W
     volumeInfo = volume.info;
     if (volume.info->tarnwShouldIgnore())
         return true;
+    return std::nullopt;
+}
+
+bool XEngine::shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                 const WalkContext &context, std::optional<TWVolumeInfo> &volumeInfo)
+{
+    if (const std::optional<bool> decided = volumeDecides(url, listedAsDirectory, volume, volumeInfo))
+        return *decided;
+    if (volume.info->fsCheckIgnoreList())
+        return isInIgnoreList(url, true, volume.location, context.whiteList);
+    return PathLists::isInWhiteList(url.path(), context.whiteList);
+}
+
+bool XEngine::shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                 const PathLists &lists, const PathLists::Progress &listsProgress,
+                                 std::optional<TWVolumeInfo> &volumeInfo)
+{
+    if (const std::optional<bool> decided = volumeDecides(url, listedAsDirectory, volume, volumeInfo))
+        return *decided;
     if (volume.info->fsCheckIgnoreList())
         return lists.isInIgnoreList(url.path(), listsProgress, volume.location);
     return lists.isInWhiteList(url.path(), listsProgress);
@@ -70,8 +77,5 @@ bool XEngine::isInIgnoreList(const URL &url, bool isDirectory, const VolumeLocat
 
 bool XEngine::isInWhiteList(const std::string &path)
 {
-    if (!PathLists::matchesWhiteList(path, XTWStore::whiteList()))
-        return false;
-    logWhenDetailed("Path is in whitelist:" + path);
-    return true;
+    return PathLists::isInWhiteList(path, XTWStore::whiteList());
 }

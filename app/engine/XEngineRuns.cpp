@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include "Alert.h"
-#include "ChangedFolders.h"
 #include "ExtendedAttributes.h"
 #include "FileDescriptor.h"
 #include "GCDAdditions.h"
@@ -38,11 +37,11 @@ std::string absoluteURLString(const URL &url)
 bool userAgreesToRemoveAttributes()
 {
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
-    Alert alert = Alert::alert("Attributes will be removed from an item on a APFS or HFS disk.", "Remove Attributes",
-                               std::string("Cancel"), std::nullopt,
-                               std::string("Removing attributes from an item on a APFS or HFS disk may cause dataloss "
-                                           "or unpredictable system or application behaviour. Only proceed if you "
-                                           "know what you're doing."));
+    Alert alert = Alert::alert("Attributes will be removed from an item on a APFS, HFS or Linux disk.",
+                               "Remove Attributes", std::string("Cancel"), std::nullopt,
+                               std::string("Removing attributes from an item on a APFS, HFS or Linux disk may cause "
+                                           "dataloss or unpredictable system or application behaviour. Only proceed "
+                                           "if you know what you're doing."));
     alert.setStyle(Alert::Style::critical);
     alert.setShowsSuppressionButton(true);
     const std::int64_t answer = alert.runModal();
@@ -161,27 +160,6 @@ void XEngine::cleaningFinished()
     // A run that got no window keeps its silent progress, and no window will
     // ever close for it: it leaves the active engines now.
     complete();
-}
-
-void XEngine::cleanOnThread(const std::vector<std::string> &paths, const std::vector<std::string> &roots)
-{
-    {
-        const std::lock_guard run(m_runMutex);
-        for (const ChangedFolders &batch : ChangedFolders::byRoot(paths, roots)) {
-            // The watched root was resolved when it was chosen: no link on its way is followed.
-            const TreeScope scope(*this, URL::fileURLWithPath(batch.root), RootNaming::resolved);
-            if (!scope.isOpen())
-                continue;
-            for (const std::string &folder : batch.folders)
-                clean(URL::fileURLWithPath(folder), std::nullopt);
-        }
-    }
-    complete();
-}
-
-void XEngine::cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<std::string> &roots)
-{
-    runOnEngineQueue([engine = shared_from_this(), paths, roots] { engine->cleanOnThread(paths, roots); });
 }
 
 void XEngine::cleanXAttrsWithProgressUI(const std::vector<URL> &urls)

@@ -187,7 +187,7 @@ bool XEngine::cleanRecursively(const URL &root)
         if (folder.listable)
             contents = listFolder(fd, buffer.get(), DirectoryIterator::attrBufferSize);
         m_metadataRemover.setVolumeRoot(volume->mountPoint);
-        display->folderIsOn(dir.path(), volume->location);
+        display->placeFolder(dir.path(), volume->location);
         const std::vector<std::string> removed =
             cleanInWalk(dir, fd, *volume, context, lists, listsProgress, knownNotIgnored, knownInfo,
                         folder.listable ? &contents : nullptr, mayBeMountRoot);

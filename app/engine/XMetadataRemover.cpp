@@ -18,7 +18,6 @@
 #include "FileOperations.h"
 #include "FinderInfo.h"
 #include "FolderAndName.h"
-#include "MountRoot.h"
 #include "OwnChanges.h"
 #include "DirectoryRecords.h"
 #include "SystemLog.h"
@@ -134,7 +133,8 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, FolderConten
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
 {
-    statistics().deletedItems(std::exchange(m_folderStatistics, {}));
+    if (!m_holdingStatistics)
+        statistics().deletedItems(std::exchange(m_folderStatistics, {}));
     m_folderBeingChanged.reset();
     m_folderPath.clear();
     m_folderFd = -1;
@@ -142,6 +142,12 @@ std::vector<std::string> XMetadataRemover::leaveFolder()
     m_folderKeepsAttributes.reset();
     m_keepsAttributes = &m_folderKeepsAttributes;
     return std::exchange(m_removedFromFolder, {});
+}
+
+void XMetadataRemover::postHeldStatistics()
+{
+    m_holdingStatistics = false;
+    statistics().deletedItems(std::exchange(m_folderStatistics, {}));
 }
 
 void XMetadataRemover::setVolumeRoot(std::optional<URL> volumeRoot)
@@ -207,12 +213,13 @@ std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletion
     if (!m_volumeRoot)
         return StatisticsManager::DeletionInformation::forItem(item);
     const URL folder = item.deletingLastPathComponent();
-    // The entered folder's name is looked up once for all its deletions; only a volume's root
-    // has another name than its last component, and the open folder says whether it is one.
+    // The entered folder's name is looked up once for all its deletions.
     if (m_folderFd < 0 || folder.path() != m_folderPath)
         return StatisticsManager::DeletionInformation{*m_volumeRoot, folder.displayName()};
+    // Below its volume's root a folder is named by its last component: only a volume's root
+    // has a name of its own to look up.
     if (!m_folderDisplayName)
-        m_folderDisplayName = isMountRootFd(m_folderFd) ? folder.displayName() : folder.lastPathComponent();
+        m_folderDisplayName = folder == *m_volumeRoot ? folder.displayName() : folder.lastPathComponent();
     return StatisticsManager::DeletionInformation{*m_volumeRoot, *m_folderDisplayName};
 }
 

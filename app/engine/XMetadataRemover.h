@@ -71,6 +71,10 @@ public:
                      std::optional<bool> *volumeKeepsAttributes = nullptr);
     // Ends the folder's clean; answers the names of the entries removed from it.
     std::vector<std::string> leaveFolder();
+    // From now on the deletions of the folders left are kept, not counted, until
+    // postHeldStatistics counts them all in one hop (a batch of folders is one update).
+    void holdStatistics() { m_holdingStatistics = true; }
+    void postHeldStatistics();
     // Deletion statistics count against this volume instead of one looked up per item.
     void setVolumeRoot(std::optional<URL> volumeRoot);
 
@@ -146,6 +150,8 @@ private:
     std::optional<std::string> m_folderDisplayName;
     // The notes of our own changes name the folder by the path the kernel gave once.
     std::optional<OwnChanges::FolderBeingChanged> m_folderBeingChanged;
-    // The entered folder's deletions, counted in the statistics in one go when it is left.
+    // The entered folder's deletions, counted in the statistics in one go when it is left
+    // (or, while they are held, when they are posted).
     std::vector<StatisticsManager::CountedDeletions> m_folderStatistics;
+    bool m_holdingStatistics = false;
 };

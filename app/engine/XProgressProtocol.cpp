@@ -56,29 +56,23 @@ XProgressProtocol::PlacedFolder XProgressProtocol::placedFolder(const std::strin
         if (m_placed && m_placed->path == path && now - m_placed->when < placedFolderLifetime)
             return *m_placed;
     }
-    const PlacedFolder placed = place(path, VolumeFactsSource::current()->locate(path), now);
+    PlacedFolder placed{path, VolumeFactsSource::current()->locate(path), {}, now};
+    placed.volumeName = placed.location.isStartupDisk ? startupDiskName() : placed.location.name;
     std::lock_guard lock(m_placedMutex);
     m_placed = placed;
     return placed;
 }
 
-XProgressProtocol::PlacedFolder XProgressProtocol::place(const std::string &path, const VolumeLocation &location,
-                                                         MonotonicClock::TimePoint now)
+void XProgressProtocol::placeFolder(const std::string &path, const VolumeLocation &location)
 {
-    {
-        // The volume's name is the one found for the folder before when the volume is the same.
-        std::lock_guard lock(m_placedMutex);
-        if (m_placed && m_placed->location == location)
-            return PlacedFolder{path, location, m_placed->volumeName, now};
-    }
-    return PlacedFolder{path, location, location.isStartupDisk ? startupDiskName() : location.name, now};
-}
-
-void XProgressProtocol::folderIsOn(const std::string &path, const VolumeLocation &location)
-{
-    const PlacedFolder placed = place(path, location, MonotonicClock::now());
+    const MonotonicClock::TimePoint now = MonotonicClock::now();
     std::lock_guard lock(m_placedMutex);
-    m_placed = placed;
+    // Folders of one volume follow each other: its name is looked up once for them.
+    if (m_placed && m_placed->location == location && now - m_placed->when < placedFolderLifetime) {
+        m_placed->path = path;
+        return;
+    }
+    m_placed = PlacedFolder{path, location, location.isStartupDisk ? startupDiskName() : location.name, now};
 }
 
 void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optional<Error> &error)

@@ -42,9 +42,9 @@ public:
     // the display tells the engine later (the window does so when it closes).
     virtual bool deallocAfterCleaningFinished() const = 0;
 
-    // A walk tells on which volume the folder whose deletions follow lies, which it knows:
-    // their messages need not look it up.
-    void folderIsOn(const std::string &path, const VolumeLocation &location);
+    // The run knows where the folder lies (it opened the folder on a volume it examined): the
+    // folder's deletions are worded without looking its place up again.
+    void placeFolder(const std::string &path, const VolumeLocation &location);
 
 private:
     // Where the folder lies and how its volume is named, looked up once for the deletions of
@@ -57,7 +57,6 @@ private:
         MonotonicClock::TimePoint when;
     };
     PlacedFolder placedFolder(const std::string &path);
-    PlacedFolder place(const std::string &path, const VolumeLocation &location, MonotonicClock::TimePoint now);
 
     std::mutex m_placedMutex;
     std::optional<PlacedFolder> m_placed;

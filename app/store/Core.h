@@ -63,12 +63,14 @@ public:
     std::vector<std::string> autoCleanQuestionDisksInProgress() const;
     void setAutoCleanQuestionDisksInProgress(std::vector<std::string> paths);
 
+    // A volume is mounted at exactly this path.
+    static bool isMountedVolume(const std::string &path);
+
 private:
     explicit Core(Timing timing);
     // The header of the prompt for these disks, in order.
     static std::string promptHeader(const std::vector<std::string> &paths);
     void requestAskToCleanDisk();
-    static bool isMountedVolume(const std::string &path);
 
     const Timing m_timing;
     mutable std::mutex m_mutex;

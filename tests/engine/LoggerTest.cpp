@@ -1,11 +1,13 @@
 #include "FileManagerExtensions.h"
 #include "Logger.h"
+#include "MonotonicClock.h"
 #include "SystemLog.h"
 #include "TestSupport.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -242,6 +244,39 @@ TEST_F(LoggerTest, TheLogKeptOpenIsMadeAgainWhenAnotherHandRemovedOrReplacedIt)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "replaced");
     EXPECT_TRUE(lines[1].ends_with(" three"));
+}
+
+TEST_F(LoggerTest, ALogMovedAwayIsLeftOnceASecondHasPassed)
+{
+    MonotonicClock::TimePoint clock = MonotonicClock::now();
+    MonotonicClock::setNowForTesting([&clock] { return clock; });
+    Logger::shared().log("one");
+    const std::string moved = folder + "/moved away.txt";
+    ASSERT_EQ(std::rename(today.c_str(), moved.c_str()), 0);
+    clock += std::chrono::milliseconds(1001);
+    Logger::shared().log("two");
+    MonotonicClock::setNowForTesting({});
+    const auto lines = splitLines(readFile(today));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].ends_with(" two"));
+    EXPECT_EQ(splitLines(readFile(moved)).size(), 1u);
+    std::remove(moved.c_str());
+}
+
+TEST_F(LoggerTest, LinesOfOneSecondShareItsDateAndTheNextSecondHasItsOwn)
+{
+    const double second = std::floor(Date::now().secondsSince1970);
+    const auto dateOf = [](const std::string &line) { return line.substr(0, line.rfind(' ')); };
+    std::vector<std::string> dates;
+    for (const double at : {second + 0.2, second + 0.9, second + 1.1, second - 86400.5}) {
+        Logger::shared().setNowForTesting([at] { return Date{at}; });
+        Logger::shared().log("x");
+        dates.push_back(dateOf(splitLines(readFile(today)).back()));
+    }
+    EXPECT_EQ(dates[0], dates[1]);
+    EXPECT_NE(dates[1], dates[2]);
+    EXPECT_NE(dates[2], dates[3]);
+    EXPECT_NE(dates[0], dates[3]);
 }
 
 namespace

@@ -126,7 +126,8 @@ TEST_F(XEngineRunsTest, TheShiftRunStripsTheFilesDirectlyInsideAFolderEvenInASim
     makeEngine(true, true)->cleanXAttrsWithProgressUI({URL::fileURLWithPath(folder)});
     ASSERT_TRUE(waitForFinishedRuns(1));
 
-    ASSERT_EQ(m_alerts->shown, std::vector<std::string>{"Attributes will be removed from an item on a APFS or HFS disk."});
+    ASSERT_EQ(m_alerts->shown,
+              std::vector<std::string>{"Attributes will be removed from an item on a APFS, HFS or Linux disk."});
     EXPECT_EQ(m_alerts->buttons, (std::vector<std::string>{"Remove Attributes", "Cancel"}));
     EXPECT_EQ(m_alerts->style, Alert::Style::critical);
     EXPECT_TRUE(m_alerts->showsSuppression);

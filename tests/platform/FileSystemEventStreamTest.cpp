@@ -231,6 +231,51 @@ TEST_F(FileSystemEventStreamTest, RootsCanBeReplacedAndFoldersLeftOut)
     EXPECT_FALSE(reported(at("kept/inner")));
 }
 
+TEST_F(FileSystemEventStreamTest, ARootInsideAFolderLeftOutLaterStaysWatchedUnderItsPath)
+{
+    fs::create_directories(at("sentinel"));
+    fs::create_directories(at("mid/nested/deep"));
+    start(300ms);
+    m_stream->setRoots({m_root, at("mid/nested")});
+    EXPECT_EQ(m_stream->watchedFolderCount(), 5u);
+
+    m_stream->setRoots({m_root, at("mid/nested")}, {at("mid")});
+    EXPECT_EQ(m_stream->watchedFolderCount(), 4u) << "only the folder left out loses its watch";
+    writeFile(at("mid/file"), "x");
+    writeFile(at("mid/nested/deep/file"), "x");
+    changeSentinelAndWait();
+    ASSERT_TRUE(runEventLoopUntil([&] { return reported(at("mid/nested/deep")); }, 20s));
+    EXPECT_FALSE(reported(at("mid")));
+
+    // Moved into a watched folder, it is watched under its new name only.
+    m_batches.clear();
+    fs::rename(at("mid/nested"), at("sentinel/moved"));
+    ASSERT_TRUE(runEventLoopUntil([&] { return reported(at("sentinel/moved/deep")); }, 20s));
+    EXPECT_EQ(m_stream->watchedFolderCount(), 4u);
+    m_batches.clear();
+    writeFile(at("sentinel/moved/deep/later"), "x");
+    ASSERT_TRUE(runEventLoopUntil([&] { return reported(at("sentinel/moved/deep")); }, 20s));
+    EXPECT_FALSE(reported(at("mid/nested/deep")));
+}
+
+TEST_F(FileSystemEventStreamTest, ARootBelowAFolderLeftOutGoesWithItWhenThatFolderMovesAway)
+{
+    fs::create_directories(at("sentinel"));
+    fs::create_directories(at("out/inner root/deeper"));
+    TemporaryDirectory elsewhere;
+    start(300ms, {at("out")});
+    m_stream->setRoots({m_root, at("out/inner root")}, {at("out")});
+    ASSERT_EQ(m_stream->watchedFolderCount(), 4u);
+
+    fs::rename(at("out"), elsewhere.file("out"));
+    ASSERT_TRUE(runEventLoopUntil([&] { return m_stream->watchedFolderCount() == 2u; }, 20s))
+        << "the watches below the moved folder's path go";
+    writeFile(elsewhere.file("out/inner root/deeper/file"), "x");
+    changeSentinelAndWait();
+    EXPECT_FALSE(reported(at("out/inner root/deeper")));
+    EXPECT_FALSE(reported(at("out/inner root")));
+}
+
 TEST_F(FileSystemEventStreamTest, AnOverflowReportsEveryWatchedFolder)
 {
     std::ifstream limitFile("/proc/sys/fs/inotify/max_queued_events");

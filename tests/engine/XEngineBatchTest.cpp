@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <sys/mount.h>
+#include <thread>
+
+#include "../store/LogCapture.h"
+#include "EngineFixture.h"
+#include "NotificationCenter.h"
+#include "PreferencesSupport.h"
+#include "ScopedMount.h"
+#include "StatisticsManager.h"
+#include "TestSupport.h"
+#include "UserDefaults.h"
+#include "VolumeFactsSource.h"
+#include "XTWStore.h"
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using CleanMode = XFSDiskOrDirectory::CleanMode;
+
+namespace
+{
+class XEngineBatchTest : public EngineFixture
+{
+protected:
+    void SetUp() override
+    {
+        EngineFixture::SetUp();
+        setDiskOptions({{"onlyCleanManually", false}, {"dsstore", true}, {"thumbsdb", false}});
+    }
+
+    // An always-clean record of the folder's own, with these options switched.
+    void addRecord(const std::string &folder, const std::map<std::string, bool> &options)
+    {
+        ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(folder, CleanMode::alwaysClean));
+        XFSDiskOrDirectory record = *XTWStore::shared().detailsForURL(URL::fileURLWithPath(folder), false, false);
+        ASSERT_EQ(record.path(), folder);
+        for (const auto &[key, enabled] : options)
+            record.updateFlags({record.findFlag(key)->withEnabled(enabled)});
+        XTWStore::shared().update(record);
+    }
+
+    // A background engine cleans the batch on this thread, as the watcher's batches are cleaned.
+    static void cleanBatch(const std::vector<std::string> &folders, const std::vector<std::string> &roots)
+    {
+        XEngine::make(false, false, false, false, false)->cleanOnThread(folders, roots);
+    }
+
+    static std::int64_t deletedOn(const std::string &volume)
+    {
+        return StatisticsManager::shared().volumeItemFor(URL::fileURLWithPath(volume))->numberOfItemsDeleted();
+    }
+};
+}
+
+TEST_F(XEngineBatchTest, ABatchOverTwoVolumesAndThreeRecordsCleansEachFolderWithItsOwnRecord)
+{
+    // Docs on the stick goes by the disks' record, Docs/Photos by one of its own; Work lies on
+    // another volume, with a record of its own.
+    const std::string stick = m_environment.volume("STICK");
+    const std::string ntfs = m_environment.volume("NTFS");
+    const std::string work = ntfs + "/Work";
+    for (const std::string &folder : {path("a"), path("b"), path("Photos/p"), work + "/w", work})
+        fs::create_directories(folder);
+    addRecord(path("Photos"), {{"onlyCleanManually", false}, {"dsstore", false}, {"thumbsdb", true}});
+    addRecord(work, {{"onlyCleanManually", false}, {"dsstore", false}, {"thumbsdb", true}});
+    const std::vector<std::string> folders = {path("a"), work + "/w", path("Photos/p"), path("b"), work};
+    for (const std::string &folder : folders) {
+        writeFile(folder + "/.DS_Store", "x");
+        writeFile(folder + "/Thumbs.db", "x");
+    }
+    const std::int64_t stickBefore = deletedOn(stick);
+    const std::int64_t ntfsBefore = deletedOn(ntfs);
+    PreferencesSupport::standardUserDefaults().setObject(Value(true), "logDeletions");
+    LogCapture log;
+
+    cleanBatch(folders, {m_docs, work});
+
+    for (const char *relative : {"a", "b"}) {
+        EXPECT_FALSE(fileExists(path(relative) + "/.DS_Store")) << relative;
+        EXPECT_TRUE(fileExists(path(relative) + "/Thumbs.db")) << relative;
+    }
+    for (const std::string &folder : {path("Photos/p"), work + "/w", work}) {
+        EXPECT_TRUE(fileExists(folder + "/.DS_Store")) << folder;
+        EXPECT_FALSE(fileExists(folder + "/Thumbs.db")) << folder;
+    }
+    // Each deletion is worded, and counted, on the volume it was made on.
+    for (const char *line : {"Deleted .DS_Store in a on STICK", "Deleted .DS_Store in b on STICK",
+                             "Deleted Thumbs.db in p on STICK", "Deleted Thumbs.db in w on NTFS",
+                             "Deleted Thumbs.db in Work on NTFS"})
+        EXPECT_EQ(log.countContaining(line), 1u) << line;
+    EXPECT_TRUE(runEventLoopUntil([&] { return deletedOn(stick) == stickBefore + 3; }));
+    EXPECT_TRUE(runEventLoopUntil([&] { return deletedOn(ntfs) == ntfsBefore + 2; }));
+}
+
+TEST_F(XEngineBatchTest, AFolderThatVanishedOrTurnedIntoALinkDoesNotStopTheRestOfTheBatch)
+{
+    TemporaryDirectory outside;
+    writeFile(outside.file(".DS_Store"), "x");
+    fs::create_directories(path("gone"));
+    fs::remove(path("gone"));
+    fs::create_directory_symlink(outside.path(), path("linked"));
+    for (const char *name : {"a", "b"})
+        file(std::string(name) + "/.DS_Store");
+    LogCapture log;
+
+    // The vanished folder comes first: that the store finds no record for it decides nothing
+    // for the folders after it.
+    cleanBatch({path("gone"), path("linked"), path("a"), path("b")}, {m_docs});
+
+    EXPECT_TRUE(fileExists(outside.file(".DS_Store")));
+    EXPECT_FALSE(fileExists(path("a/.DS_Store")));
+    EXPECT_FALSE(fileExists(path("b/.DS_Store")));
+    EXPECT_EQ(log.countContaining("Not cleaned: " + path("linked")), 1u);
+    EXPECT_EQ(log.countContaining("Not cleaned: " + path("gone")), 0u) << "gone meanwhile is no news";
+}
+
+TEST_F(XEngineBatchTest, AFolderOnAnotherMountThanItsRootIsJudgedByThatMount)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "a read-only bind mount needs root";
+    // The running system's volume facts, for real mounts.
+    VolumeFactsSource::setCurrentForTesting(nullptr);
+    TemporaryDirectory tree;
+    TemporaryDirectory source;
+    writeFile(source.file(".DS_Store"), "x");
+    fs::create_directories(tree.file("a"));
+    fs::create_directories(tree.file("ro"));
+    writeFile(tree.file("a/.DS_Store"), "x");
+    ScopedMount mounted = ScopedMount::bind(source.path(), tree.file("ro"));
+    ASSERT_TRUE(mounted.isMounted()) << mounted.failure();
+    ASSERT_EQ(mount(nullptr, tree.file("ro").c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
+    addRecord(tree.path(), {{"onlyCleanManually", false}, {"dsstore", true}});
+    PreferencesSupport::standardUserDefaults().setObject(Value(true), "logDeletions");
+    LogCapture log;
+
+    // The record of the folder before it serves, as far as paths go: only its mount tells.
+    cleanBatch({tree.file("a"), tree.file("ro")}, {tree.path()});
+
+    EXPECT_FALSE(fileExists(tree.file("a/.DS_Store")));
+    EXPECT_TRUE(fileExists(source.file(".DS_Store")));
+    EXPECT_EQ(log.countContaining("when deleting"), 0u) << "a read-only volume is not cleaned, so nothing fails";
+}
+
+TEST_F(XEngineBatchTest, TheDeletionsOfABatchReachTheStatisticsInOneUpdate)
+{
+    constexpr int folders = 200;
+    const std::string stick = m_environment.volume("STICK");
+    std::vector<std::string> changed;
+    for (int index = 0; index < folders; ++index) {
+        const std::string name = "d" + std::to_string(index);
+        file(name + "/.DS_Store");
+        changed.push_back(path(name));
+    }
+    const std::int64_t before = deletedOn(stick);
+    // What the statistics say each time they announce a change, while the batch runs on a
+    // thread of its own and this thread takes its hops as they come.
+    std::set<std::int64_t> announced;
+    const NotificationCenter::ObserverToken observer = NotificationCenter::defaultCenter().addObserver(
+        StatisticsManager::updatedNotificationName, nullptr, nullptr,
+        [&](const Notification &) { announced.insert(deletedOn(stick)); });
+    std::atomic<bool> done{false};
+    std::thread cleaner([&] {
+        cleanBatch(changed, {m_docs});
+        done = true;
+    });
+    EXPECT_TRUE(runEventLoopUntil([&] { return done.load() && deletedOn(stick) == before + folders; }));
+    cleaner.join();
+    runEventLoopFor(50ms);
+    NotificationCenter::defaultCenter().removeObserver(observer);
+
+    for (const std::string &folder : changed)
+        EXPECT_FALSE(fileExists(folder + "/.DS_Store")) << folder;
+    EXPECT_EQ(deletedOn(stick), before + folders);
+    announced.erase(before);
+    EXPECT_EQ(announced, std::set<std::int64_t>{before + folders}) << "never a part of the batch";
+}
