@@ -175,17 +175,15 @@ FolderContents &XMetadataRemover::contentsOf(const Folder &folder, FolderContent
 {
     if (folder.entered && m_folderEntries)
         return *m_folderEntries;
-    // Listed from its start: an entered folder is listed by each pass that needs it.
+    // Listed from its start: an entered folder is listed by each pass that needs it. A folder
+    // that cannot be listed (one that may only be searched) has no entries to act on.
     if (lseek(folder.fd, 0, SEEK_SET) != 0)
-        throw Error::POSIXerrno();
+        return listed;
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(listingBufferSize);
-    const int error = DirectoryRecords::read(folder.fd, buffer.get(), listingBufferSize,
-                                             [&listed](std::string_view name, unsigned char type) {
-                                                 if (!name.empty())
-                                                     listed.add(name, type == DT_DIR, type == DT_REG, false);
-                                             });
-    if (error != 0)
-        throw Error::posix(error);
+    DirectoryRecords::read(folder.fd, buffer.get(), listingBufferSize, [&listed](std::string_view name, unsigned char type) {
+        if (!name.empty())
+            listed.add(name, type == DT_DIR, type == DT_REG, false);
+    });
     return listed;
 }
 

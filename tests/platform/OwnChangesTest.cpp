@@ -110,4 +110,11 @@ TEST_F(OwnChangesTest, AFolderBeingChangedNamesItsEntriesByItsRealPathAmongOther
     EXPECT_TRUE(OwnChanges::accountFor(m_real + "/c", IN_ATTRIB));
     EXPECT_TRUE(OwnChanges::accountFor(m_real + "/d", IN_DELETE));
     EXPECT_TRUE(OwnChanges::accountFor(m_real + "/sub/e", IN_DELETE));
+
+    // The root folder's entries are named as the stream names them.
+    {
+        OwnChanges::FolderBeingChanged root(sub.get(), std::string("/"));
+        OwnChanges::noteRemovalAt(sub.get(), "f");
+    }
+    EXPECT_TRUE(OwnChanges::accountFor("/f", IN_DELETE));
 }
