@@ -479,7 +479,8 @@ int main(int argc, char **argv)
                             app.waitUntilIdle();
                             app.resetPeak();
                             const Clock::time_point start = Clock::now();
-                            runProgram({TARNWICK_EXECUTABLE, copy.string(), done.string()}, work / "handing-errors.txt");
+                            runProgram({TARNWICK_EXECUTABLE, copy.string(), done.string()},
+                                       work / "handing-errors.txt");
                             if (waitUntil([&] { return !fs::exists(done / ".DS_Store"); }, 3600s, 1ms))
                                 seconds = secondsSince(start);
                         }

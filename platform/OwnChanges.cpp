@@ -152,7 +152,8 @@ private:
     bool holds(std::string_view path, Kind kind)
     {
         const std::vector<Note> *notes = notesOf(path);
-        return notes && std::any_of(notes->begin(), notes->end(), [kind](const Note &note) { return note.kind == kind; });
+        return notes
+               && std::any_of(notes->begin(), notes->end(), [kind](const Note &note) { return note.kind == kind; });
     }
 
     // Drops notes older than their lifetime, and the oldest beyond the capacity. Notes used

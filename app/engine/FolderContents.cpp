@@ -45,7 +45,8 @@ char lowered(char c)
 bool equalIgnoringCase(std::string_view left, std::string_view right)
 {
     return left.size() == right.size()
-           && std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) { return lowered(a) == lowered(b); });
+           && std::equal(left.begin(), left.end(), right.begin(),
+                         [](char a, char b) { return lowered(a) == lowered(b); });
 }
 
 std::string loweredName(std::string_view name)
@@ -62,7 +63,8 @@ void FolderContents::add(std::string_view name, bool isDirectory, bool isRegular
     const std::size_t length = std::min<std::size_t>(name.size(), UINT16_MAX);
     const std::size_t needed = recordSize(length);
     if (m_blocks.empty() || m_blocks.back().used + needed > m_blocks.back().size) {
-        const std::size_t grown = m_blocks.empty() ? firstBlockSize : std::min<std::size_t>(2 * m_blocks.back().size, largestBlockSize);
+        const std::size_t grown =
+            m_blocks.empty() ? firstBlockSize : std::min<std::size_t>(2 * m_blocks.back().size, largestBlockSize);
         const std::size_t size = std::max(grown, needed);
         m_blocks.push_back(Block{std::make_unique_for_overwrite<char[]>(size), static_cast<std::uint32_t>(size), 0});
     }
@@ -94,8 +96,13 @@ std::optional<WalkEntry> FolderContents::next(FolderPosition &position) const
         const auto flags = static_cast<std::uint8_t>(record[0]);
         if (flags & droppedFlag)
             continue;
-        return WalkEntry{record + headerSize,         length, (flags & directoryFlag) != 0, (flags & mayBeRemovedFlag) != 0,
-                         (flags & regularFileFlag) != 0, (flags & mountRootFlag) != 0, at};
+        return WalkEntry{record + headerSize,
+                         length,
+                         (flags & directoryFlag) != 0,
+                         (flags & mayBeRemovedFlag) != 0,
+                         (flags & regularFileFlag) != 0,
+                         (flags & mountRootFlag) != 0,
+                         at};
     }
     return std::nullopt;
 }

@@ -174,7 +174,8 @@ PathLists::Progress PathLists::progressOf(const std::string &path, const VolumeL
     for (std::size_t at = 0; at < path.size(); ++at) {
         if (path[at] != '/')
             continue;
-        progress.whiteBeforeEnd = progress.whiteBeforeEnd || wholeMatch(std::string_view(path).substr(0, at), progress.slashes);
+        progress.whiteBeforeEnd =
+            progress.whiteBeforeEnd || wholeMatch(std::string_view(path).substr(0, at), progress.slashes);
         ++progress.slashes;
     }
     progress.whiteWhole = wholeMatch(path, progress.slashes);
@@ -200,8 +201,10 @@ PathLists::Progress PathLists::descend(const std::string &folderPath, const Prog
         // What the folder's relative path held it still holds; a text found anew ends in the
         // new component, so it begins no further back than its own length.
         const std::size_t reach = longestAnywhereText() - 1;
-        const std::size_t from = std::max(relative.start, folderSlashedLength > reach ? folderSlashedLength - reach : 0);
-        progress.ignoredWithin = folder.ignoredWithin || holdsAnywhereEntry(std::string_view(subfolderSlashed).substr(from));
+        const std::size_t from =
+            std::max(relative.start, folderSlashedLength > reach ? folderSlashedLength - reach : 0);
+        progress.ignoredWithin =
+            folder.ignoredWithin || holdsAnywhereEntry(std::string_view(subfolderSlashed).substr(from));
     }
 
     progress.whiteBeforeEnd = folder.whiteBeforeEnd;

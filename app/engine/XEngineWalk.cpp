@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "DirectoryRecords.h"
+#include "FileIdentity.h"
 #include "GCDAdditions.h"
 #include "Logger.h"
 #include "MountRoot.h"
@@ -40,21 +41,6 @@ FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
     });
     return contents;
 }
-
-struct FolderIdentity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const FolderIdentity &) const = default;
-};
-
-std::optional<FolderIdentity> identityOf(int fd)
-{
-    struct stat status;
-    if (fstat(fd, &status) != 0)
-        return std::nullopt;
-    return FolderIdentity{status.st_dev, status.st_ino};
-}
 }
 
 // The folder being walked: its listing, read in full, how far the walk got, and the folder
@@ -70,7 +56,7 @@ struct XEngine::WalkFrame
     // Let go once the walk is deeper than the levels it holds open; then `identity` tells the
     // folder when it is opened again.
     FileDescriptor fd;
-    std::optional<FolderIdentity> identity;
+    std::optional<FileIdentity> identity;
 };
 
 std::shared_ptr<VolumeMetaDataStatistics> XEngine::setProgressBarAttributesBasedOnURL(const URL &url)
@@ -108,7 +94,8 @@ std::shared_ptr<const CleaningChoices> XEngine::recordInWalk(const URL &dir, Wal
 
 std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, WalkVolume &volume,
                                               const WalkContext &context, const PathLists &lists,
-                                              const PathLists::Progress &listsProgress, bool knownNotIgnored, const std::optional<TWVolumeInfo> &knownInfo,
+                                              const PathLists::Progress &listsProgress, bool knownNotIgnored,
+                                              const std::optional<TWVolumeInfo> &knownInfo,
                                               FolderContents *contents, bool mayBeMountRoot)
 {
     std::optional<TWVolumeInfo> info = knownInfo;
@@ -144,12 +131,12 @@ void XEngine::reachAgain(WalkFrame &frame, int subfolderFd)
     if (frame.fd.isValid() || !frame.identity)
         return;
     FileDescriptor up(openat(subfolderFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (up.isValid() && identityOf(up.get()) == frame.identity) {
+    if (up.isValid() && FileIdentity::of(up.get()) == frame.identity) {
         frame.fd = std::move(up);
         return;
     }
     std::optional<ConfinedTree::Folder> again = openFolderOfTree(frame.dir);
-    if (again && again->listable && identityOf(again->fd.get()) == frame.identity)
+    if (again && again->listable && FileIdentity::of(again->fd.get()) == frame.identity)
         frame.fd = std::move(again->fd);
 }
 
@@ -197,8 +184,10 @@ bool XEngine::cleanRecursively(const URL &root)
         if (!folder.listable)
             return;
         contents.dropRemoved(fd, removed);
-        WalkFrame frame{dir, std::move(contents), {}, mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr,
-                        volume, listsProgress, std::move(folder.fd), std::nullopt};
+        std::shared_ptr<VolumeMetaDataStatistics> stats =
+            mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr;
+        WalkFrame frame{dir, std::move(contents), {}, std::move(stats), volume, listsProgress, std::move(folder.fd),
+                        std::nullopt};
         lastTick = MonotonicClock::now();
         display->displayCleaningProgressForFolder(dir);
         stack.push_back(std::move(frame));
@@ -206,7 +195,7 @@ bool XEngine::cleanRecursively(const URL &root)
         if (stack.size() > openFolderLevels) {
             WalkFrame &above = stack[stack.size() - 1 - openFolderLevels];
             if (above.fd.isValid()) {
-                above.identity = identityOf(above.fd.get());
+                above.identity = FileIdentity::of(above.fd.get());
                 above.fd.reset();
             }
         }

@@ -180,10 +180,11 @@ FolderContents &XMetadataRemover::contentsOf(const Folder &folder, FolderContent
     if (lseek(folder.fd, 0, SEEK_SET) != 0)
         return listed;
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(listingBufferSize);
-    DirectoryRecords::read(folder.fd, buffer.get(), listingBufferSize, [&listed](std::string_view name, unsigned char type) {
-        if (!name.empty())
-            listed.add(name, type == DT_DIR, type == DT_REG, false);
-    });
+    DirectoryRecords::read(folder.fd, buffer.get(), listingBufferSize,
+                           [&listed](std::string_view name, unsigned char type) {
+                               if (!name.empty())
+                                   listed.add(name, type == DT_DIR, type == DT_REG, false);
+                           });
     return listed;
 }
 

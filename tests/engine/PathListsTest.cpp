@@ -107,7 +107,8 @@ TEST_F(PathListsTest, AFolderMatchedOnTheWayDownIsLoggedAsTheWholePathIs)
     LogCapture log;
     PathLists::Progress progress = lists.progressOf("/Volumes/Backup", backup);
     progress = lists.descend("/Volumes/Backup", progress, "/Volumes/Backup/Users", backup);
-    const PathLists::Progress trash = lists.descend("/Volumes/Backup/Users", progress, "/Volumes/Backup/Users/.Trashes", backup);
+    const PathLists::Progress trash =
+        lists.descend("/Volumes/Backup/Users", progress, "/Volumes/Backup/Users/.Trashes", backup);
     EXPECT_TRUE(lists.isInIgnoreList("/Volumes/Backup/Users/.Trashes", trash, backup));
     const PathLists::Progress kept = lists.descend("/Volumes/Backup", lists.progressOf("/Volumes/Backup", backup),
                                                    "/Volumes/Backup/Kept", backup);
