@@ -1,40 +1,54 @@
 // Times the engine's walk of a folder tree, with every deletion option on, against
 // `find T -name .DS_Store -delete` and against a find that deletes every fixed metadata name,
 // each on a fresh copy of the same tree, and checks that the walk and the all-names find
-// leave the same files.
+// leave the same files; and the same for a whole run of the application as a user starts it.
 //
 // Trees, built with a fixed seed:
 //   a  10,000 folders with about 10 files each; 5% of folders hold ".DS_Store", 5% of files a "._" companion
 //   b  the same shape with nothing to delete
 //   c  one folder of 100,000 entries, 5% of them "._" companions
 //   d  a chain of folders 1,000 deep with short names, ".DS_Store" in 5% of them
-//   e  one folder of 1,000,000 entries, 5% of them "._" companions (not run by default): only the
-//      walk's memory is measured, on a tree built afresh for each walk, with no find to time
+//   e  one folder of 1,000,000 empty files, half of them "._" companions
+//   f  1,000,000 empty files spread over 40,000 folders, half of them "._" companions
 //
-// The walk runs twice, with "logDeletions" off and on. Each contestant runs in turn for a
-// number of rounds, on a fresh copy each time; the medians are printed, and each walk's ratio
-// to the all-names find on a line with the word "ratio", beside its target.
+// A tree's letter in lower case times the engine's walk in this process (cleanRecursively on a
+// thread of its own, the main thread taking its hops), with the walk's peak memory over what
+// the process held before. In upper case it times the whole run: the real executable,
+// `tarnwick TREE MARKER` started fresh, and the same handed to a running instance, from the
+// start until the marker folder's ".DS_Store" (cleaned right after the tree) is gone; with the
+// application's peak memory over that of the idle application. Each runs with "logDeletions"
+// off and on. Every contestant runs in turn for a number of rounds, each on a fresh copy
+// written out to disk; the medians are printed, and each figure against its target on a line
+// with the word "ratio" or "MB".
 //
 // Usage: EngineWalkBench [trees (default abcd)] [work folder (default /tmp)] [rounds (default 3)]
 
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <malloc.h>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
+#include <signal.h>
+#include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "BenchSupport.h"
+#include "Logger.h"
 #include "MainThread.h"
 #include "PreferencesSupport.h"
 #include "SystemLog.h"
@@ -47,35 +61,36 @@ namespace
 namespace fs = std::filesystem;
 using namespace BenchSupport;
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void touch(const fs::path &path)
+void touch(const fs::path &path, bool empty = false)
 {
-    std::ofstream(path) << "x";
+    std::ofstream file(path);
+    if (!empty)
+        file << "x";
 }
 
-struct Tree
-{
-    char name;
-    std::string description;
-};
-
 // Folder i hangs below a folder chosen among the ones made before it.
+std::vector<fs::path> spreadFolders(const fs::path &root, int count, std::mt19937 &random)
+{
+    std::vector<fs::path> folders{root};
+    for (int index = 1; index <= count; ++index) {
+        const fs::path parent = folders[random() % folders.size()];
+        folders.push_back(parent / ("f" + std::to_string(index)));
+        fs::create_directory(folders.back());
+    }
+    return folders;
+}
+
 void buildSpread(const fs::path &root, bool withMetadata)
 {
     std::mt19937 random(20261208);
-    std::vector<fs::path> folders{root};
-    for (int index = 1; index <= 10000; ++index) {
-        const fs::path parent = folders[random() % folders.size()];
-        std::string name = "f";
-        name += std::to_string(index);
-        folders.push_back(parent / name);
-        fs::create_directory(folders.back());
-    }
+    const std::vector<fs::path> folders = spreadFolders(root, 10000, random);
     for (std::size_t index = 1; index < folders.size(); ++index) {
         const int files = 5 + int(random() % 11);
         for (int file = 0; file < files; ++file) {
@@ -89,19 +104,34 @@ void buildSpread(const fs::path &root, bool withMetadata)
     }
 }
 
-void buildWide(const fs::path &root, int entries)
+// Entries in one folder, `percent` of the data files with a "._" companion.
+void buildWide(const fs::path &root, int entries, int percent, bool empty)
 {
     std::mt19937 random(20261208);
     for (int index = 0; index < entries;) {
         const std::string name = "item" + std::to_string(index);
-        touch(root / name);
+        touch(root / name, empty);
         ++index;
-        if (random() % 100 < 5 && index < entries) {
-            touch(root / ("._" + name));
+        if (int(random() % 100) < percent && index < entries) {
+            touch(root / ("._" + name), empty);
             ++index;
         }
     }
-    touch(root / ".DS_Store");
+    touch(root / ".DS_Store", empty);
+}
+
+// A million empty files over 40,000 folders, each data file with its companion.
+void buildMillionSpread(const fs::path &root)
+{
+    std::mt19937 random(20261208);
+    const std::vector<fs::path> folders = spreadFolders(root, 40000, random);
+    int made = int(folders.size()) - 1;
+    for (std::size_t index = 1; made < 1000000; index = index % (folders.size() - 1) + 1) {
+        const std::string name = "file" + std::to_string(made);
+        touch(folders[index] / name, true);
+        touch(folders[index] / ("._" + name), true);
+        made += 2;
+    }
 }
 
 void buildChain(const fs::path &root)
@@ -127,13 +157,16 @@ void build(char tree, const fs::path &root)
         buildSpread(root, false);
         break;
     case 'c':
-        buildWide(root, 100000);
-        break;
-    case 'e':
-        buildWide(root, 1000000);
+        buildWide(root, 100000, 5, false);
         break;
     case 'd':
         buildChain(root);
+        break;
+    case 'e':
+        buildWide(root, 1000000, 100, true);
+        break;
+    case 'f':
+        buildMillionSpread(root);
         break;
     }
 }
@@ -165,13 +198,59 @@ std::set<std::string> survivors(const fs::path &root)
     return paths;
 }
 
-void resetPeakResident()
+void resetPeakResident(const std::string &process)
 {
-    std::ofstream("/proc/self/clear_refs") << "5";
+    std::ofstream("/proc/" + process + "/clear_refs") << "5";
+}
+
+std::string readText(const fs::path &file)
+{
+    std::ifstream in(file);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// User and system time of the process so far, in clock ticks.
+long cpuTicks(pid_t pid)
+{
+    const std::string text = readText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = text.rfind(')');
+    if (end == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    long user = 0, system = 0;
+    for (int index = 3; fields >> field; ++index) {
+        if (index == 14)
+            user = std::stol(field);
+        if (index == 15) {
+            system = std::stol(field);
+            break;
+        }
+    }
+    return user + system;
+}
+
+bool fileHolds(const fs::path &file, const std::string &text)
+{
+    return readText(file).find(text) != std::string::npos;
+}
+
+template <typename Condition> bool waitUntil(Condition &&condition, std::chrono::seconds timeout, auto step)
+{
+    const Clock::time_point until = Clock::now() + timeout;
+    while (!condition()) {
+        if (Clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(step);
+    }
+    return true;
 }
 
 // A record for the work folder with every deletion option on and no attribute kept, so
-// that "._" files go whole, as the all-names find deletes them.
+// that "._" files go whole, as the all-names find deletes them; always cleaned, as a folder
+// handed to Tarnwick becomes.
 void addRecordWithEveryOption(const std::string &folder)
 {
     XTWStore &store = XTWStore::shared();
@@ -184,6 +263,7 @@ void addRecordWithEveryOption(const std::string &folder)
         items.push_back(item.withEnabled(!off.contains(item.uniqueKey())));
     record.updateFlags(items);
     store.update(record);
+    store.save();
 }
 
 // The walk on a thread of its own while the main thread takes the hops it makes; timed
@@ -203,141 +283,279 @@ double timeWalk(QCoreApplication &application, const fs::path &root)
     engine->removeFromActiveEngineList();
     return seconds;
 }
+
+// A walk in a process of its own, so that the memory it takes is its own: prints its seconds
+// and its peak over what the process held before it.
+int walkOnce(int argc, char **argv)
+{
+    QCoreApplication application(argc, argv);
+    XTWStore::shared().load();
+    // The log's first line sets up its file and date formats once for the process, as the
+    // application's start-up does: the walk does not pay for it.
+    Logger::shared().log("A walk begins.");
+    malloc_trim(0);
+    const long residentBefore = statusKiB("VmRSS:");
+    resetPeakResident("self");
+    const double seconds = timeWalk(application, argv[2]);
+    std::printf("%f %ld\n", seconds, statusKiB("VmHWM:") - residentBefore);
+    return 0;
+}
+
+// The real application, in the work folder's home.
+class Application
+{
+public:
+    explicit Application(fs::path errors) : m_errors(std::move(errors)) {}
+    ~Application() { quit(); }
+
+    // Starts it with the paths; false when it did not come up.
+    bool start(const std::vector<std::string> &paths)
+    {
+        std::vector<std::string> arguments{TARNWICK_EXECUTABLE};
+        arguments.insert(arguments.end(), paths.begin(), paths.end());
+        fs::remove(m_errors);
+        m_pid = spawnProgram(arguments, m_errors);
+        return m_pid > 0;
+    }
+    bool waitUntilStarted()
+    {
+        return waitUntil([this] { return fileHolds(m_errors, "finished starting."); }, 120s, 10ms);
+    }
+    // Until a second passes without the process using the processor: start-up work (the
+    // watcher choosing and watching its folders) is over.
+    void waitUntilIdle()
+    {
+        long before = cpuTicks(m_pid);
+        for (int quiet = 0; quiet < 5;) {
+            std::this_thread::sleep_for(200ms);
+            const long now = cpuTicks(m_pid);
+            quiet = now == before ? quiet + 1 : 0;
+            before = now;
+        }
+    }
+    long kib(const char *field) const { return statusKiB(field, std::to_string(m_pid)); }
+    void resetPeak() const { resetPeakResident(std::to_string(m_pid)); }
+    void quit()
+    {
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    fs::path m_errors;
+    pid_t m_pid = -1;
+};
+
+struct Figures
+{
+    std::vector<double> seconds;
+    long peakKiB = 0;
+    bool sameSurvivors = true;
+};
+
+constexpr const char *findAllNames[] = {"-type", "f",  "(",     "-name",       ".DS_Store", "-o", "-name",
+                                        "._*",   "-o", "-name", "Thumbs.db",   "-o",        "-name",
+                                        "desktop.ini", "-o", "-name", "Desktop.ini", "-o", "-name", ".apdisk", "-o",
+                                        "-name", "Icon\r", ")",     "-delete"};
 }
 
 int main(int argc, char **argv)
 {
+    if (argc == 3 && std::string(argv[1]) == "--walk")
+        return walkOnce(argc, argv);
     const std::string trees = argc > 1 ? argv[1] : "abcd";
     const fs::path work = fs::path(argc > 2 ? argv[2] : "/tmp") / ("tarnwick-walk-bench-" + std::to_string(getpid()));
     const int rounds = std::max(1, argc > 3 ? std::atoi(argv[3]) : 3);
-    fs::create_directories(work / "home");
+    fs::create_directories(work / "home/runtime");
+    fs::permissions(work / "home/runtime", fs::perms::owner_all, fs::perm_options::replace);
     fs::create_directories(work / "runs");
+    // This process, its walks and the application share one home: the record and
+    // "logDeletions" set here are what they read.
     setenv("XDG_CACHE_HOME", (work / "home/cache").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (work / "home/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (work / "home/data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (work / "home/runtime").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QCoreApplication application(argc, argv);
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
-    defaults.setFilePathForTesting((work / "home/defaults.plist").string());
-    PreferencesSupport::registerBundleDefaults(defaults);
     XTWStore::shared().load();
     addRecordWithEveryOption((work / "runs").string());
+    // The application writes the same file; it is read afresh before each change made here.
+    const auto setLogDeletions = [&defaults](bool on) {
+        defaults.setFilePathForTesting(defaults.filePath());
+        PreferencesSupport::registerBundleDefaults(defaults);
+        defaults.setObject(Value(on), "logDeletions");
+    };
     std::printf("the log goes to %s; median of %d rounds\n", (work / "home/cache").c_str(), rounds);
 
-    // The deletion lines on standard error would time the terminal.
-    const int savedError = dup(STDERR_FILENO);
-    const auto quietError = [] {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDERR_FILENO);
-        close(null);
-    };
-    const auto restoreError = [savedError] { dup2(savedError, STDERR_FILENO); };
+    // The idle application: started without paths, once its start-up work is over. A first
+    // start also leaves the settings of an installed version behind, so that no later start
+    // opens the main window as a first one does.
+    long idleKiB = -1;
+    if (std::any_of(trees.begin(), trees.end(), [](char tree) { return std::isupper(tree); })) {
+        Application idle(work / "idle-errors.txt");
+        if (idle.start({}) && idle.waitUntilStarted()) {
+            idle.waitUntilIdle();
+            idleKiB = idle.kib("VmRSS:");
+        }
+        idle.quit();
+        std::printf("idle application: %ld KiB resident\n", idleKiB);
+    }
 
-    std::printf("%-5s %9s | %-4s %10s %9s %9s | %10s %9s | %10s %9s | %8s %8s | %s\n", "tree", "entries", "log",
-                "walk s", "entries/s", "+peak KiB", "find-ds s", "peak KiB", "find-all s", "peak KiB", "w/ds", "w/all",
-                "same survivors");
-    // What the walk may take against the all-names find, tree by tree.
-    const std::map<char, double> targets = {{'a', 1.2}, {'b', 0.7}, {'c', 1.5}, {'d', 1.5}, {'e', 1.5}};
-    std::vector<std::string> ratioLines;
-    for (const char tree : trees) {
-        const bool memoryOnly = tree == 'e';
+    // What a walk may take against the all-names find.
+    const std::map<char, double> walkTargets = {{'a', 1.0}, {'b', 0.7}, {'c', 1.5}, {'d', 1.5}};
+    std::vector<std::string> summary;
+    const auto say = [&summary](const char *format, auto... values) {
+        char line[300];
+        std::snprintf(line, sizeof line, format, values...);
+        summary.push_back(line);
+    };
+    int copies = 0;
+    for (const char mode : trees) {
+        const char tree = char(std::tolower(mode));
+        const bool wholeRun = std::isupper(mode);
+        // A million entries are built afresh for each contestant: a master beside a copy would
+        // take twice the file system's entries.
+        const bool million = tree == 'e' || tree == 'f';
         const fs::path master = work / (std::string("master-") + tree);
-        if (!memoryOnly)
-            build(tree, master);
         const fs::path runs = work / "runs";
-        fs::create_directories(runs);
-        const auto freshCopy = [&](const std::string &name) {
-            const fs::path copy = runs / name;
-            fs::remove_all(copy);
-            if (memoryOnly)
+        std::printf("building tree %c...\n", tree);
+        std::fflush(stdout);
+        std::size_t entries = 0;
+        if (!million) {
+            build(tree, master);
+            entries = entryCount(master);
+        }
+        // Warm and written out, as for every contestant, so that the journal's writeback of the
+        // copy does not land on whoever runs next.
+        const auto freshCopy = [&] {
+            const fs::path copy = runs / ("copy-" + std::to_string(++copies));
+            if (million)
                 build(tree, copy);
             else
                 runProgram({"cp", "-a", master.string(), copy.string()});
-            // Warm the cache for the copy, as for every contestant, and write the copy out first:
-            // the journal's writeback would otherwise land on whichever contestant runs next.
-            entryCount(copy);
+            entries = entryCount(copy);
             sync();
             return copy;
         };
+        const auto marker = [&] {
+            const fs::path folder = runs / ("marker-" + std::to_string(++copies));
+            fs::create_directory(folder);
+            touch(folder / ".DS_Store");
+            return folder;
+        };
 
-        // The contestants take turns, a fresh copy each, so that a busy moment of the machine
-        // does not fall on one of them alone.
-        std::vector<double> walkSeconds[2], dsSeconds, allSeconds;
-        long walkPeak[2] = {0, 0}, dsPeak = 0, allPeak = 0;
-        bool same[2] = {true, true};
-        std::size_t entries = memoryOnly ? 0 : entryCount(master);
+        // [logging][fresh start, handed over] for a whole run; [logging][0] for a walk.
+        Figures figures[2][2];
+        Figures dsFind, allFind;
         for (int round = 0; round < rounds; ++round) {
-            std::set<std::string> walkedSurvivors[2];
+            std::set<std::string> left[2][2];
             for (int logging = 0; logging < 2; ++logging) {
-                defaults.setObject(Value(logging == 1), "logDeletions");
-                const fs::path walked = freshCopy(std::string("walk-") + tree);
-                if (memoryOnly)
-                    entries = entryCount(walked);
-                // The walk's own growth over what the process held before it.
-                const long residentBefore = statusKiB("VmRSS:");
-                resetPeakResident();
-                quietError();
-                walkSeconds[logging].push_back(timeWalk(application, walked));
-                restoreError();
-                walkPeak[logging] = std::max(walkPeak[logging], statusKiB("VmHWM:") - residentBefore);
-                if (!memoryOnly)
-                    walkedSurvivors[logging] = survivors(walked);
-                fs::remove_all(walked);
+                for (int handed = 0; handed < (wholeRun ? 2 : 1); ++handed) {
+                    setLogDeletions(logging == 1);
+                    const fs::path copy = freshCopy();
+                    Figures &figure = figures[logging][handed];
+                    if (!wholeRun) {
+                        double seconds = -1;
+                        long kib = -1;
+                        // The deletion lines on standard error would time the terminal.
+                        runProgram({"/proc/self/exe", "--walk", copy.string()}, "/dev/null", work / "walk.txt");
+                        std::istringstream(readText(work / "walk.txt")) >> seconds >> kib;
+                        figure.seconds.push_back(seconds);
+                        figure.peakKiB = std::max(figure.peakKiB, kib);
+                    } else {
+                        const fs::path done = marker();
+                        Application app(work / "app-errors.txt");
+                        double seconds = -1;
+                        if (handed == 0) {
+                            const Clock::time_point start = Clock::now();
+                            app.start({copy.string(), done.string()});
+                            if (waitUntil([&] { return !fs::exists(done / ".DS_Store"); }, 3600s, 1ms))
+                                seconds = secondsSince(start);
+                        } else if (app.start({}) && app.waitUntilStarted()) {
+                            app.waitUntilIdle();
+                            app.resetPeak();
+                            const Clock::time_point start = Clock::now();
+                            runProgram({TARNWICK_EXECUTABLE, copy.string(), done.string()},
+                                       work / "handing-errors.txt");
+                            if (waitUntil([&] { return !fs::exists(done / ".DS_Store"); }, 3600s, 1ms))
+                                seconds = secondsSince(start);
+                        }
+                        figure.seconds.push_back(seconds);
+                        figure.peakKiB = std::max(figure.peakKiB, app.kib("VmHWM:") - idleKiB);
+                        app.quit();
+                        fs::remove_all(done);
+                    }
+                    if (!million)
+                        left[logging][handed] = survivors(copy);
+                    fs::remove_all(copy);
+                }
             }
-            if (memoryOnly)
+            if (million && !wholeRun)
                 continue;
 
-            const fs::path dsOnly = freshCopy(std::string("find-ds-") + tree);
-            Clock::time_point start = Clock::now();
-            dsPeak = std::max(dsPeak, runMeasured({"find", dsOnly.string(), "-name", ".DS_Store", "-delete"},
-                                                  work / "time.txt"));
-            dsSeconds.push_back(secondsSince(start));
+            if (!million) {
+                const fs::path dsOnly = freshCopy();
+                const Clock::time_point start = Clock::now();
+                dsFind.peakKiB = std::max(dsFind.peakKiB, runMeasured({"find", dsOnly.string(), "-name", ".DS_Store",
+                                                                       "-delete"}, work / "time.txt"));
+                dsFind.seconds.push_back(secondsSince(start));
+                fs::remove_all(dsOnly);
+            }
 
-            const fs::path allNames = freshCopy(std::string("find-all-") + tree);
-            start = Clock::now();
-            allPeak = std::max(
-                allPeak, runMeasured({"find", allNames.string(), "-type", "f", "(", "-name", ".DS_Store", "-o",
-                                      "-name", "._*", "-o", "-name", "Thumbs.db", "-o", "-name", "desktop.ini", "-o",
-                                      "-name", "Desktop.ini", "-o", "-name", ".apdisk", "-o", "-name", "Icon\r", ")",
-                                      "-delete"},
-                                     work / "time.txt"));
-            allSeconds.push_back(secondsSince(start));
-
-            const std::set<std::string> found = survivors(allNames);
-            for (int logging = 0; logging < 2; ++logging)
-                same[logging] = same[logging] && walkedSurvivors[logging] == found;
-            fs::remove_all(dsOnly);
+            const fs::path allNames = freshCopy();
+            std::vector<std::string> findArguments{"find", allNames.string()};
+            findArguments.insert(findArguments.end(), std::begin(findAllNames), std::end(findAllNames));
+            const Clock::time_point start = Clock::now();
+            allFind.peakKiB = std::max(allFind.peakKiB, runMeasured(findArguments, work / "time.txt"));
+            allFind.seconds.push_back(secondsSince(start));
+            if (!million) {
+                const std::set<std::string> found = survivors(allNames);
+                for (int logging = 0; logging < 2; ++logging) {
+                    for (int handed = 0; handed < (wholeRun ? 2 : 1); ++handed)
+                        figures[logging][handed].sameSurvivors &= left[logging][handed] == found;
+                }
+            }
             fs::remove_all(allNames);
         }
-        if (memoryOnly) {
-            for (int logging = 0; logging < 2; ++logging) {
-                std::printf("%-5c %9zu | %-4s %10.3f %9.0f %9ld | (memory only)\n", tree, entries,
-                            logging ? "on" : "off", median(walkSeconds[logging]),
-                            entries / median(walkSeconds[logging]), walkPeak[logging]);
-                char line[200];
-                std::snprintf(line, sizeof line, "tree e, logDeletions %-3s: walk peak %ld KiB over the process "
-                              "(target under 50 MB; memory only, not timed against find)", logging ? "on" : "off",
-                              walkPeak[logging]);
-                ratioLines.push_back(line);
-            }
-            std::fflush(stdout);
-            continue;
-        }
-        const double ds = median(dsSeconds);
-        const double all = median(allSeconds);
+        fs::remove_all(master);
+
+        const double all = median(allFind.seconds);
+        std::printf("tree %c, %zu entries; find .DS_Store only %.3f s (%ld KiB), all names %.3f s (%ld KiB)\n", tree,
+                    entries, median(dsFind.seconds), dsFind.peakKiB, all, allFind.peakKiB);
         for (int logging = 0; logging < 2; ++logging) {
-            const double walk = median(walkSeconds[logging]);
-            std::printf("%-5c %9zu | %-4s %10.3f %9.0f %9ld | %10.3f %9ld | %10.3f %9ld | %8.2f %8.2f | %s\n", tree,
-                        entries, logging ? "on" : "off", walk, entries / walk, walkPeak[logging], ds, dsPeak, all,
-                        allPeak, walk / ds, walk / all, same[logging] ? "yes" : "NO");
-            char line[200];
-            std::snprintf(line, sizeof line, "tree %c, logDeletions %-3s: walk / all-names find ratio %.2f (target %.1f), "
-                          "walk peak %ld KiB over the process", tree, logging ? "on" : "off", walk / all,
-                          targets.at(tree), walkPeak[logging]);
-            ratioLines.push_back(line);
+            const char *log = logging ? "on" : "off";
+            for (int handed = 0; handed < (wholeRun ? 2 : 1); ++handed) {
+                const Figures &figure = figures[logging][handed];
+                const double seconds = median(figure.seconds);
+                const char *what = !wholeRun ? "walk" : handed ? "handed to an instance" : "started fresh";
+                std::printf("  %-22s logDeletions %-3s %8.3f s %9.0f entries/s  peak +%ld KiB  %s\n", what, log,
+                            seconds, entries / seconds, figure.peakKiB,
+                            million ? "" : figure.sameSurvivors ? "same survivors as find" : "SURVIVORS DIFFER");
+                if (!wholeRun && !million) {
+                    say("tree %c walk, logDeletions %-3s: walk / all-names find ratio %.2f (target %.1f)", tree, log,
+                        seconds / all, tree == 'a' && logging ? 1.2 : walkTargets.at(tree));
+                    say("tree %c walk, logDeletions %-3s: walk peak %.1f MB over the process%s", tree, log,
+                        figure.peakKiB / 1024.0, tree == 'd' ? " (target 5 MiB)" : "");
+                } else if (!wholeRun) {
+                    say("tree %c walk, logDeletions %-3s: walk peak %.1f MB over the process, %.2f s", tree, log,
+                        figure.peakKiB / 1024.0, seconds);
+                } else {
+                    say("tree %c whole run %s, logDeletions %-3s: run / all-names find ratio %.2f%s", tree,
+                        handed ? "handed over" : "started fresh", log, seconds / all,
+                        tree == 'a' && logging ? " (target 1.3)" : "");
+                    say("tree %c whole run %s, logDeletions %-3s: peak %.1f MB above the idle application%s", tree,
+                        handed ? "handed over" : "started fresh", log, figure.peakKiB / 1024.0,
+                        million ? " (target 50 MB)" : "");
+                }
+            }
         }
         std::fflush(stdout);
-        fs::remove_all(master);
     }
-    for (const std::string &line : ratioLines)
+    for (const std::string &line : summary)
         std::printf("%s\n", line.c_str());
     fs::remove_all(work);
     return 0;

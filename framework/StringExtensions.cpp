@@ -44,6 +44,11 @@ std::vector<std::size_t> characterBoundaries(const std::string &string)
 
 bool isCharacterBoundary(const std::string &string, std::size_t offset)
 {
+    // Between two ASCII characters only a carriage return and its line feed stay together:
+    // the common case needs no break rules (a path cut after one of its slashes).
+    const auto ascii = [](char c) { return static_cast<unsigned char>(c) < 0x80; };
+    if (offset > 0 && offset < string.size() && ascii(string[offset - 1]) && ascii(string[offset]))
+        return !(string[offset - 1] == '\r' && string[offset] == '\n');
     const std::vector<std::size_t> boundaries = characterBoundaries(string);
     return std::binary_search(boundaries.begin(), boundaries.end(), offset);
 }

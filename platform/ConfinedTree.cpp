@@ -10,6 +10,7 @@
 
 #include "Error.h"
 #include "FolderAndName.h"
+#include "PhysicalPath.h"
 
 namespace
 {
@@ -65,7 +66,7 @@ int openByComponents(int folderFd, const std::string &relative, int flags)
 }
 
 ConfinedTree::ConfinedTree(std::string rootPath, FileDescriptor root)
-    : m_rootPath(std::move(rootPath)), m_root(std::move(root))
+    : m_rootPath(std::move(rootPath)), m_root(std::move(root)), m_rootRealPath(physicalPathOfDescriptor(m_root.get()))
 {
 }
 
@@ -105,6 +106,18 @@ std::optional<std::string> ConfinedTree::relativePath(const std::string &path) c
     return std::string(trimmed.substr(prefix.size()));
 }
 
+// Below the root every component is a name opened without following a link: the real path
+// is the root's and the same names.
+std::optional<std::string> ConfinedTree::realPath(const std::string &path) const
+{
+    const std::optional<std::string> relative = relativePath(path);
+    if (!relative || !m_rootRealPath)
+        return std::nullopt;
+    if (relative->empty())
+        return m_rootRealPath;
+    return (*m_rootRealPath == "/" ? std::string() : *m_rootRealPath) + "/" + *relative;
+}
+
 FileDescriptor ConfinedTree::openFolder(const std::string &path) const
 {
     const std::optional<std::string> relative = relativePath(path);
@@ -118,14 +131,20 @@ FileDescriptor ConfinedTree::openFolder(const std::string &path) const
 
 ConfinedTree::Folder ConfinedTree::openFolderToClean(const std::string &path) const
 {
-    try {
-        return Folder{openFolder(path), true};
-    } catch (const Error &error) {
-        if (error.code() != EACCES)
-            throw;
-    }
     const std::optional<std::string> relative = relativePath(path);
-    FileDescriptor folder = openBeneath(m_root.get(), *relative, O_PATH | O_DIRECTORY);
+    if (!relative)
+        throw Error::posix(EXDEV);
+    return openFolderToCleanBeneath(m_root.get(), *relative);
+}
+
+ConfinedTree::Folder ConfinedTree::openFolderToCleanBeneath(int baseFd, const std::string &relative)
+{
+    FileDescriptor readable = openBeneath(baseFd, relative, O_RDONLY | O_DIRECTORY);
+    if (readable.isValid())
+        return Folder{std::move(readable), true};
+    if (errno != EACCES)
+        throw Error::POSIXerrno();
+    FileDescriptor folder = openBeneath(baseFd, relative, O_PATH | O_DIRECTORY);
     if (!folder.isValid())
         throw Error::POSIXerrno();
     // Looking up "." asks for the right to search the folder, as every name in it will.

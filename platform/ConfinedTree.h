@@ -39,12 +39,19 @@ public:
 
     // The path below the root ("" for the root itself); nothing when the path is not inside.
     std::optional<std::string> relativePath(const std::string &path) const;
+    // The path with every link resolved, as the kernel names the folder when it is reached
+    // through the tree; nothing outside the tree or where the kernel could not name the root.
+    std::optional<std::string> realPath(const std::string &path) const;
     // A folder of the tree, named by its full path, open for listing. Throws (EXDEV for a path
     // outside the tree, ELOOP or ENOTDIR where a component is not a folder).
     FileDescriptor openFolder(const std::string &path) const;
     // The same for a clean: a folder that cannot be read but may be searched is opened for
     // reaching its entries by name; one that cannot be searched either throws EACCES.
     Folder openFolderToClean(const std::string &path) const;
+    // A folder below the open folder `baseFd` (a folder of the tree, itself opened beneath its
+    // root), opened for a clean in the same way and confined to `baseFd` in the same way: a walk
+    // reaches each folder from its parent's descriptor, never again through the whole path.
+    static Folder openFolderToCleanBeneath(int baseFd, const std::string &relative);
 
     // Opens `relative` below the open folder `folderFd`, confined to it, with the given open
     // flags (O_NOFOLLOW is implied: the last component is never followed either).
@@ -59,4 +66,5 @@ private:
 
     std::string m_rootPath;
     FileDescriptor m_root;
+    std::optional<std::string> m_rootRealPath;
 };

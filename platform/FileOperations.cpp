@@ -11,27 +11,13 @@
 
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "FileIdentity.h"
 #include "FolderAndName.h"
 #include "OwnChanges.h"
 
 namespace
 {
 constexpr int directoryOpenFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-struct Identity
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const Identity &) const = default;
-};
-
-std::optional<Identity> identityOf(int fd)
-{
-    struct stat status;
-    if (fstat(fd, &status) != 0)
-        return std::nullopt;
-    return Identity{status.st_dev, status.st_ino};
-}
 
 // Asked of the folder actually opened, not of the name listed before: a folder mounted or
 // swapped in between is caught.
@@ -47,7 +33,7 @@ bool isMountRoot(int folderFd)
 struct Level
 {
     std::string name;
-    Identity identity;
+    FileIdentity identity;
     std::vector<std::string> pendingFolders;
     std::set<std::string> kept;
     int listings = 0;
@@ -75,13 +61,13 @@ public:
         FileDescriptor folder(openat(m_parentFd, m_name.c_str(), directoryOpenFlags));
         if (!folder.isValid())
             throw Error::POSIXerrno();
-        const std::optional<Identity> identity = identityOf(folder.get());
-        if (!identity || !(*identity == Identity{status.st_dev, status.st_ino}))
+        const std::optional<FileIdentity> identity = FileIdentity::of(folder.get());
+        if (!identity || !(*identity == FileIdentity{status.st_dev, status.st_ino}))
             throw Error::posix(ESTALE);
         // A folder that is itself the root of a mount (a bind mount of a folder elsewhere too),
         // or on another file system than its parent, is never emptied: its contents belong to
         // another place.
-        const std::optional<Identity> parent = identityOf(m_parentFd);
+        const std::optional<FileIdentity> parent = FileIdentity::of(m_parentFd);
         if (isMountRoot(folder.get()) || !parent || parent->device != identity->device)
             throw Error::posix(EBUSY);
         OwnChanges::noteTreeRemovalAt(m_parentFd, m_name);
@@ -114,7 +100,8 @@ private:
                 const std::string child = std::move(level.pendingFolders.back());
                 level.pendingFolders.pop_back();
                 FileDescriptor childFolder(openat(folder.get(), child.c_str(), directoryOpenFlags));
-                const std::optional<Identity> identity = childFolder.isValid() ? identityOf(childFolder.get()) : std::nullopt;
+                const std::optional<FileIdentity> identity =
+                    childFolder.isValid() ? FileIdentity::of(childFolder.get()) : std::nullopt;
                 if (!identity) {
                     if (errno != ENOENT) {
                         note(errno);
@@ -210,7 +197,8 @@ private:
         FileDescriptor parent;
         if (!m_levels.empty()) {
             parent = FileDescriptor(openat(folder.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            const std::optional<Identity> identity = parent.isValid() ? identityOf(parent.get()) : std::nullopt;
+            const std::optional<FileIdentity> identity =
+                parent.isValid() ? FileIdentity::of(parent.get()) : std::nullopt;
             if (!identity || !(*identity == m_levels.back().identity)) {
                 // The folder was moved during the removal: nothing outside the tree may be touched.
                 m_firstError = Error::posix(ESTALE);

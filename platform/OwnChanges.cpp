@@ -4,6 +4,8 @@
 #include <atomic>
 #include <deque>
 #include <mutex>
+#include <string_view>
+#include <utility>
 #include <sys/inotify.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -41,24 +43,48 @@ struct Note
     std::uint64_t serial;
 };
 
+// The notes of one folder, by the names of its entries. A folder stays while notes made in it
+// are still in the order of notes, which points to it.
+struct FolderNotes
+{
+    std::unordered_map<std::string, std::vector<Note>> names;
+    std::size_t noted = 0;
+};
+using Folders = std::unordered_map<std::string, FolderNotes>;
+
 struct Noted
 {
     std::uint64_t serial;
-    std::string path;
     MonotonicClock::TimePoint time;
+    Folders::value_type *folder;
+    std::string name;
 };
 
+// The folder and the name of an entry's path.
+std::pair<std::string_view, std::string_view> folderAndName(std::string_view path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return {std::string_view(), path};
+    return {slash == 0 ? path.substr(0, 1) : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// Kept by folder, so that the many notes of one folder share its path.
 class Registry
 {
 public:
-    void note(Kind kind, std::string path)
+    void note(Kind kind, const std::string &folderPath, const std::string &name)
     {
         const MonotonicClock::TimePoint now = MonotonicClock::now();
         std::lock_guard lock(m_mutex);
         const std::uint64_t serial = ++m_lastSerial;
-        m_notes[path].push_back(Note{kind, serial});
-        m_order.push_back(Noted{serial, std::move(path), now});
+        Folders::value_type &folder = *m_folders.try_emplace(folderPath).first;
+        folder.second.names[name].push_back(Note{kind, serial});
+        ++folder.second.noted;
+        m_order.push_back(Noted{serial, now, &folder, name});
         ++m_live;
+        if (kind == Kind::TreeRemoval)
+            ++m_treeRemovals;
         expire(now);
     }
 
@@ -66,18 +92,20 @@ public:
     {
         std::lock_guard lock(m_mutex);
         expire(MonotonicClock::now());
-        for (std::string ancestor = path;;) {
+        // Without a tree removal noted, no folder above the path can explain it.
+        for (std::string_view ancestor = m_treeRemovals > 0 ? std::string_view(path) : std::string_view();
+             !ancestor.empty();) {
             if (holds(ancestor, Kind::TreeRemoval))
                 return true;
             const std::size_t slash = ancestor.rfind('/');
-            if (slash == std::string::npos || ancestor.size() == 1)
+            if (slash == std::string_view::npos || ancestor.size() == 1)
                 break;
-            ancestor.resize(slash == 0 ? 1 : slash);
+            ancestor = ancestor.substr(0, slash == 0 ? 1 : slash);
         }
-        const auto found = m_notes.find(path);
-        if (found == m_notes.end())
+        std::vector<Note> *found = notesOf(path);
+        if (!found || found->empty())
             return false;
-        std::vector<Note> &notes = found->second;
+        std::vector<Note> &notes = *found;
         if (holds(path, Kind::ScratchFile))
             return true;
         // Every event needs a note of its own; only then are they used up.
@@ -96,32 +124,36 @@ public:
         for (const std::size_t index : used)
             notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(index));
         m_live -= used.size();
-        if (notes.empty())
-            m_notes.erase(found);
         return true;
     }
 
     void clear()
     {
         std::lock_guard lock(m_mutex);
-        m_notes.clear();
+        m_folders.clear();
         m_order.clear();
         m_live = 0;
+        m_treeRemovals = 0;
     }
 
     std::atomic<int> m_recorders{0};
 
 private:
-    bool holds(const std::string &path, Kind kind) const
+    std::vector<Note> *notesOf(std::string_view path)
     {
-        const auto found = m_notes.find(path);
-        if (found == m_notes.end())
-            return false;
-        for (const Note &note : found->second) {
-            if (note.kind == kind)
-                return true;
-        }
-        return false;
+        const auto [folderPath, name] = folderAndName(path);
+        const auto folder = m_folders.find(std::string(folderPath));
+        if (folder == m_folders.end())
+            return nullptr;
+        const auto notes = folder->second.names.find(std::string(name));
+        return notes == folder->second.names.end() ? nullptr : &notes->second;
+    }
+
+    bool holds(std::string_view path, Kind kind)
+    {
+        const std::vector<Note> *notes = notesOf(path);
+        return notes
+               && std::any_of(notes->begin(), notes->end(), [kind](const Note &note) { return note.kind == kind; });
     }
 
     // Drops notes older than their lifetime, and the oldest beyond the capacity. Notes used
@@ -133,22 +165,34 @@ private:
                    || m_order.size() > 4 * OwnChanges::capacity)) {
             const Noted oldest = std::move(m_order.front());
             m_order.pop_front();
-            const auto found = m_notes.find(oldest.path);
-            if (found == m_notes.end())
-                continue;
-            std::vector<Note> &notes = found->second;
-            const std::size_t before = notes.size();
-            std::erase_if(notes, [&oldest](const Note &note) { return note.serial == oldest.serial; });
-            m_live -= before - notes.size();
-            if (notes.empty())
-                m_notes.erase(found);
+            FolderNotes &folder = oldest.folder->second;
+            const auto names = folder.names.find(oldest.name);
+            if (names != folder.names.end()) {
+                std::vector<Note> &notes = names->second;
+                const auto expired = std::find_if(notes.begin(), notes.end(),
+                                                  [&oldest](const Note &note) { return note.serial == oldest.serial; });
+                if (expired != notes.end()) {
+                    if (expired->kind == Kind::TreeRemoval)
+                        --m_treeRemovals;
+                    notes.erase(expired);
+                    --m_live;
+                }
+                if (notes.empty())
+                    folder.names.erase(names);
+            }
+            if (--folder.noted == 0) {
+                const std::string path = oldest.folder->first;
+                m_folders.erase(path);
+            }
         }
     }
 
     std::mutex m_mutex;
-    std::unordered_map<std::string, std::vector<Note>> m_notes;
+    Folders m_folders;
     std::deque<Noted> m_order;
     std::size_t m_live = 0;
+    // Tree removals noted and not expired: without any, no path's folders need looking at.
+    std::size_t m_treeRemovals = 0;
     std::uint64_t m_lastSerial = 0;
 };
 
@@ -158,19 +202,43 @@ Registry &registry()
     return *shared;
 }
 
-std::string joined(const std::string &folder, const std::string &name)
-{
-    return folder == "/" ? "/" + name : folder + "/" + name;
-}
+thread_local OwnChanges::FolderBeingChanged *folderBeingChanged = nullptr;
 
 void noteAt(Kind kind, int directoryFd, const std::string &name)
 {
     if (!OwnChanges::isRecording() || name.empty() || name.find('/') != std::string::npos)
         return;
     // The real path of the open folder, as the stream names the folders it watches.
+    for (OwnChanges::FolderBeingChanged *known = folderBeingChanged; known; known = known->previous()) {
+        if (known->fd() != directoryFd)
+            continue;
+        if (const std::optional<std::string> &folder = known->path())
+            registry().note(kind, *folder, name);
+        return;
+    }
     if (const std::optional<std::string> folder = physicalPathOfDescriptor(directoryFd))
-        registry().note(kind, joined(*folder, name));
+        registry().note(kind, *folder, name);
 }
+}
+
+OwnChanges::FolderBeingChanged::FolderBeingChanged(int directoryFd, std::optional<std::string> realPath)
+    : m_fd(directoryFd), m_resolved(realPath.has_value()), m_path(std::move(realPath)), m_previous(folderBeingChanged)
+{
+    folderBeingChanged = this;
+}
+
+OwnChanges::FolderBeingChanged::~FolderBeingChanged()
+{
+    folderBeingChanged = m_previous;
+}
+
+const std::optional<std::string> &OwnChanges::FolderBeingChanged::path()
+{
+    if (!m_resolved) {
+        m_path = physicalPathOfDescriptor(m_fd);
+        m_resolved = true;
+    }
+    return m_path;
 }
 
 void OwnChanges::noteRemovalAt(int directoryFd, const std::string &name)

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "TallowExport.h"
@@ -33,6 +34,30 @@ public:
     // The name whose file is about to be exchanged with a scratch file's (renameat2
     // RENAME_EXCHANGE): the scratch file moves to the name and the name's file away.
     static void noteExchangeAt(int directoryFd, const std::string &name);
+
+    // While one lives, the notes its thread makes for entries of the open folder name the
+    // folder by its real path, known already (a clean reaches every folder from its root by
+    // name, never through a link) or asked of the kernel at the first note, not once per note:
+    // a clean makes a great many notes in one folder. The folder stays open meanwhile.
+    class TALLOW_EXPORT FolderBeingChanged
+    {
+    public:
+        explicit FolderBeingChanged(int directoryFd, std::optional<std::string> realPath = std::nullopt);
+        ~FolderBeingChanged();
+        FolderBeingChanged(const FolderBeingChanged &) = delete;
+        FolderBeingChanged &operator=(const FolderBeingChanged &) = delete;
+
+        // The folder's path, asked of the kernel once; nothing when it has none.
+        const std::optional<std::string> &path();
+        int fd() const { return m_fd; }
+        FolderBeingChanged *previous() const { return m_previous; }
+
+    private:
+        int m_fd;
+        bool m_resolved = false;
+        std::optional<std::string> m_path;
+        FolderBeingChanged *m_previous;
+    };
 
     // Streams say when they run; nothing is noted while none does.
     static void beginRecording();

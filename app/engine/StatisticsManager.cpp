@@ -65,6 +65,15 @@ void StatisticsManager::observeUnmounts()
 
 std::shared_ptr<VolumeMetaDataStatistics> StatisticsManager::volumeItemFor(const URL &url)
 {
+    // A volume's root already known needs no look at the file system: deletions name their
+    // volume by its root, again and again.
+    {
+        std::lock_guard lock(m_mutex);
+        for (const std::shared_ptr<VolumeMetaDataStatistics> &statistics : m_volumeMetaDataStatistics) {
+            if (statistics->volumeURL() == url)
+                return statistics;
+        }
+    }
     const std::optional<URL> root = volumeRootOf(url);
     if (!root)
         return nullptr;
@@ -105,46 +114,69 @@ void StatisticsManager::updateLastCleanDate(const URL &url)
 
 void StatisticsManager::deletedItem(const std::optional<DeletionInformation> &information)
 {
-    if (!information)
-        return;
-    const std::weak_ptr<StatisticsManager> weakSelf = weak_from_this();
-    GCDAdditions::onMain([weakSelf, information = *information] {
-        const std::shared_ptr<StatisticsManager> self = weakSelf.lock();
-        if (!self)
-            return;
-        if (const std::shared_ptr<VolumeMetaDataStatistics> statistics = self->volumeItemFor(information.volume)) {
-            statistics->update(information.lastItemDeletedName);
-            self->scheduleUpdate();
-        }
-    });
+    if (information)
+        deletedItems(std::vector<CountedDeletions>{CountedDeletions{*information, 1}});
 }
 
 void StatisticsManager::deletedItems(std::vector<DeletionInformation> informations)
 {
-    if (informations.empty())
+    std::vector<CountedDeletions> deletions;
+    deletions.reserve(informations.size());
+    for (DeletionInformation &information : informations)
+        deletions.push_back(CountedDeletions{std::move(information), 1});
+    deletedItems(std::move(deletions));
+}
+
+// Deletions wait in one queue, in order, for one hop to the main thread that takes all of
+// them: a walk that deletes in many folders while the main thread is busy makes few hops.
+void StatisticsManager::deletedItems(std::vector<CountedDeletions> deletions)
+{
+    if (deletions.empty())
         return;
-    const std::weak_ptr<StatisticsManager> weakSelf = weak_from_this();
-    GCDAdditions::onMain([weakSelf, informations = std::move(informations)] {
-        const std::shared_ptr<StatisticsManager> self = weakSelf.lock();
-        if (!self)
-            return;
-        // The items of one batch mostly share a volume: it is looked up once.
-        const URL *lastVolume = nullptr;
-        std::shared_ptr<VolumeMetaDataStatistics> statistics;
-        bool changed = false;
-        for (const DeletionInformation &information : informations) {
-            if (!lastVolume || !(*lastVolume == information.volume)) {
-                statistics = self->volumeItemFor(information.volume);
-                lastVolume = &information.volume;
-            }
-            if (statistics) {
-                statistics->update(information.lastItemDeletedName);
-                changed = true;
-            }
+    {
+        std::lock_guard lock(m_pendingMutex);
+        for (CountedDeletions &deletion : deletions) {
+            if (!m_pendingDeletions.empty() && m_pendingDeletions.back().information == deletion.information)
+                m_pendingDeletions.back().count += deletion.count;
+            else
+                m_pendingDeletions.push_back(std::move(deletion));
         }
-        if (changed)
-            self->scheduleUpdate();
+        if (m_deletionsHopPending)
+            return;
+        m_deletionsHopPending = true;
+    }
+    const std::weak_ptr<StatisticsManager> weakSelf = weak_from_this();
+    GCDAdditions::onMain([weakSelf] {
+        if (const std::shared_ptr<StatisticsManager> self = weakSelf.lock())
+            self->countPendingDeletions();
     });
+}
+
+void StatisticsManager::countPendingDeletions()
+{
+    std::vector<CountedDeletions> deletions;
+    {
+        std::lock_guard lock(m_pendingMutex);
+        deletions.swap(m_pendingDeletions);
+        m_deletionsHopPending = false;
+    }
+    // The items of one batch mostly share a volume: it is looked up once.
+    const URL *lastVolume = nullptr;
+    std::shared_ptr<VolumeMetaDataStatistics> statistics;
+    bool changed = false;
+    for (const CountedDeletions &deletion : deletions) {
+        const DeletionInformation &information = deletion.information;
+        if (!lastVolume || !(*lastVolume == information.volume)) {
+            statistics = volumeItemFor(information.volume);
+            lastVolume = &information.volume;
+        }
+        if (statistics) {
+            statistics->update(information.lastItemDeletedName, deletion.count);
+            changed = true;
+        }
+    }
+    if (changed)
+        scheduleUpdate();
 }
 
 void StatisticsManager::scheduleUpdate()

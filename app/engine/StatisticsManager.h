@@ -40,6 +40,14 @@ public:
 
         // Built before the item goes; nothing when the item has no volume.
         static std::optional<DeletionInformation> forItem(const URL &item);
+        bool operator==(const DeletionInformation &) const = default;
+    };
+
+    // Deletions of items in one folder: a folder's clean may delete a great many.
+    struct CountedDeletions
+    {
+        DeletionInformation information;
+        std::int64_t count = 1;
     };
 
     // The request history of one path. Ages are measured on the monotonic clock, so that
@@ -71,6 +79,7 @@ public:
     void deletedItem(const std::optional<DeletionInformation> &information);
     // On the main thread, in one hop: each item deleted, in order.
     void deletedItems(std::vector<DeletionInformation> informations);
+    void deletedItems(std::vector<CountedDeletions> deletions);
 
     // Posts "StatisticsManagerUpdated" on the main thread unless a post is already pending.
     void scheduleUpdate();
@@ -100,12 +109,17 @@ private:
     StatisticsManager();
     void observeUnmounts();
     MonotonicClock::TimePoint now() const;
+    // On the main thread: counts the deletions waiting for it.
+    void countPendingDeletions();
 
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<VolumeMetaDataStatistics>> m_volumeMetaDataStatistics;
     std::map<std::string, URLDeletionStatistics> m_deletionStatisticsForURLS;
     std::vector<URL> m_queuedReclean;
     std::atomic<bool> m_updateScheduled{false};
+    std::mutex m_pendingMutex;
+    std::vector<CountedDeletions> m_pendingDeletions;
+    bool m_deletionsHopPending = false;
     Clock m_clock;
     NotificationCenter::ObserverToken m_unmountObserver;
 };

@@ -53,10 +53,10 @@ void VolumeMetaDataStatistics::setNumberOfDirectoriesEncountedInLastFullScan(std
     m_numberOfDirectoriesEncountedInLastFullScan = count;
 }
 
-void VolumeMetaDataStatistics::update(const std::string &lastFolderCleanedName)
+void VolumeMetaDataStatistics::update(const std::string &lastFolderCleanedName, std::int64_t count)
 {
     std::lock_guard lock(m_mutex);
-    ++m_numberOfItemsDeleted;
+    m_numberOfItemsDeleted += count;
     m_lastFolderCleanedName = lastFolderCleanedName;
     m_lastCleaned = Date::now();
 }

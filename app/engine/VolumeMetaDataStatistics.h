@@ -29,8 +29,8 @@ public:
     std::int64_t numberOfDirectoriesEncountedInLastFullScan() const;
     void setNumberOfDirectoriesEncountedInLastFullScan(std::int64_t count);
 
-    // One more item deleted, in the named folder, now.
-    void update(const std::string &lastFolderCleanedName);
+    // One more item (or `count` more) deleted, in the named folder, now.
+    void update(const std::string &lastFolderCleanedName, std::int64_t count = 1);
     void updateDate();
 
 private:

@@ -1,13 +1,7 @@
 #include "WalkVolume.h"
 
-#include "OwnTemporaryFiles.h"
-
 #include <QString>
 #include <algorithm>
-#include <fcntl.h>
-#include <fnmatch.h>
-#include <unistd.h>
-#include <unordered_set>
 
 #include "VolumeFactsSource.h"
 #include "XTWStore.h"
@@ -62,112 +56,4 @@ std::shared_ptr<WalkVolume> WalkVolume::read(const std::string &path)
         volume->info = info;
     volume->location = source->locate(path);
     return volume;
-}
-
-namespace
-{
-bool equalIgnoringCase(std::string_view left, std::string_view right)
-{
-    return left.size() == right.size() && std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(a) == lower(b);
-           });
-}
-}
-
-void FolderContents::add(std::string_view name, bool isDirectory, bool isRegularFile, bool isMountRoot)
-{
-    // A name is at most 255 bytes (a name of any length gets a block of its own).
-    const std::size_t needed = name.size() + 1;
-    if (m_blockUsed + needed > nameBlockSize) {
-        m_nameBlocks.push_back(std::make_unique<char[]>(std::max(nameBlockSize, needed)));
-        m_blockUsed = 0;
-    }
-    char *bytes = m_nameBlocks.back().get() + m_blockUsed;
-    std::copy(name.begin(), name.end(), bytes);
-    bytes[name.size()] = '\0';
-    m_blockUsed += needed;
-    m_entries.push_back(WalkEntry{bytes, static_cast<std::uint32_t>(name.size()), isDirectory, false, isRegularFile,
-                                  isMountRoot});
-}
-
-bool FolderContents::mark(std::string_view name)
-{
-    if (name.find('/') != std::string_view::npos)
-        return true;
-    bool found = false;
-    for (WalkEntry &entry : m_entries) {
-        if (equalIgnoringCase(entry.name(), name)) {
-            entry.mayBeRemoved = true;
-            found = true;
-        }
-    }
-    return found;
-}
-
-bool FolderContents::markAppleDoubleFiles()
-{
-    bool found = false;
-    for (WalkEntry &entry : m_entries) {
-        if (entry.name().starts_with("._")) {
-            entry.mayBeRemoved = true;
-            found = true;
-        }
-    }
-    return found;
-}
-
-bool FolderContents::markOwnTemporaryFiles()
-{
-    bool found = false;
-    for (WalkEntry &entry : m_entries) {
-        if (entry.isRegularFile && OwnTemporaryFiles::isOwnTemporaryName(entry.name())) {
-            entry.mayBeRemoved = true;
-            found = true;
-        }
-    }
-    return found;
-}
-
-bool FolderContents::markMatching(const std::vector<std::string> &patterns)
-{
-    bool found = false;
-    if (patterns.empty())
-        return false;
-    for (WalkEntry &entry : m_entries) {
-        for (const std::string &pattern : patterns) {
-            if (fnmatch(pattern.c_str(), entry.nameBytes, FNM_NOESCAPE | FNM_PATHNAME | FNM_LEADING_DIR) == 0) {
-                entry.mayBeRemoved = true;
-                found = true;
-                break;
-            }
-        }
-    }
-    return found;
-}
-
-void FolderContents::dropRemoved(int folderFd, const std::vector<std::string> &removed)
-{
-    if (removed.empty())
-        return;
-    const auto lowered = [](std::string_view name) {
-        std::string lower(name);
-        for (char &c : lower) {
-            if (c >= 'A' && c <= 'Z')
-                c = char(c - 'A' + 'a');
-        }
-        return lower;
-    };
-    const std::unordered_set<std::string_view> exact(removed.begin(), removed.end());
-    std::unordered_set<std::string> anyCase;
-    for (const std::string &name : removed)
-        anyCase.insert(lowered(name));
-    std::erase_if(m_entries, [&](const WalkEntry &entry) {
-        if (!entry.mayBeRemoved)
-            return false;
-        if (exact.contains(entry.name()))
-            return true;
-        return anyCase.contains(lowered(entry.name()))
-               && faccessat(folderFd, entry.nameBytes, F_OK, AT_SYMLINK_NOFOLLOW) != 0;
-    });
 }

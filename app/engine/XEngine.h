@@ -9,12 +9,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ConfinedTree.h"
 #include "DirectoryIterator.h"
 #include "MonotonicClock.h"
 #include "OperationQueue.h"
+#include "PathLists.h"
 #include "TWVolumeInfo.h"
 #include "URL.h"
 #include "VolumeMetaDataStatistics.h"
@@ -180,6 +182,13 @@ private:
     // An item listed as a directory (never a link) is not examined again.
     static bool shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
                                    const WalkContext &context, std::optional<TWVolumeInfo> &volumeInfo);
+    // The same for a folder of a walk, with the lists carried down to it from its folder.
+    static bool shouldIgnoreVolume(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                   const PathLists &lists, const PathLists::Progress &listsProgress,
+                                   std::optional<TWVolumeInfo> &volumeInfo);
+    // The tests that come before the lists: an answer, or nothing when the lists decide.
+    static std::optional<bool> volumeDecides(const URL &url, bool listedAsDirectory, const WalkVolume &volume,
+                                             std::optional<TWVolumeInfo> &volumeInfo);
     static bool isInIgnoreList(const URL &url, bool isDirectory, const VolumeLocation &location,
                                const std::vector<std::string> &whiteList);
     // Steps of the per-directory clean that follow the choice of the record.
@@ -193,8 +202,14 @@ private:
                                FolderContents *contents, bool mayBeMountRoot);
     // The per-directory clean of a walk, given the folder's contents.
     std::vector<std::string> cleanInWalk(const URL &dir, int folderFd, WalkVolume &volume, const WalkContext &context,
+                                         const PathLists &lists, const PathLists::Progress &listsProgress,
                                          bool knownNotIgnored, const std::optional<TWVolumeInfo> &knownInfo,
                                          FolderContents *contents, bool mayBeMountRoot);
+    // A subfolder of a folder the walk holds open; nothing (with a line in the log unless it
+    // vanished) when it cannot be reached from there.
+    std::optional<ConfinedTree::Folder> openSubfolder(const URL &dir, int parentFd, std::string_view name);
+    // The folder the walk comes back to, open again when the walk had let it go.
+    void reachAgain(WalkFrame &frame, int subfolderFd);
     // The choices of the record that governs the folder; nothing without one.
     std::shared_ptr<const CleaningChoices> recordInWalk(const URL &dir, WalkVolume &volume,
                                                         const WalkContext &context);

@@ -2,9 +2,12 @@
 
 #include <climits>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "DirectoryRecords.h"
+#include "FileIdentity.h"
 #include "GCDAdditions.h"
 #include "Logger.h"
 #include "MountRoot.h"
@@ -24,6 +27,9 @@ constexpr std::string_view netatalkFolderName = ".AppleDouble";
 constexpr auto slowEntryInterval = std::chrono::seconds(1);
 constexpr const char *spinnerHideName = "progressSpinnerHide";
 constexpr float spinnerHideDelay = 10.0f;
+// The folders of a walk held open at once, the deepest ones: the walk enters a folder from its
+// parent's descriptor, and a folder further up is opened again when the walk comes back to it.
+constexpr std::size_t openFolderLevels = 32;
 
 // One level of the open folder, hidden entries included; links are never directories.
 FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
@@ -35,18 +41,22 @@ FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
     });
     return contents;
 }
-
 }
-// The folder being walked: its listing, read in full and closed, and how far the walk got.
+
+// The folder being walked: its listing, read in full, how far the walk got, and the folder
+// itself, open while its subfolders are entered from it.
 struct XEngine::WalkFrame
 {
     URL dir;
     FolderContents contents;
-    std::size_t next = 0;
+    FolderPosition next;
     std::shared_ptr<VolumeMetaDataStatistics> stats;
     std::shared_ptr<WalkVolume> volume;
-    // The folder's own path names a document-revisions folder (only a root chosen inside one).
-    bool inDocumentRevisions = false;
+    PathLists::Progress lists;
+    // Let go once the walk is deeper than the levels it holds open; then `identity` tells the
+    // folder when it is opened again.
+    FileDescriptor fd;
+    std::optional<FileIdentity> identity;
 };
 
 std::shared_ptr<VolumeMetaDataStatistics> XEngine::setProgressBarAttributesBasedOnURL(const URL &url)
@@ -83,12 +93,13 @@ std::shared_ptr<const CleaningChoices> XEngine::recordInWalk(const URL &dir, Wal
 }
 
 std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, WalkVolume &volume,
-                                              const WalkContext &context, bool knownNotIgnored,
-                                              const std::optional<TWVolumeInfo> &knownInfo, FolderContents *contents,
-                                              bool mayBeMountRoot)
+                                              const WalkContext &context, const PathLists &lists,
+                                              const PathLists::Progress &listsProgress, bool knownNotIgnored,
+                                              const std::optional<TWVolumeInfo> &knownInfo,
+                                              FolderContents *contents, bool mayBeMountRoot)
 {
     std::optional<TWVolumeInfo> info = knownInfo;
-    if (!knownNotIgnored && shouldIgnoreVolume(dir, false, volume, context, info)) {
+    if (!knownNotIgnored && shouldIgnoreVolume(dir, false, volume, lists, listsProgress, info)) {
         if (info && !info->isRW())
             Logger::shared().log(dir.lastPathComponent() + " is read only. Will ignore.");
         return {};
@@ -101,58 +112,93 @@ std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, Walk
     return cleanDirectory(dir, folderFd, *info, *details, contents, mayBeMountRoot, &volume.keepsAttributes);
 }
 
+std::optional<ConfinedTree::Folder> XEngine::openSubfolder(const URL &dir, int parentFd, std::string_view name)
+{
+    try {
+        return ConfinedTree::openFolderToCleanBeneath(parentFd, std::string(name));
+    } catch (const Error &error) {
+        reportNotCleaned(dir.path(), error, false);
+        return std::nullopt;
+    }
+}
+
+// A folder the walk comes back to after it let its descriptor go: ".." of the subfolder just
+// done, when that is still the folder; else, the subfolder having been moved, the folder is
+// reached from the tree's root as it was the first time. A folder found replaced is left (its
+// remaining subfolders are not entered), as a folder gone meanwhile is.
+void XEngine::reachAgain(WalkFrame &frame, int subfolderFd)
+{
+    if (frame.fd.isValid() || !frame.identity)
+        return;
+    FileDescriptor up(openat(subfolderFd, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (up.isValid() && FileIdentity::of(up.get()) == frame.identity) {
+        frame.fd = std::move(up);
+        return;
+    }
+    std::optional<ConfinedTree::Folder> again = openFolderOfTree(frame.dir);
+    if (again && again->listable && FileIdentity::of(again->fd.get()) == frame.identity)
+        frame.fd = std::move(again->fd);
+}
+
 // Depth first, each folder cleaned before its contents, on an explicit stack: the depth is
-// bounded by memory, not by the thread's stack. Every folder is opened through the root's
-// descriptor, never through a symbolic link and never outside the tree, and only while it is
-// listed and cleaned; a folder that may not be read is cleaned by name and not walked. The
-// facts of a volume are read where the walk enters it, not for every folder.
+// bounded by memory, not by the thread's stack. The root is opened through the tree's root
+// descriptor and every other folder through its parent's, never through a symbolic link and
+// never outside the folder it is opened from; each is listed once and cleaned while open. A
+// folder moved out of the tree while the walk is inside it is still walked (its own entries
+// only, as it holds them), and the walk then goes on in its former parent. A folder that may
+// not be read is cleaned by name and not walked. The facts of a volume are read where the
+// walk enters it, not for every folder.
 bool XEngine::cleanRecursively(const URL &root)
 {
     const std::lock_guard run(m_runMutex);
     const std::shared_ptr<XProgressProtocol> display = progress();
     const WalkContext context = WalkContext::current();
+    const PathLists lists(context.whiteList);
     const TreeScope scope(*this, root, RootNaming::asNamed);
     if (!scope.isOpen())
         return false;
-    std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[DirectoryIterator::attrBufferSize]);
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(DirectoryIterator::attrBufferSize);
     MonotonicClock::TimePoint lastTick = MonotonicClock::now();
     std::vector<WalkFrame> stack;
+    // A root chosen inside a document-revisions folder is cleaned itself and not walked.
+    const bool rootInDocumentRevisions = root.path().find(documentRevisionsName) != std::string::npos;
 
-    // False when the folder could not be reached.
-    const auto enter = [&](const URL &dir, const std::shared_ptr<WalkVolume> &volume, bool knownNotIgnored,
+    // Lists and cleans the open folder, and leaves it on the stack to be walked.
+    const auto enter = [&](const URL &dir, ConfinedTree::Folder folder, const std::shared_ptr<WalkVolume> &volume,
+                           const PathLists::Progress &listsProgress, bool knownNotIgnored,
                            const std::optional<TWVolumeInfo> &knownInfo, bool mayBeMountRoot) {
-        if (dir.path().size() >= PATH_MAX) {
-            Logger::shared().log("Path too long, not cleaned: " + dir.path());
-            return false;
-        }
-        const std::optional<ConfinedTree::Folder> folder = openFolderOfTree(dir);
-        if (!folder) {
-            if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
-                Logger::shared().log(dir.path());
-            return false;
-        }
-        const int fd = folder->fd.get();
+        const int fd = folder.fd.get();
         // The listing is read before the clean and then stripped of what the clean removed:
         // the same entries a listing after the clean would give, for one reading of the folder.
         FolderContents contents;
-        if (folder->listable)
+        if (folder.listable)
             contents = listFolder(fd, buffer.get(), DirectoryIterator::attrBufferSize);
         m_metadataRemover.setVolumeRoot(volume->mountPoint);
-        const std::vector<std::string> removed = cleanInWalk(dir, fd, *volume, context, knownNotIgnored, knownInfo,
-                                                             folder->listable ? &contents : nullptr, mayBeMountRoot);
+        display->placeFolder(dir.path(), volume->location);
+        const std::vector<std::string> removed =
+            cleanInWalk(dir, fd, *volume, context, lists, listsProgress, knownNotIgnored, knownInfo,
+                        folder.listable ? &contents : nullptr, mayBeMountRoot);
         if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
             Logger::shared().log(dir.path());
         // A folder that cannot be listed is cleaned by name and not walked.
-        if (!folder->listable)
-            return true;
+        if (!folder.listable)
+            return;
         contents.dropRemoved(fd, removed);
-        WalkFrame frame{dir, std::move(contents), 0,
-                        mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr, volume,
-                        dir.path().find(documentRevisionsName) != std::string::npos};
+        std::shared_ptr<VolumeMetaDataStatistics> stats =
+            mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr;
+        WalkFrame frame{dir, std::move(contents), {}, std::move(stats), volume, listsProgress, std::move(folder.fd),
+                        std::nullopt};
         lastTick = MonotonicClock::now();
         display->displayCleaningProgressForFolder(dir);
         stack.push_back(std::move(frame));
-        return true;
+        // The deepest levels stay open; the one now above them lets its descriptor go.
+        if (stack.size() > openFolderLevels) {
+            WalkFrame &above = stack[stack.size() - 1 - openFolderLevels];
+            if (above.fd.isValid()) {
+                above.identity = FileIdentity::of(above.fd.get());
+                above.fd.reset();
+            }
+        }
     };
     const auto countEntry = [&] {
         const std::int64_t total = ++m_totalNumberOfDirectoriesEnumerated;
@@ -160,23 +206,38 @@ bool XEngine::cleanRecursively(const URL &root)
         lastTick = MonotonicClock::now();
     };
 
-    if (!enter(root, WalkVolume::read(root.path()), false, std::nullopt,
-               isMountRootFd(m_metadataRemover.tree()->rootFd())))
-        return false;
+    {
+        const std::shared_ptr<WalkVolume> volume = WalkVolume::read(root.path());
+        if (root.path().size() >= PATH_MAX) {
+            Logger::shared().log("Path too long, not cleaned: " + root.path());
+            return false;
+        }
+        std::optional<ConfinedTree::Folder> folder = openFolderOfTree(root);
+        if (!folder) {
+            if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
+                Logger::shared().log(root.path());
+            return false;
+        }
+        enter(root, std::move(*folder), volume, lists.progressOf(root.path(), volume->location), false, std::nullopt,
+              isMountRootFd(m_metadataRemover.tree()->rootFd()));
+    }
     while (!stack.empty()) {
         WalkFrame &frame = stack.back();
-        if (frame.next == frame.contents.size()) {
+        const std::optional<WalkEntry> entry = frame.contents.next(frame.next);
+        if (!entry) {
             if (frame.stats)
                 frame.stats->setNumberOfDirectoriesEncountedInLastFullScan(m_totalNumberOfDirectoriesEnumerated);
+            const FileDescriptor done = std::move(frame.fd);
             stack.pop_back();
             // The folder just finished was an entry of the one below it.
-            if (!stack.empty())
+            if (!stack.empty()) {
+                reachAgain(stack.back(), done.get());
                 countEntry();
+            }
             continue;
         }
-        const WalkEntry &entry = frame.contents[frame.next++];
-        const std::string_view name = entry.name();
-        if (frame.inDocumentRevisions || name.find(documentRevisionsName) != std::string_view::npos
+        const std::string_view name = entry->name();
+        if (rootInDocumentRevisions || name.find(documentRevisionsName) != std::string_view::npos
             || name == netatalkFolderName)
             continue;
         if (display->userHasCanceled())
@@ -186,7 +247,8 @@ bool XEngine::cleanRecursively(const URL &root)
             GCDAdditions::cancelPreviousThenPerformBlockWithName(spinnerHideName, spinnerHideDelay,
                                                                  [display] { display->ioIsSlow(false); });
         }
-        if (!entry.isDirectory) {
+        // A folder found replaced when the walk came back to it has no subfolders to enter.
+        if (!entry->isDirectory || !frame.fd.isValid()) {
             countEntry();
             continue;
         }
@@ -194,14 +256,22 @@ bool XEngine::cleanRecursively(const URL &root)
         if (item.path().size() >= PATH_MAX) {
             Logger::shared().log("Path too long, not cleaned: " + item.path());
         } else {
-            const bool mountRoot = entry.isMountRoot;
+            const bool mountRoot = entry->isMountRoot;
             const std::shared_ptr<WalkVolume> volume = mountRoot ? WalkVolume::read(item.path()) : frame.volume;
+            // Another volume places the path anew; within one, the folder's path carries on.
+            const PathLists::Progress itemLists =
+                mountRoot ? lists.progressOf(item.path(), volume->location)
+                          : lists.descend(frame.dir.path(), frame.lists, item.path(), volume->location);
             std::optional<TWVolumeInfo> info;
-            if (shouldIgnoreVolume(item, true, *volume, context, info)) {
+            if (shouldIgnoreVolume(item, true, *volume, lists, itemLists, info)) {
                 SystemLog::write("Ignore " + item.path());
             } else {
                 const std::size_t depth = stack.size();
-                enter(item, volume, true, info, mountRoot);
+                std::optional<ConfinedTree::Folder> folder = openSubfolder(item, frame.fd.get(), name);
+                if (folder)
+                    enter(item, std::move(*folder), volume, itemLists, true, info, mountRoot);
+                else if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
+                    Logger::shared().log(item.path());
                 // Entered: the entry is counted when its folder is done.
                 if (stack.size() > depth)
                     continue;

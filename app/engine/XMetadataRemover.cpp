@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -18,7 +19,7 @@
 #include "FinderInfo.h"
 #include "FolderAndName.h"
 #include "OwnChanges.h"
-#include "ReaddirIterator.h"
+#include "DirectoryRecords.h"
 #include "SystemLog.h"
 #include "XMetadataRemoverOwner.h"
 #include "XProgressProtocol.h"
@@ -50,12 +51,15 @@ bool entryExists(int folderFd, const std::string &name)
     return fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool matchesAny(const std::vector<std::string> &patterns, const std::string &name)
+bool matchesAny(const std::vector<std::string> &patterns, const char *name)
 {
-    return std::any_of(patterns.begin(), patterns.end(), [&name](const std::string &pattern) {
-        return fnmatch(pattern.c_str(), name.c_str(), blackListMatchFlags) == 0;
+    return std::any_of(patterns.begin(), patterns.end(), [name](const std::string &pattern) {
+        return fnmatch(pattern.c_str(), name, blackListMatchFlags) == 0;
     });
 }
+
+// Enough for a few hundred entries per call of the kernel.
+constexpr std::size_t listingBufferSize = 32768;
 }
 
 std::optional<XMetadataRemover::BuiltInDeletable> XMetadataRemover::builtInDeletable(int rawValue)
@@ -112,7 +116,7 @@ void XMetadataRemover::setTree(std::shared_ptr<const ConfinedTree> tree)
     m_tree = std::move(tree);
 }
 
-void XMetadataRemover::enterFolder(const std::string &path, int fd, const FolderContents *entries,
+void XMetadataRemover::enterFolder(const std::string &path, int fd, FolderContents *entries,
                                    std::optional<bool> *volumeKeepsAttributes)
 {
     m_keepsAttributes = volumeKeepsAttributes ? volumeKeepsAttributes : &m_folderKeepsAttributes;
@@ -122,12 +126,16 @@ void XMetadataRemover::enterFolder(const std::string &path, int fd, const Folder
     m_removedFromFolder.clear();
     m_folderKeepsAttributes.reset();
     m_folderDisplayName.reset();
+    m_folderBeingChanged.reset();
+    m_folderBeingChanged.emplace(fd, m_tree && OwnChanges::isRecording() ? m_tree->realPath(m_folderPath)
+                                                                          : std::nullopt);
 }
 
 std::vector<std::string> XMetadataRemover::leaveFolder()
 {
     if (!m_holdingStatistics)
         statistics().deletedItems(std::exchange(m_folderStatistics, {}));
+    m_folderBeingChanged.reset();
     m_folderPath.clear();
     m_folderFd = -1;
     m_folderEntries = nullptr;
@@ -163,25 +171,21 @@ XMetadataRemover::Folder XMetadataRemover::folderNamed(const std::string &path)
     return folder;
 }
 
-void XMetadataRemover::visitFolder(const URL &directory, const Folder &folder,
-                                   const std::function<bool(std::string_view name, bool isFile)> &visit) const
+FolderContents &XMetadataRemover::contentsOf(const Folder &folder, FolderContents &listed) const
 {
-    if (folder.entered && m_folderEntries) {
-        for (const WalkEntry &entry : m_folderEntries->entries()) {
-            if ((entry.isRegularFile || entry.isDirectory) && !visit(entry.name(), entry.isRegularFile))
-                return;
-        }
-        return;
-    }
-    const readdirIterator::Results listing = readdirIterator::contentsOfDirectoryAt(folder.fd, directory.path());
-    for (const std::string &path : listing.files) {
-        if (!visit(FolderAndName::nameOf(path), true))
-            return;
-    }
-    for (const std::string &path : listing.directories) {
-        if (!visit(FolderAndName::nameOf(path), false))
-            return;
-    }
+    if (folder.entered && m_folderEntries)
+        return *m_folderEntries;
+    // Listed from its start: an entered folder is listed by each pass that needs it. A folder
+    // that cannot be listed (one that may only be searched) has no entries to act on.
+    if (lseek(folder.fd, 0, SEEK_SET) != 0)
+        return listed;
+    const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(listingBufferSize);
+    DirectoryRecords::read(folder.fd, buffer.get(), listingBufferSize,
+                           [&listed](std::string_view name, unsigned char type) {
+                               if (!name.empty())
+                                   listed.add(name, type == DT_DIR, type == DT_REG, false);
+                           });
+    return listed;
 }
 
 std::optional<bool> XMetadataRemover::folderKeepsAttributes(const Folder &folder)
@@ -193,9 +197,13 @@ std::optional<bool> XMetadataRemover::folderKeepsAttributes(const Folder &folder
     return *m_keepsAttributes;
 }
 
-void XMetadataRemover::noteRemoved(const Folder &folder, const std::string &name)
+void XMetadataRemover::noteRemoved(const Folder &folder, const std::string &name, const std::optional<Entry> &entry)
 {
-    if (folder.entered)
+    if (!folder.entered)
+        return;
+    if (entry && entry->contents == m_folderEntries)
+        m_folderEntries->setRemoved(entry->position);
+    else
         m_removedFromFolder.push_back(name);
 }
 
@@ -216,10 +224,20 @@ std::optional<StatisticsManager::DeletionInformation> XMetadataRemover::deletion
 
 void XMetadataRemover::countDeletion(const std::optional<StatisticsManager::DeletionInformation> &information)
 {
-    if (m_folderFd >= 0 && information)
-        m_folderStatistics.push_back(*information);
-    else
+    if (m_folderFd < 0 || !information) {
         statistics().deletedItem(information);
+        return;
+    }
+    // A folder's deletions mostly share their information: one entry with a count.
+    if (!m_folderStatistics.empty()) {
+        StatisticsManager::CountedDeletions &last = m_folderStatistics.back();
+        if (last.information.volume == information->volume
+            && last.information.lastItemDeletedName == information->lastItemDeletedName) {
+            ++last.count;
+            return;
+        }
+    }
+    m_folderStatistics.push_back(StatisticsManager::CountedDeletions{*information, 1});
 }
 
 void XMetadataRemover::reportDeletion(XProgressProtocol &progress, const URL &url,
@@ -231,6 +249,11 @@ void XMetadataRemover::reportDeletion(XProgressProtocol &progress, const URL &ur
 }
 
 void XMetadataRemover::deleteFile(const URL &url)
+{
+    deleteFileAt(url, std::nullopt);
+}
+
+void XMetadataRemover::deleteFileAt(const URL &url, const std::optional<Entry> &entry)
 {
     if (!progress())
         return;
@@ -260,7 +283,7 @@ void XMetadataRemover::deleteFile(const URL &url)
             reportFailure(url, Error::POSIXerrno());
             return;
         }
-        noteRemoved(folder, name);
+        noteRemoved(folder, name, entry);
     }
     if (const std::shared_ptr<XProgressProtocol> current = progress())
         reportDeletion(*current, url, information);
@@ -277,6 +300,11 @@ void XMetadataRemover::reportFailure(const URL &url, const Error &error) const
 
 void XMetadataRemover::deleteDirectory(const URL &url)
 {
+    deleteDirectoryAt(url, std::nullopt);
+}
+
+void XMetadataRemover::deleteDirectoryAt(const URL &url, const std::optional<Entry> &entry)
+{
     if (!progress())
         return;
     if (m_isASimulation) {
@@ -286,7 +314,7 @@ void XMetadataRemover::deleteDirectory(const URL &url)
     }
     const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(url);
     try {
-        if (!deleteDirectoryLow(url))
+        if (!deleteDirectoryLowAt(url, entry))
             return;
     } catch (const Error &error) {
         reportFailure(url, error);
@@ -305,6 +333,11 @@ void XMetadataRemover::removeItem(const URL &url)
 }
 
 bool XMetadataRemover::deleteDirectoryLow(const URL &url)
+{
+    return deleteDirectoryLowAt(url, std::nullopt);
+}
+
+bool XMetadataRemover::deleteDirectoryLowAt(const URL &url, const std::optional<Entry> &entry)
 {
     if (m_isASimulation) {
         if (url.isReachable())
@@ -330,7 +363,7 @@ bool XMetadataRemover::deleteDirectoryLow(const URL &url)
     if (isMountRoot || makedev(status.stx_dev_major, status.stx_dev_minor) != parentStatus.st_dev)
         throw Error::posix(EBUSY);
     FileOperations::removeItemAt(parent.fd, name);
-    noteRemoved(parent, name);
+    noteRemoved(parent, name, entry);
     return true;
 }
 
@@ -338,23 +371,31 @@ void XMetadataRemover::removeBlackListFiles(const std::vector<std::string> &patt
 {
     if (patterns.empty() || !progress())
         return;
-    std::vector<URL> files;
-    std::vector<URL> folders;
     try {
-        visitFolder(directory, folderNamed(directory.path()), [&](std::string_view name, bool isFile) {
-            const std::string entry(name);
-            if (matchesAny(patterns, entry))
-                (isFile ? files : folders).push_back(directory.appendingPathComponent(entry));
-            return true;
-        });
+        const Folder folder = folderNamed(directory.path());
+        FolderContents listed;
+        FolderContents &contents = contentsOf(folder, listed);
+        for (const WalkEntry &entry : contents) {
+            if ((entry.isRegularFile || entry.isDirectory) && matchesAny(patterns, entry.nameBytes))
+                contents.setChosen(entry.position, true);
+        }
+        // Files first, then folders, each in listing order.
+        for (const bool files : {true, false}) {
+            for (const WalkEntry &entry : contents) {
+                if (!contents.isChosen(entry.position) || entry.isRegularFile != files)
+                    continue;
+                const URL item = directory.appendingPathComponent(std::string(entry.name()));
+                if (files)
+                    deleteFileAt(item, Entry{&contents, entry.position});
+                else
+                    deleteDirectoryAt(item, Entry{&contents, entry.position});
+            }
+        }
+        for (const WalkEntry &entry : contents)
+            contents.setChosen(entry.position, false);
     } catch (const Error &error) {
         reportFailure(directory, error);
-        return;
     }
-    for (const URL &file : files)
-        deleteFile(file);
-    for (const URL &folder : folders)
-        deleteDirectory(folder);
 }
 
 void XMetadataRemover::removeStaleTemporaryFiles(const URL &directory)
@@ -363,16 +404,17 @@ void XMetadataRemover::removeStaleTemporaryFiles(const URL &directory)
         return;
     try {
         const Folder folder = folderNamed(directory.path());
-        std::vector<std::string> names;
-        visitFolder(directory, folder, [&](std::string_view name, bool isFile) {
-            if (isFile && OwnTemporaryFiles::isOwnTemporaryName(name))
-                names.emplace_back(name);
-            return true;
-        });
+        FolderContents listed;
+        const FolderContents &contents = contentsOf(folder, listed);
+        std::vector<std::pair<std::string, FolderPosition>> found;
+        for (const WalkEntry &entry : contents) {
+            if (entry.isRegularFile && OwnTemporaryFiles::isOwnTemporaryName(entry.name()))
+                found.emplace_back(std::string(entry.name()), entry.position);
+        }
         const std::time_t now = std::time(nullptr);
-        for (const std::string &name : names) {
+        for (const auto &[name, position] : found) {
             if (OwnTemporaryFiles::removeIfStale(folder.fd, name, now))
-                noteRemoved(folder, name);
+                noteRemoved(folder, name, Entry{&contents, position});
         }
     } catch (const Error &error) {
         reportFailure(directory, error);
@@ -391,34 +433,42 @@ XMetadataRemover::removeAppleDoubleFiles(const URL &directory, bool keepVolumeAt
     const std::string neverDeleteTypes = XTWStore::neverDeleteMacOSTypes();
 
     CanRemoveAppleDoubleFileResult result = CanRemoveAppleDoubleFileResult::remove;
-    std::vector<URL> removable;
     try {
-        visitFolder(directory, folderNamed(directory.path()), [&](std::string_view name, bool isFile) {
-            if (!isFile)
-                return true;
+        const Folder folder = folderNamed(directory.path());
+        FolderContents listed;
+        FolderContents &contents = contentsOf(folder, listed);
+        // The companions that may go are chosen in the contents themselves: a folder may hold a
+        // great many.
+        for (const WalkEntry &entry : contents) {
+            const std::string_view name = entry.name();
+            if (!entry.isRegularFile)
+                continue;
             if (name == "._." && keepVolumeAttrs)
-                return true;
+                continue;
             // "._" names no data file, and the data file of "._.." would be the parent folder.
             if (!name.starts_with("._") || name == "._" || name == "._..")
-                return true;
+                continue;
             const std::shared_ptr<XProgressProtocol> current = progress();
             if (!current || current->userHasCanceled())
-                return false;
+                break;
             const URL dataFile = directory.appendingPathComponent(std::string(name.substr(2)));
             if (canRemoveAppleDoubleFile(dataFile, keepSecurityData, keepTags, keepAliasData, keepColorLabels,
                                          keepCustomIcons, neverDeleteExtensions, neverDeleteTypes)
                 == CanRemoveAppleDoubleFileResult::remove)
-                removable.push_back(directory.appendingPathComponent(std::string(name)));
+                contents.setChosen(entry.position, true);
             else
                 result = CanRemoveAppleDoubleFileResult::keep;
-            return true;
-        });
+        }
+        for (const WalkEntry &entry : contents) {
+            if (!contents.isChosen(entry.position))
+                continue;
+            contents.setChosen(entry.position, false);
+            deleteFileAt(directory.appendingPathComponent(std::string(entry.name())), Entry{&contents, entry.position});
+        }
     } catch (const Error &error) {
         reportFailure(directory, error);
         return CanRemoveAppleDoubleFileResult::keep;
     }
-    for (const URL &appleDouble : removable)
-        deleteFile(appleDouble);
     return result;
 }
 
@@ -441,7 +491,10 @@ XMetadataRemover::canRemoveAppleDoubleFile(const URL &fileURL, bool securityData
         return CanRemoveAppleDoubleFileResult::keep;
     }
     const std::optional<bool> keepsAttributes = folderKeepsAttributes(folder);
-    if (const std::optional<std::string> quotedType = NSHFSTypeOfFileAt(folder.fd, name, keepsAttributes)) {
+    // Without types to protect no type needs reading.
+    const std::optional<std::string> quotedType =
+        neverDeleteTypes.empty() ? std::nullopt : NSHFSTypeOfFileAt(folder.fd, name, keepsAttributes);
+    if (quotedType) {
         std::string type = *quotedType;
         std::erase(type, '\'');
         if (!type.empty() && neverDeleteTypes.find(type) != std::string::npos)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string_view>
 #include <optional>
@@ -10,6 +9,7 @@
 #include "ConfinedTree.h"
 #include "Error.h"
 #include "FileDescriptor.h"
+#include "OwnChanges.h"
 #include "StatisticsManager.h"
 #include "URL.h"
 #include "WalkVolume.h"
@@ -67,7 +67,7 @@ public:
     // pattern and "._" passes instead of a listing of their own.
     // Whether the volume keeps attributes itself is asked once: in `volumeKeepsAttributes`, when
     // given (a walk keeps it per volume), else once for the folder.
-    void enterFolder(const std::string &path, int fd, const FolderContents *entries,
+    void enterFolder(const std::string &path, int fd, FolderContents *entries,
                      std::optional<bool> *volumeKeepsAttributes = nullptr);
     // Ends the folder's clean; answers the names of the entries removed from it.
     std::vector<std::string> leaveFolder();
@@ -117,12 +117,20 @@ private:
     };
     Folder folderNamed(const std::string &path);
     Folder folderOf(const URL &item) { return folderNamed(item.deletingLastPathComponent().path()); }
-    // Calls visit with the name of each regular file (isFile) and folder of the directory, in the
-    // order it lists them, until visit answers false.
-    void visitFolder(const URL &directory, const Folder &folder,
-                     const std::function<bool(std::string_view name, bool isFile)> &visit) const;
+    // The folder's entries: those the caller listed for the entered folder, else the folder's
+    // listing read now into `listed`.
+    FolderContents &contentsOf(const Folder &folder, FolderContents &listed) const;
     std::optional<bool> folderKeepsAttributes(const Folder &folder);
-    void noteRemoved(const Folder &folder, const std::string &name);
+    // An entry of the folder's contents that a deletion takes.
+    struct Entry
+    {
+        const FolderContents *contents;
+        FolderPosition position;
+    };
+    void deleteFileAt(const URL &url, const std::optional<Entry> &entry);
+    void deleteDirectoryAt(const URL &url, const std::optional<Entry> &entry);
+    bool deleteDirectoryLowAt(const URL &url, const std::optional<Entry> &entry);
+    void noteRemoved(const Folder &folder, const std::string &name, const std::optional<Entry> &entry = std::nullopt);
     void countDeletion(const std::optional<StatisticsManager::DeletionInformation> &information);
     std::optional<StatisticsManager::DeletionInformation> deletionInformation(const URL &item);
 
@@ -134,13 +142,16 @@ private:
     // The folder being cleaned.
     std::string m_folderPath;
     int m_folderFd = -1;
-    const FolderContents *m_folderEntries = nullptr;
+    FolderContents *m_folderEntries = nullptr;
+    // Removed entries of the folder that are not set removed in its contents.
     std::vector<std::string> m_removedFromFolder;
     std::optional<bool> m_folderKeepsAttributes;
     std::optional<bool> *m_keepsAttributes = &m_folderKeepsAttributes;
     std::optional<std::string> m_folderDisplayName;
+    // The notes of our own changes name the folder by the path the kernel gave once.
+    std::optional<OwnChanges::FolderBeingChanged> m_folderBeingChanged;
     // The entered folder's deletions, counted in the statistics in one go when it is left
     // (or, while they are held, when they are posted).
-    std::vector<StatisticsManager::DeletionInformation> m_folderStatistics;
+    std::vector<StatisticsManager::CountedDeletions> m_folderStatistics;
     bool m_holdingStatistics = false;
 };

@@ -1,34 +1,54 @@
 #include "BenchSupport.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char **environ;
 
 double BenchSupport::median(std::vector<double> values)
 {
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-bool BenchSupport::runProgram(const std::vector<std::string> &arguments)
+pid_t BenchSupport::spawnProgram(const std::vector<std::string> &arguments,
+                                const std::optional<std::filesystem::path> &errors,
+                                const std::optional<std::filesystem::path> &output)
 {
     std::vector<char *> argv;
     for (const std::string &argument : arguments)
         argv.push_back(const_cast<char *>(argument.c_str()));
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (errors)
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors->c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (output)
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? child : -1;
 }
 
-long BenchSupport::statusKiB(const std::string &field)
+bool BenchSupport::runProgram(const std::vector<std::string> &arguments,
+                              const std::optional<std::filesystem::path> &errors,
+                              const std::optional<std::filesystem::path> &output)
 {
-    std::ifstream status("/proc/self/status");
+    const pid_t child = spawnProgram(arguments, errors, output);
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+long BenchSupport::statusKiB(const std::string &field, const std::string &process)
+{
+    std::ifstream status("/proc/" + process + "/status");
     std::string line;
     while (std::getline(status, line)) {
         if (line.rfind(field, 0) == 0)

@@ -128,6 +128,35 @@ TEST_F(XEngineFSEventsTest, TheCleanersOwnDeletionsMakeNoBatch)
     EXPECT_EQ(reported(), std::set<std::string>{sentinel});
 }
 
+TEST_F(XEngineFSEventsTest, AWalkOfATreeNamedThroughALinkMakesNoBatchOfItsOwnDeletions)
+{
+    setDiskOptions({{"dsstore", true}, {"appledouble", true}, {"volumeAttrs", false}, {"securityData", false},
+                    {"tags", false}, {"aliasData", false}, {"colorLabels", false}, {"customIcons", false}});
+    for (const char *name : {"Tree/.DS_Store", "Tree/a/.DS_Store", "Tree/a/b/.DS_Store", "Tree/a/b/x", "Tree/a/b/._x"})
+        file(name);
+    folder("Sentinel");
+    const std::string link = path("Link");
+    ASSERT_EQ(symlink("Tree", link.c_str()), 0);
+    std::vector<std::vector<std::string>> batches;
+    FileSystemEventStream stream(300ms, [&](const std::vector<std::string> &folders) { batches.push_back(folders); });
+    ASSERT_TRUE(stream.start());
+    stream.setRoots({m_docs});
+
+    ASSERT_TRUE(makeEngine()->cleanRecursively(URL::fileURLWithPath(link)));
+    ASSERT_FALSE(fileExists(path("Tree/a/b/.DS_Store")));
+    ASSERT_FALSE(fileExists(path("Tree/a/b/._x")));
+
+    writeFile(path("Sentinel/touch"), "x");
+    const std::string sentinel = realPath(path("Sentinel"));
+    std::set<std::string> reported;
+    ASSERT_TRUE(runEventLoopUntil([&] {
+        for (const std::vector<std::string> &batch : batches)
+            reported.insert(batch.begin(), batch.end());
+        return reported.contains(sentinel);
+    }, 20s));
+    EXPECT_EQ(reported, std::set<std::string>{sentinel});
+}
+
 TEST_F(XEngineFSEventsTest, ABatchArrivingWhileADiscIsBurntIsDropped)
 {
     const std::string watched = folder("Burnt");

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -101,6 +102,21 @@ void populate(const std::string &folder, int subfolders)
         writeFile(sub + "/._kept", "companion");
         writeFile(sub + "/kept", "kept");
     }
+}
+
+// The names of the folder's subfolders, in the order the file system lists them.
+std::vector<std::string> subfolderNames(const std::string &folder)
+{
+    std::vector<std::string> names;
+    DIR *directory = opendir(folder.c_str());
+    while (const dirent *entry = directory ? readdir(directory) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && entry->d_type == DT_DIR)
+            names.push_back(name);
+    }
+    if (directory)
+        closedir(directory);
+    return names;
 }
 
 bool isLink(const std::string &path)
@@ -293,6 +309,48 @@ TEST_F(XEngineRaceTest, AFolderSwappedForALinkBeforeTheWalkEntersItIsLeftWithALo
     EXPECT_EQ(log.countContaining("Not cleaned: " + path("swap")), 1u);
     EXPECT_TRUE(fileExists(path("swap.real/d0/.DS_Store"))) << "neither reached through the link";
     expectCleaned(path("stay"), 2);
+}
+
+// A folder deep in a tree moved out of it while the walk is inside it: the walk finishes the
+// folder's own entries wherever it now is, touches nothing else out there, and goes on with
+// the folders after it in its former parent, which it no longer holds open by then and must
+// reach again from inside the tree.
+TEST_F(XEngineRaceTest, AFolderMovedOutOfTheTreeMidWalkHasOnlyItsOwnEntriesTouched)
+{
+    constexpr int chain = 40;
+    populate(m_outside.path(), 2);
+    for (int index = 0; index < 8; ++index)
+        populate(path("side/s" + std::to_string(index)), 1);
+    // The walk lists the folders in the order the file system gives them: the first one moves.
+    const std::vector<std::string> order = subfolderNames(path("side"));
+    ASSERT_EQ(order.size(), 8u);
+    const std::string mover = path("side/" + order.front());
+    // Out there, folders named as the ones after it: a walk that took the mover's new parent
+    // for its former one would clean them.
+    for (std::size_t index = 1; index < order.size(); ++index)
+        populate(m_outside.file(order[index]), 1);
+    std::string deepest = mover;
+    for (int level = 0; level < chain; ++level) {
+        deepest += "/c";
+        fs::create_directory(deepest);
+        writeFile(deepest + "/.DS_Store", "ds");
+    }
+    const auto before = fingerprint(m_outside.path());
+    LogCapture log;
+    std::atomic<bool> moved{false};
+    runAndWait([&](const URL &folder) {
+        if (folder.path() == deepest && !moved.exchange(true))
+            fs::rename(mover, m_outside.file("moved"));
+    });
+
+    ASSERT_TRUE(moved.load());
+    auto after = fingerprint(m_outside.path());
+    std::erase_if(after, [](const auto &entry) { return entry.first.starts_with("/moved"); });
+    EXPECT_EQ(after, before) << "nothing out there but the moved folder's own entries";
+    EXPECT_FALSE(fileExists(m_outside.file("moved/c/.DS_Store"))) << "cleaned before it moved";
+    for (std::size_t index = 1; index < order.size(); ++index)
+        expectCleaned(path("side/" + order[index]), 1);
+    EXPECT_EQ(log.countContaining("Not cleaned"), 0u);
 }
 
 TEST_F(XEngineRaceTest, AFolderSwappedBackAndForthWithALinkNeverLetsTheCleanOutOfItsTree)

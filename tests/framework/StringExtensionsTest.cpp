@@ -48,6 +48,13 @@ TEST(StringExtensions, DropPrefixAndSuffixOnlyWhole)
     EXPECT_EQ(dropSuffix("abcx", "bc"), "abcx");
     EXPECT_EQ(dropSuffix("x" + decomposedE, "\xCC\x81"), "x" + decomposedE);
     EXPECT_EQ(dropSuffix("x" + flag, flag), "x");
+
+    // Between plain characters a carriage return keeps its line feed, and nothing else is kept.
+    EXPECT_EQ(dropPrefix("a\r\nb", "a\r"), "a\r\nb");
+    EXPECT_EQ(dropSuffix("a\r\nb", "\nb"), "a\r\nb");
+    EXPECT_EQ(dropPrefix("a\n\rb", "a\n"), "\rb");
+    EXPECT_EQ(dropPrefix("/Docs/a\xCC\x81" "b", "/Docs/a"), "/Docs/a\xCC\x81" "b");
+    EXPECT_EQ(dropPrefix("/Docs/\xCC\x81" "b", "/Docs/"), "/Docs/\xCC\x81" "b") << "a combining mark joins the slash";
 }
 
 TEST(StringExtensions, TupleOfInt8sStopsAtZeroOrHighByte)

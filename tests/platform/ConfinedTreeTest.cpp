@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,6 +88,12 @@ TEST_P(ConfinedTreeTest, TheRootIsTheCallersChoiceAndMayBeReachedByALink)
     ASSERT_EQ(symlink(m_root.c_str(), link.c_str()), 0);
     const auto tree = ConfinedTree::open(link);
     EXPECT_TRUE(sameFolder(tree->openFolder(link + "/a").get(), m_root + "/a"));
+    // Below the root the kernel's names are the root's and the same components.
+    char real[PATH_MAX];
+    ASSERT_TRUE(realpath(m_root.c_str(), real));
+    EXPECT_EQ(tree->realPath(link), std::string(real));
+    EXPECT_EQ(tree->realPath(link + "/a/b/"), std::string(real) + "/a/b");
+    EXPECT_EQ(tree->realPath(m_root + "/a"), std::nullopt) << "named outside the tree";
 }
 
 TEST_P(ConfinedTreeTest, ARootResolvedAlreadyIsReachedWithoutAnyLinkOnItsWay)

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "FileDescriptor.h"
@@ -81,4 +82,39 @@ TEST_F(OwnChangesTest, NotesAreBoundedAndOnlyKeptWhileAStreamRuns)
     OwnChanges::beginRecording();
     EXPECT_FALSE(OwnChanges::accountFor(m_real + "/late", IN_DELETE));
     EXPECT_FALSE(OwnChanges::accountFor(m_real + "/f2", IN_DELETE)) << "dropped when the last stream ended";
+}
+
+TEST_F(OwnChangesTest, AFolderBeingChangedNamesItsEntriesByItsRealPathAmongOtherFolders)
+{
+    // The folder is opened through a link to it, as a clean of a linked root opens it.
+    TemporaryDirectory elsewhere;
+    const std::string link = elsewhere.file("link");
+    ASSERT_EQ(symlink(m_real.c_str(), link.c_str()), 0);
+    const FileDescriptor viaLink(open(link.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_TRUE(viaLink.isValid());
+    ASSERT_EQ(mkdir((m_real + "/sub").c_str(), 0755), 0);
+    const FileDescriptor sub(open((m_real + "/sub").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    {
+        OwnChanges::FolderBeingChanged folder(viaLink.get());
+        OwnChanges::noteRemovalAt(viaLink.get(), "a");
+        {
+            OwnChanges::FolderBeingChanged inner(sub.get());
+            OwnChanges::noteRemovalAt(sub.get(), "b");
+            OwnChanges::noteAttributeRemovalAt(viaLink.get(), "c");
+        }
+        OwnChanges::noteRemovalAt(viaLink.get(), "d");
+    }
+    OwnChanges::noteRemovalAt(sub.get(), "e");
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/a", IN_DELETE));
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/sub/b", IN_DELETE));
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/c", IN_ATTRIB));
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/d", IN_DELETE));
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/sub/e", IN_DELETE));
+
+    // The root folder's entries are named as the stream names them.
+    {
+        OwnChanges::FolderBeingChanged root(sub.get(), std::string("/"));
+        OwnChanges::noteRemovalAt(sub.get(), "f");
+    }
+    EXPECT_TRUE(OwnChanges::accountFor("/f", IN_DELETE));
 }
