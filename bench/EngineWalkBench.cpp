@@ -27,9 +27,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -68,11 +70,17 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// A tree that could not be built in full (a file system out of inodes) would time nothing.
 void touch(const fs::path &path, bool empty = false)
 {
     std::ofstream file(path);
     if (!empty)
         file << "x";
+    file.close();
+    if (!file) {
+        std::fprintf(stderr, "cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+        std::exit(1);
+    }
 }
 
 // Folder i hangs below a folder chosen among the ones made before it.
