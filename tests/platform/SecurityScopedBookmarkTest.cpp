@@ -51,19 +51,19 @@ TEST(SecurityScopedBookmarkTest, DamagedDataOrAnotherVersionIsAnError)
     longer.push_back('x');
     damaged.push_back(longer); // the path continues past its length
     Data otherMagic = good;
-    otherMagic[0] = 'X';
+    otherMagic.at(0) = 'X';
     damaged.push_back(otherMagic);
     Data otherVersion = good;
-    otherVersion[4] = SecurityScopedBookmark::currentVersion + 1;
+    otherVersion.at(4) = SecurityScopedBookmark::currentVersion + 1;
     damaged.push_back(otherVersion);
     Data hugeLength = good;
-    hugeLength[5] = 0xFF;
+    hugeLength.at(5) = 0xFF;
     damaged.push_back(hugeLength);
     Data relative = good;
-    relative[9] = 'x'; // the path's leading "/"
+    relative.at(9) = 'x'; // the path's leading "/"
     damaged.push_back(relative);
     Data withNul = good;
-    withNul.back() = 0;
+    withNul.at(withNul.size() - 1) = 0;
     damaged.push_back(withNul);
 
     for (std::size_t i = 0; i < damaged.size(); ++i)
