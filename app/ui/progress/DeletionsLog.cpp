@@ -32,7 +32,7 @@ void DeletionsLog::logMsg(const std::vector<std::string> &lines)
 
 void DeletionsLog::append(std::string_view text)
 {
-    text = text.substr(0, std::numeric_limits<std::uint32_t>::max());
+    text = text.substr(0, maxLineLength);
     if (m_blocks.empty() || m_lastBlockSize - m_lastBlockUsed < text.size()) {
         // A line longer than a block gets a block of its own, which it fills.
         m_lastBlockSize = std::max(blockSize, text.size());
@@ -40,8 +40,7 @@ void DeletionsLog::append(std::string_view text)
         m_lastBlockUsed = 0;
     }
     std::memcpy(m_blocks.back().get() + m_lastBlockUsed, text.data(), text.size());
-    m_rows.push_back(
-        Row{std::uint32_t(m_blocks.size() - 1), std::uint32_t(m_lastBlockUsed), std::uint32_t(text.size())});
+    m_rows.push_back(Row{m_blocks.size() - 1, m_lastBlockUsed, text.size()});
     m_lastBlockUsed += text.size();
 }
 

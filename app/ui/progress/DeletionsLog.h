@@ -12,7 +12,7 @@
 // The list of deletion lines a progress window shows, one row per line in the order given; the
 // window's table has one column, whose role is named messageKey. A clean may delete millions of
 // items, so the lines are kept compactly: their text in large blocks, each row a block, an offset
-// and a length. Lines handed over are shown in one step at most every showInterval, or at once
+// and a length packed in eight bytes. Lines handed over are shown in one step at most every showInterval, or at once
 // when asked. Main thread only.
 class DeletionsLog : public QAbstractTableModel
 {
@@ -42,12 +42,16 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
 private:
+    // Eight bytes a row: a line's block, its offset in the block and its length. A line never
+    // crosses a block, so the offset fits the block size; a line longer than maxLineLength is cut.
     struct Row
     {
-        std::uint32_t block;
-        std::uint32_t offset;
-        std::uint32_t length;
+        std::uint64_t block : 26;
+        std::uint64_t offset : 18;
+        std::uint64_t length : 20;
     };
+    static_assert(sizeof(Row) == 8);
+    static constexpr std::size_t maxLineLength = (std::size_t(1) << 20) - 1;
 
     void append(std::string_view text);
 

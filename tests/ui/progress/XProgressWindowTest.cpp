@@ -442,6 +442,11 @@ TEST(DeletionsLogTest, LinesKeepTheirTextsAndOrderAcrossBlocksAndEmptyingDropsTh
         ASSERT_EQ(log.line(line), lines[line]) << line;
     EXPECT_EQ(log.data(log.index(1, 0)).toString(), QString::fromStdString(lines[1]));
     EXPECT_EQ(log.data(log.index(20001, 0)).toString(), QLatin1String("after the long line"));
+    // A line of megabytes is no deletion line: it is cut, and the lines after it keep their places.
+    log.logMsg({std::string(3 << 20, 'M'), "after the cut line"});
+    ASSERT_EQ(log.lineCount(), lines.size() + 2);
+    EXPECT_EQ(log.line(lines.size()), std::string((1 << 20) - 1, 'M'));
+    EXPECT_EQ(log.line(lines.size() + 1), "after the cut line");
     log.empty();
     EXPECT_EQ(log.rowCount(), 0);
     EXPECT_EQ(log.lineCount(), 0u);
