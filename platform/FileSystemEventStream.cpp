@@ -338,11 +338,14 @@ private:
         // The folder's own events: gone (IN_IGNORED follows) or its attributes, which its holder sees.
         if (name.empty())
             return;
-        const std::string item = joined(m_folders.path(wd), std::string(name));
+        // A file's path is made only to ask about Tarnwick's own changes, and only while there are any.
         const std::uint32_t events = mask & changeEvents;
-        if (events != 0 && !OwnChanges::accountFor(item, events))
+        const bool isFolder = mask & IN_ISDIR;
+        const bool askOwnChanges = events != 0 && OwnChanges::mayAccountFor();
+        const std::string item = isFolder || askOwnChanges ? joined(m_folders.path(wd), std::string(name)) : std::string();
+        if (events != 0 && !(askOwnChanges && OwnChanges::accountFor(item, events)))
             noteChange(wd, name, events);
-        if (mask & IN_ISDIR) {
+        if (isFolder) {
             if (mask & IN_MOVED_FROM)
                 dropWatchesAtOrBelow(item, m_folders.childNamed(wd, name));
             if ((mask & (IN_CREATE | IN_MOVED_TO)) && !isExcluded(item))

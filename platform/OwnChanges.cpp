@@ -82,6 +82,7 @@ public:
         folder.second.names[name].push_back(Note{kind, serial});
         ++folder.second.noted;
         m_order.push_back(Noted{serial, now, &folder, name});
+        m_noted.store(m_order.size(), std::memory_order_release);
         ++m_live;
         if (kind == Kind::TreeRemoval)
             ++m_treeRemovals;
@@ -127,11 +128,14 @@ public:
         return true;
     }
 
+    bool mayHoldNotes() const { return m_noted.load(std::memory_order_acquire) != 0; }
+
     void clear()
     {
         std::lock_guard lock(m_mutex);
         m_folders.clear();
         m_order.clear();
+        m_noted.store(0, std::memory_order_release);
         m_live = 0;
         m_treeRemovals = 0;
     }
@@ -185,11 +189,14 @@ private:
                 m_folders.erase(path);
             }
         }
+        m_noted.store(m_order.size(), std::memory_order_release);
     }
 
     std::mutex m_mutex;
     Folders m_folders;
     std::deque<Noted> m_order;
+    // The size of m_order, read without the lock.
+    std::atomic<std::size_t> m_noted{0};
     std::size_t m_live = 0;
     // Tree removals noted and not expired: without any, no path's folders need looking at.
     std::size_t m_treeRemovals = 0;
@@ -291,6 +298,11 @@ bool OwnChanges::isRecording()
 bool OwnChanges::accountFor(const std::string &path, std::uint32_t events)
 {
     return registry().accountFor(path, events);
+}
+
+bool OwnChanges::mayAccountFor()
+{
+    return registry().mayHoldNotes();
 }
 
 void OwnChanges::clearForTesting()

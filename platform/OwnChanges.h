@@ -67,6 +67,8 @@ public:
     // Whether the noted changes explain every inotify event kind in `events` (IN_CREATE,
     // IN_DELETE, IN_ATTRIB ...) at the real path; the single-event notes used are consumed.
     static bool accountFor(const std::string &path, std::uint32_t events);
+    // False only when nothing is noted, so that no event needs its path made to be asked about.
+    static bool mayAccountFor();
 
     static void clearForTesting();
 };
