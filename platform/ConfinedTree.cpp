@@ -72,27 +72,26 @@ ConfinedTree::ConfinedTree(std::string rootPath, FileDescriptor root)
 
 // The root is only the base of every open below it: an O_PATH descriptor, so that a root the
 // user may search but not read is still reached.
-std::shared_ptr<const ConfinedTree> ConfinedTree::open(const std::string &rootPath)
+std::shared_ptr<const ConfinedTree> ConfinedTree::openResolved(const std::string &absolutePath)
 {
-    FileDescriptor root(::open(rootPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    FileDescriptor root = openResolvedPath(absolutePath, O_PATH | O_DIRECTORY);
     if (!root.isValid())
         throw Error::POSIXerrno();
     return std::shared_ptr<const ConfinedTree>(
-        new ConfinedTree(std::string(FolderAndName::trimmed(rootPath)), std::move(root)));
+        new ConfinedTree(std::string(FolderAndName::trimmed(absolutePath)), std::move(root)));
 }
 
-std::shared_ptr<const ConfinedTree> ConfinedTree::openResolved(const std::string &absolutePath)
+FileDescriptor ConfinedTree::openResolvedPath(const std::string &absolutePath, int flags)
 {
     const std::string_view trimmed = FolderAndName::trimmed(absolutePath);
-    if (!trimmed.starts_with('/'))
-        throw Error::posix(EINVAL);
+    if (!trimmed.starts_with('/')) {
+        errno = EINVAL;
+        return FileDescriptor();
+    }
     const FileDescriptor top(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!top.isValid())
-        throw Error::POSIXerrno();
-    FileDescriptor root = openBeneath(top.get(), std::string(trimmed.substr(1)), O_PATH | O_DIRECTORY);
-    if (!root.isValid())
-        throw Error::POSIXerrno();
-    return std::shared_ptr<const ConfinedTree>(new ConfinedTree(std::string(trimmed), std::move(root)));
+        return FileDescriptor();
+    return openBeneath(top.get(), std::string(trimmed.substr(1)), flags);
 }
 
 std::optional<std::string> ConfinedTree::relativePath(const std::string &path) const

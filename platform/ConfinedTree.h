@@ -26,13 +26,14 @@ public:
         bool listable = true;
     };
 
-    // Opens the root as the caller names it: a link in the root's own path is the caller's
-    // choice and is followed, once. Throws an Error in the POSIX domain.
-    static std::shared_ptr<const ConfinedTree> open(const std::string &rootPath);
-    // Opens a root whose path was resolved already (a mount point, a folder watched for
-    // changes): no link anywhere on its path is followed, so a component swapped for a link
-    // since fails (ELOOP) instead of leading elsewhere.
+    // Opens a root whose path was resolved already (by whoever took it from the user, a settings
+    // record, the mount table or the watcher): no link anywhere on its path is followed, so a
+    // component swapped for a link since fails (ELOOP) instead of leading elsewhere. Throws an
+    // Error in the POSIX domain.
     static std::shared_ptr<const ConfinedTree> openResolved(const std::string &absolutePath);
+    // Opens an absolute, resolved path with the given flags in the same way; invalid, with errno
+    // set, when it cannot be done.
+    static FileDescriptor openResolvedPath(const std::string &absolutePath, int flags);
 
     const std::string &rootPath() const { return m_rootPath; }
     int rootFd() const { return m_root.get(); }

@@ -8,23 +8,35 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <set>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 
+#include "ConfinedTree.h"
 #include "FileDescriptor.h"
+#include "FolderAndName.h"
 #include "OwnChanges.h"
-#include "PhysicalPath.h"
 #include "SystemLog.h"
 #include "WatchedFolders.h"
+#include "WatchedRoot.h"
 
 namespace
 {
 constexpr std::uint32_t changeEvents = IN_CREATE | IN_DELETE | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB;
 constexpr std::uint32_t watchMask = changeEvents | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+// What the folders above a root are watched for: a root's path names another folder (or none)
+// after any of them, or the root, is renamed, removed or made.
+constexpr std::uint32_t pathMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MOVE_SELF | IN_DELETE_SELF
+                                   | IN_ONLYDIR | IN_DONT_FOLLOW;
 constexpr const char *maxUserWatchesFile = "/proc/sys/fs/inotify/max_user_watches";
+// After the event queue overflowed, every watch is made afresh once the overflows stop for this
+// long, and at the latest this long after the first of them.
+constexpr std::chrono::milliseconds rebuildQuiet{200};
+constexpr std::chrono::milliseconds rebuildAtLatest{2000};
 // Names kept per folder, and in all, for the check against Tarnwick's own changes at the end
 // of a batch; beyond them a folder simply counts as changed.
 constexpr std::size_t namesPerFolder = 256;
@@ -88,46 +100,190 @@ public:
         m_timer->setSingleShot(true);
         m_timer->setTimerType(Qt::PreciseTimer);
         QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] { deliverBatch(); });
+        m_rebuildTimer = std::make_unique<QTimer>();
+        m_rebuildTimer->setSingleShot(true);
+        QObject::connect(m_rebuildTimer.get(), &QTimer::timeout, m_rebuildTimer.get(), [this] { rebuild(); });
+        // The folders above the roots have an instance of their own, so that their watches never
+        // change those of the trees below them (one inode has one watch per instance).
+        m_pathWatch.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (m_pathWatch.isValid()) {
+            m_pathNotifier = std::make_unique<QSocketNotifier>(m_pathWatch.get(), QSocketNotifier::Read);
+            QObject::connect(m_pathNotifier.get(), &QSocketNotifier::activated, m_pathNotifier.get(),
+                             [this] { readPathEvents(); });
+        }
         return true;
     }
 
+    void setRootsChangedCallback(std::function<void()> callback) { m_rootsChanged = std::move(callback); }
+
     void setRoots(const std::vector<std::string> &roots, const std::vector<std::string> &excluded)
     {
-        std::set<std::string> newRoots;
-        for (const std::string &root : roots) {
-            const std::optional<std::string> resolved = physicalPath(root);
-            struct stat status;
-            if (resolved && stat(resolved->c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-                newRoots.insert(*resolved);
-        }
-        std::set<std::string> newExcluded;
-        for (const std::string &folder : excluded) {
-            if (const std::optional<std::string> resolved = physicalPath(folder))
-                newExcluded.insert(*resolved);
-        }
-        const std::set<std::string> formerRoots = std::move(m_roots);
-        const bool exclusionsChanged = newExcluded != m_excluded;
-        m_roots = std::move(newRoots);
-        m_excluded = std::move(newExcluded);
-
-        for (const int wd : uncoveredFolders())
-            dropWatch(wd, true);
-        for (const std::string &root : m_roots) {
-            // A changed exclusion may uncover folders below roots already watched; a root whose
-            // watch went (its volume was unmounted and mounted again) is watched afresh.
-            if (!exclusionsChanged && formerRoots.contains(root) && m_folders.topAt(root) != WatchedFolders::none)
-                continue;
-            struct stat status;
-            if (lstat(root.c_str(), &status) == 0)
-                scan({WatchedFolders::none, root}, status.st_dev, false, exclusionsChanged);
-        }
+        applyRoots(roots, excluded, false);
+    }
+    std::vector<std::string> roots() const
+    {
+        std::vector<std::string> paths;
+        for (const auto &[path, identity] : m_roots)
+            paths.push_back(path);
+        return paths;
     }
 
-    std::vector<std::string> roots() const { return {m_roots.begin(), m_roots.end()}; }
+    std::vector<WatchedRoot> watchedRoots() const
+    {
+        std::vector<WatchedRoot> roots;
+        for (const auto &[path, identity] : m_roots)
+            roots.push_back(WatchedRoot{path, identity});
+        return roots;
+    }
     std::size_t watchCount() const { return m_folders.size(); }
     bool isStarted() const { return m_inotify.isValid(); }
 
 private:
+    // The roots are given as resolved paths (the mount table's, the settings records'): each is
+    // opened without following a link on its way and known from then on by its device and inode.
+    // A root that cannot be reached now is waited for: the folders above it are watched, and
+    // when one of them changes on its way the roots are chosen again. `rebuild` watches every
+    // folder afresh and puts each into the batch.
+    void applyRoots(const std::vector<std::string> &roots, const std::vector<std::string> &excluded, bool rebuild)
+    {
+        m_givenRoots = roots;
+        m_givenExcluded = excluded;
+        std::map<std::string, FileIdentity> newRoots;
+        for (const std::string &root : roots) {
+            const std::string path(FolderAndName::trimmed(root));
+            if (const std::optional<WatchedRoot> found = WatchedRoot::at(path))
+                newRoots.emplace(found->path, found->identity);
+            else
+                reportUnwatchable(path, errno);
+        }
+        std::set<std::string> newExcluded;
+        for (const std::string &folder : excluded)
+            newExcluded.emplace(FolderAndName::trimmed(folder));
+        const std::map<std::string, FileIdentity> formerRoots = std::move(m_roots);
+        const bool exclusionsChanged = newExcluded != m_excluded;
+        m_roots = std::move(newRoots);
+        m_excluded = std::move(newExcluded);
+
+        if (rebuild) {
+            std::vector<int> every;
+            m_folders.visitAll([&every](int wd, std::size_t, const std::string &) { every.push_back(wd); });
+            for (auto wd = every.rbegin(); wd != every.rend(); ++wd)
+                dropWatch(*wd, true);
+        }
+        for (const int wd : uncoveredFolders())
+            dropWatch(wd, true);
+        for (const auto &[root, identity] : m_roots) {
+            const auto former = formerRoots.find(root);
+            const bool replaced = former != formerRoots.end() && former->second != identity;
+            if (replaced) {
+                // What is watched under the path is the folder that was there: it is not this one.
+                SystemLog::post("Tarnwick watches " + root + " afresh: the folder kept clean there was moved or "
+                                "replaced.");
+                dropWatchesAtOrBelow(root, m_folders.topAt(root));
+            }
+            // A changed exclusion may uncover folders below roots already watched; a root whose
+            // watch went (its volume was unmounted and mounted again) is watched afresh.
+            if (!rebuild && !replaced && !exclusionsChanged && former != formerRoots.end()
+                && m_folders.topAt(root) != WatchedFolders::none)
+                continue;
+            scan({WatchedFolders::none, root}, identity.device, rebuild, exclusionsChanged);
+        }
+        watchPathsOfRoots();
+    }
+
+    // A root that cannot be opened is said once, until it can be again; one that is simply not
+    // there (a disk not mounted, a folder not made yet) is only waited for.
+    void reportUnwatchable(const std::string &root, int error)
+    {
+        if (error == ENOENT || m_unwatchable.contains(root))
+            return;
+        m_unwatchable.insert(root);
+        SystemLog::post("Tarnwick cannot watch " + root + " for changes: " + std::strerror(error));
+    }
+
+    // The folders from "/" down to each root's holder, watched for the names on the way; where
+    // a component is missing or no folder (a link), its holder is the last one watched.
+    void watchPathsOfRoots()
+    {
+        for (const auto &[path, identity] : m_roots)
+            m_unwatchable.erase(path);
+        if (!m_pathWatch.isValid())
+            return;
+        std::unordered_map<int, std::set<std::string>> names;
+        for (const std::string &given : m_givenRoots) {
+            const std::string_view root = FolderAndName::trimmed(given);
+            if (!root.starts_with('/') || root == "/")
+                continue;
+            std::string holder = "/";
+            std::size_t start = 1;
+            while (start < root.size()) {
+                const std::size_t slash = root.find('/', start);
+                const std::string component(root.substr(start, slash == std::string_view::npos ? slash : slash - start));
+                const int wd = inotify_add_watch(m_pathWatch.get(), holder.c_str(), pathMask);
+                if (wd < 0)
+                    break;
+                names[wd].insert(component);
+                if (slash == std::string_view::npos)
+                    break;
+                holder = joined(holder, component);
+                struct stat status;
+                if (lstat(holder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+                    break;
+                start = slash + 1;
+            }
+        }
+        for (const auto &[wd, watched] : m_pathNames) {
+            if (!names.contains(wd))
+                inotify_rm_watch(m_pathWatch.get(), wd);
+        }
+        m_pathNames = std::move(names);
+    }
+
+    void readPathEvents()
+    {
+        bool changed = false;
+        readEventsOf(m_pathWatch.get(), [&](int wd, std::uint32_t mask, std::string_view name) {
+            if (mask & IN_Q_OVERFLOW) {
+                changed = true;
+                return;
+            }
+            const auto watched = m_pathNames.find(wd);
+            if (watched == m_pathNames.end())
+                return;
+            if (mask & (IN_MOVE_SELF | IN_DELETE_SELF | IN_IGNORED | IN_UNMOUNT))
+                changed = true;
+            else if (watched->second.contains(std::string(name)))
+                changed = true;
+        });
+        if (changed)
+            rootsMayHaveChanged();
+    }
+
+    // The owner chooses the roots again (the settings decide what is kept clean); without one,
+    // the same roots are looked at again.
+    void rootsMayHaveChanged()
+    {
+        if (m_rootsChanged) {
+            m_rootsChanged();
+            return;
+        }
+        if (m_reapplyPending)
+            return;
+        m_reapplyPending = true;
+        QTimer::singleShot(0, m_timer.get(), [this] {
+            m_reapplyPending = false;
+            applyRoots(m_givenRoots, m_givenExcluded, false);
+        });
+    }
+
+    void rebuild()
+    {
+        m_firstOverflowPending.reset();
+        applyRoots(m_givenRoots, m_givenExcluded, true);
+        if (m_rootsChanged)
+            m_rootsChanged();
+    }
+
     // What changed in one folder during the batch.
     struct FolderChange
     {
@@ -197,7 +353,8 @@ private:
             if (next.holder != WatchedFolders::none && !m_folders.contains(next.holder))
                 continue;
             const std::string folder = pathOf(next);
-            int wd = inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
+            int wd = next.holder == WatchedFolders::none ? addRootWatch(folder)
+                                                         : inotify_add_watch(m_inotify.get(), folder.c_str(), watchMask);
             if (wd >= 0 && m_folders.contains(wd)) {
                 const std::string known = m_folders.path(wd);
                 if (known == folder) {
@@ -227,6 +384,28 @@ private:
             }
             listFolders(folder, wd, device, pending);
         }
+    }
+
+    // The root's watch goes on the folder opened as the root was resolved, not on whatever its
+    // path leads to by the time the watch is added; a root found changed meanwhile is left to
+    // the roots chosen again.
+    int addRootWatch(const std::string &root)
+    {
+        const FileDescriptor folder = ConfinedTree::openResolvedPath(root, O_PATH | O_DIRECTORY);
+        if (!folder.isValid())
+            return -1;
+        const auto known = m_roots.find(root);
+        if (known != m_roots.end() && FileIdentity::of(folder.get()) != known->second) {
+            rootsMayHaveChanged();
+            errno = ESTALE;
+            return -1;
+        }
+        const std::string byDescriptor = "/proc/self/fd/" + std::to_string(folder.get());
+        const int wd = inotify_add_watch(m_inotify.get(), byDescriptor.c_str(), watchMask & ~IN_DONT_FOLLOW);
+        if (wd >= 0 || errno != ENOENT)
+            return wd;
+        // Without /proc, by its path.
+        return inotify_add_watch(m_inotify.get(), root.c_str(), watchMask);
     }
 
     void listFolders(const std::string &folder, int wd, dev_t device, std::vector<Pending> &found) const
@@ -295,9 +474,17 @@ private:
 
     void readEvents()
     {
+        readEventsOf(m_inotify.get(), [this](int wd, std::uint32_t mask, std::string_view name) {
+            handleEvent(wd, mask, name);
+        });
+    }
+
+    template <typename Handler>
+    static void readEventsOf(int instance, Handler &&handle)
+    {
         alignas(inotify_event) char buffer[65536];
         for (;;) {
-            const ssize_t length = read(m_inotify.get(), buffer, sizeof buffer);
+            const ssize_t length = read(instance, buffer, sizeof buffer);
             if (length <= 0) {
                 if (length < 0 && errno == EINTR)
                     continue;
@@ -311,7 +498,7 @@ private:
                 if (offset + size > static_cast<std::size_t>(length))
                     break;
                 const char *nameBytes = buffer + offset + sizeof(inotify_event);
-                handleEvent(header.wd, header.mask, std::string_view(nameBytes, strnlen(nameBytes, header.len)));
+                handle(header.wd, header.mask, std::string_view(nameBytes, strnlen(nameBytes, header.len)));
                 offset += size;
             }
         }
@@ -325,14 +512,20 @@ private:
         }
         if (!m_folders.contains(wd))
             return;
+        const bool isRoot = m_folders.parent(wd) == WatchedFolders::none && m_roots.contains(m_folders.path(wd));
         if (mask & IN_IGNORED) {
             dropWatch(wd, false);
+            // A root removed is watched again when a folder is made at its path.
+            if (isRoot)
+                rootsMayHaveChanged();
             return;
         }
         if (mask & IN_MOVE_SELF) {
             // A folder moved by its watched holder is handled there; a root moved away is no longer where it was.
             if (m_folders.parent(wd) == WatchedFolders::none)
                 dropWatchesAtOrBelow(m_folders.path(wd), wd);
+            if (isRoot)
+                rootsMayHaveChanged();
             return;
         }
         // The folder's own events: gone (IN_IGNORED follows) or its attributes, which its holder sees.
@@ -365,11 +558,14 @@ private:
         m_folders.visitAll([&every](int wd, std::size_t, const std::string &) { every.push_back(wd); });
         for (const int wd : every)
             markCertain(wd);
-        for (const std::string &root : m_roots) {
-            struct stat status;
-            if (lstat(root.c_str(), &status) == 0)
-                scan({WatchedFolders::none, root}, status.st_dev, true, true);
-        }
+        // The lost events may have moved, made or removed any folder: once they stop, every
+        // folder is watched afresh (and so cleaned once), what was watched before being no guide.
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_firstOverflowPending)
+            m_firstOverflowPending = now;
+        const auto latest = *m_firstOverflowPending + rebuildAtLatest;
+        const auto wait = std::min<std::chrono::steady_clock::duration>(rebuildQuiet, std::max(latest - now, {}));
+        m_rebuildTimer->start(std::chrono::duration_cast<std::chrono::milliseconds>(wait));
     }
 
     FolderChange &changeOf(int wd)
@@ -452,8 +648,19 @@ private:
     bool m_recording = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::unique_ptr<QTimer> m_timer;
-    std::set<std::string> m_roots;
+    std::map<std::string, FileIdentity> m_roots;
     std::set<std::string> m_excluded;
+    std::vector<std::string> m_givenRoots;
+    std::vector<std::string> m_givenExcluded;
+    std::set<std::string> m_unwatchable;
+    std::function<void()> m_rootsChanged;
+    bool m_reapplyPending = false;
+    // The folders above the roots: watch → the names on the way to a root.
+    FileDescriptor m_pathWatch;
+    std::unique_ptr<QSocketNotifier> m_pathNotifier;
+    std::unordered_map<int, std::set<std::string>> m_pathNames;
+    std::unique_ptr<QTimer> m_rebuildTimer;
+    std::optional<std::chrono::steady_clock::time_point> m_firstOverflowPending;
     WatchedFolders m_folders;
     // Keyed by watch: a folder's path is made only when its batch is delivered.
     std::unordered_map<int, FolderChange> m_batch;
@@ -484,6 +691,16 @@ void FileSystemEventStream::setRoots(const std::vector<std::string> &roots, cons
 std::vector<std::string> FileSystemEventStream::roots() const
 {
     return m_watcher->roots();
+}
+
+std::vector<WatchedRoot> FileSystemEventStream::watchedRoots() const
+{
+    return m_watcher->watchedRoots();
+}
+
+void FileSystemEventStream::setRootsChangedCallback(std::function<void()> callback)
+{
+    m_watcher->setRootsChangedCallback(std::move(callback));
 }
 
 std::size_t FileSystemEventStream::watchedFolderCount() const

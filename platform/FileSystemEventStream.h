@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TallowExport.h"
+#include "WatchedRoot.h"
 
 // Reports the folders whose contents changed below a set of root folders, through inotify.
 // Every folder below a root is watched, on the root's own file system, never through a
@@ -34,10 +35,19 @@ public:
     bool start();
     // Replaces the folders watched: everything below the roots except below the excluded
     // folders (a root inside an excluded folder is watched all the same). Only changes from
-    // now on are reported. On the stream's thread.
+    // now on are reported. The paths are resolved already: no link on a root's way is followed,
+    // and each root is known by its device and inode from the moment it is watched. A root
+    // that is not there now is waited for. On the stream's thread.
     void setRoots(const std::vector<std::string> &roots, const std::vector<std::string> &excluded = {});
-    // The real paths of the roots being watched.
+    // Called on the stream's thread when a root's path may name another folder, or none, or one
+    // again: a root or a folder on its way was moved, removed or made, or the events overflowed.
+    // The owner then gives the roots again; without a callback the stream looks at the same
+    // roots again itself.
+    void setRootsChangedCallback(std::function<void()> callback);
+    // The paths of the roots being watched.
     std::vector<std::string> roots() const;
+    // The same with the identity each root was watched with.
+    std::vector<WatchedRoot> watchedRoots() const;
     std::size_t watchedFolderCount() const;
 
 private:

@@ -28,8 +28,12 @@ WalkContext WalkContext::current()
     context.whiteList = XTWStore::whiteList();
     XTWStore &store = XTWStore::shared();
     for (const XTWStore::Records &records : {store.builtInDisksOrDirectories(), store.userSuppliedDisksOrDirectories()}) {
-        for (const XFSDiskOrDirectory &record : records)
+        for (const XFSDiskOrDirectory &record : records) {
+            // As the store matches them: by the path as stored and as resolved.
             context.recordPaths.push_back(comparableRecordPath(record.path()));
+            if (record.resolvedPath() != record.path())
+                context.recordPaths.push_back(comparableRecordPath(record.resolvedPath()));
+        }
     }
     return context;
 }

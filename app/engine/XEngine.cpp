@@ -38,14 +38,13 @@ bool simulationDefault()
 }
 }
 
-XEngine::TreeScope::TreeScope(XEngine &engine, const URL &root, RootNaming naming)
+XEngine::TreeScope::TreeScope(XEngine &engine, const URL &root)
     : m_remover(engine.m_metadataRemover)
 {
     if (m_remover.tree())
         return;
     try {
-        m_remover.setTree(naming == RootNaming::asNamed ? ConfinedTree::open(root.path())
-                                                        : ConfinedTree::openResolved(root.path()));
+        m_remover.setTree(ConfinedTree::openResolved(root.path()));
         m_owned = true;
     } catch (const Error &error) {
         m_open = false;
@@ -169,7 +168,7 @@ void XEngine::clean(const URL &dir, const std::optional<XFSDiskOrDirectory> &giv
         givenDetails ? givenDetails : XTWStore::shared().detailsForURL(dir, true, true);
     if (!details)
         return;
-    const TreeScope scope(*this, dir, RootNaming::asNamed);
+    const TreeScope scope(*this, dir);
     if (!scope.isOpen())
         return;
     const std::optional<ConfinedTree::Folder> folder = openFolderOfTree(dir);
@@ -303,8 +302,8 @@ void XEngine::cleanVolume(const URL &root)
     const std::optional<XFSDiskOrDirectory> details = XTWStore::shared().detailsForURL(root, true, true);
     if (!details)
         return;
-    // A volume's root is a mount point, named by the mount table: no link on the way.
-    const TreeScope scope(*this, root, RootNaming::resolved);
+    // A volume's root is a mount point, named by the mount table.
+    const TreeScope scope(*this, root);
     if (!scope.isOpen())
         return;
     if (m_isCleaningVolumeBeforeEject)
@@ -387,7 +386,7 @@ void XEngine::deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls)
         std::optional<Error> error;
         if (!m_simulation && url.isReachable()) {
             // Outside a clean's tree, the folder that holds the item is the root.
-            const TreeScope scope(*this, url.deletingLastPathComponent(), RootNaming::asNamed);
+            const TreeScope scope(*this, url.deletingLastPathComponent());
             if (!scope.isOpen())
                 continue;
             try {
@@ -426,10 +425,3 @@ void XEngine::cleanAllVolumesNow()
     for (const URL &volume : VolumeList::buildRWVolumeURLList())
         cleanVolume(volume);
 }
-
-bool XEngine::shouldCleanArchive(const std::vector<URL> &urls)
-{
-    return std::all_of(urls.begin(), urls.end(),
-                       [](const URL &url) { return url.lastPathComponent().ends_with("zip"); });
-}
-

@@ -20,6 +20,7 @@
 #include "TWVolumeInfo.h"
 #include "URL.h"
 #include "VolumeMetaDataStatistics.h"
+#include "WatchedRoot.h"
 #include "XEngineParent.h"
 #include "XFSDiskOrDirectory.h"
 #include "XMetadataRemover.h"
@@ -99,9 +100,9 @@ public:
     // Removes whole folders; simulation removes nothing.
     void deleteFoldersAuthenticatedIfNeeded(const std::vector<URL> &urls);
 
-    // Main thread. Walks each folder (or cleans each archive) on a thread of its own, after
-    // the tiny delay, while a progress window shows what happens.
-    void cleanWithProgressUI(const std::vector<URL> &urls, bool cleanArchives);
+    // Main thread. Walks each folder and cleans each archive, on the engine's queue, after the
+    // tiny delay, while a progress window shows what happens.
+    void cleanWithProgressUI(const std::vector<URL> &urls);
     // The walk of one tree, on the caller's thread: each folder cleaned before its contents.
     // False when the tree's root could not be reached ("Not cleaned").
     bool cleanRecursively(const URL &dir);
@@ -110,10 +111,14 @@ public:
     // Each folder's own metadata, no walk, reached beneath the watched root it lies in (a
     // folder under none is not cleaned), as one run: each root opened once, each volume's facts
     // and each record read once, each folder listed once, the statistics counted in one hop.
+    // A root whose path no longer reaches the folder watched there (gone, or another folder in
+    // its place) cleans nothing and calls rootReplaced, so that the roots are chosen again.
     // Then leaves the active engines when silent.
-    void cleanOnThread(const std::vector<std::string> &paths, const std::vector<std::string> &roots);
+    void cleanOnThread(const std::vector<std::string> &paths, const std::vector<WatchedRoot> &roots,
+                       const std::function<void()> &rootReplaced = {});
     // Cleans the batch on the engine's queue.
-    void cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<std::string> &roots);
+    void cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<WatchedRoot> &roots,
+                            std::function<void()> rootReplaced = {});
     // Main thread. May ask for confirmation; the run starts after the tiny delay.
     void cleanXAttrsWithProgressUI(const std::vector<URL> &urls);
     // Strips the extended attributes of a file, or of the files directly inside a folder.
@@ -131,8 +136,6 @@ public:
     static bool isInIgnoreList(const URL &url);
     // The user's white list alone.
     static bool isInWhiteList(const std::string &path);
-    // Every name ends with "zip" (also an empty list).
-    static bool shouldCleanArchive(const std::vector<URL> &urls);
 
     // The entry points through which everything outside the engine starts a clean.
     static void cleanInResponseToUserRequest(const std::vector<URL> &urls, std::optional<bool> shiftKeyWasDown);
@@ -150,16 +153,15 @@ private:
     struct WalkFrame;
     struct Batch;
 
-    // How a root is named: as the user named it (a link there is followed, once), or by a
-    // path resolved already (a mount point, a watched root), on which no link is followed.
-    enum class RootNaming { asNamed, resolved };
-
     // The one way into the file system: puts the remover on the tree of the clean for its
-    // length, unless a run already did; a root that cannot be opened is "Not cleaned".
+    // length, unless a run already did. The root is a path resolved already (by the entry point
+    // that took it from the user, from a record, the mount table or the watcher): no link on it
+    // is followed, so a component swapped for a link since gives "Not cleaned", never another
+    // folder.
     class TreeScope
     {
     public:
-        TreeScope(XEngine &engine, const URL &root, RootNaming naming);
+        TreeScope(XEngine &engine, const URL &root);
         ~TreeScope();
         TreeScope(const TreeScope &) = delete;
         TreeScope &operator=(const TreeScope &) = delete;
@@ -225,9 +227,9 @@ private:
     void queueReclean(const URL &folder, const URL &root);
     // Main thread: a window for the run's first item, when the interface can give one.
     void openProgressDisplay(const URL &first);
-    void runFolders(const std::vector<URL> &urls, bool cleanArchives);
+    void runItems(const std::vector<URL> &urls);
     void runAttributes(const std::vector<URL> &urls);
-    void cleanFolderOfRun(const URL &url);
+    void cleanItemOfRun(const URL &url);
     void requestUnmount(const std::vector<URL> &urls);
     void removeAttributesOfItem(int folderFd, const URL &item);
     void countExamined(std::int64_t total);

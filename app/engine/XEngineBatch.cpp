@@ -1,11 +1,14 @@
 #include "XEngine.h"
 
+#include <algorithm>
 #include <dirent.h>
 #include <map>
 #include <utility>
 
 #include "ChangedFolders.h"
 #include "DirectoryRecords.h"
+#include "FileIdentity.h"
+#include "LocalizedString.h"
 #include "Logger.h"
 #include "MountRoot.h"
 #include "WalkVolume.h"
@@ -14,6 +17,8 @@
 
 namespace
 {
+constexpr const char *rootReplacedReason = "the folder kept clean there was moved or replaced";
+
 // The folder's own entries. A batch does not go below its folders, so their subfolders are
 // not asked whether they are mount points (a folder removal asks that itself).
 FolderContents listChangedFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
@@ -67,23 +72,40 @@ struct XEngine::Batch
     }
 };
 
-void XEngine::cleanOnThread(const std::vector<std::string> &paths, const std::vector<std::string> &roots)
+void XEngine::cleanOnThread(const std::vector<std::string> &paths, const std::vector<WatchedRoot> &roots,
+                            const std::function<void()> &rootReplaced)
 {
     {
         const std::lock_guard run(m_runMutex);
         Batch batch;
         // Counted in one hop once the batch is done, not folder by folder.
         m_metadataRemover.holdStatistics();
-        for (const ChangedFolders &changed : ChangedFolders::byRoot(paths, roots)) {
+        std::vector<std::string> rootPaths;
+        for (const WatchedRoot &root : roots)
+            rootPaths.push_back(root.path);
+        for (const ChangedFolders &changed : ChangedFolders::byRoot(paths, rootPaths)) {
+            const WatchedRoot &root =
+                *std::find_if(roots.begin(), roots.end(), [&](const WatchedRoot &known) { return known.path == changed.root; });
             // The watched root was resolved when it was chosen: no link on its way is followed.
-            const TreeScope scope(*this, URL::fileURLWithPath(changed.root), RootNaming::resolved);
-            if (!scope.isOpen())
+            const TreeScope scope(*this, URL::fileURLWithPath(root.path));
+            if (!scope.isOpen()) {
+                if (rootReplaced)
+                    rootReplaced();
                 continue;
+            }
+            // The folders were named from the root's path, which may name another folder now (a
+            // folder above it renamed, another moved in): nothing is cleaned through it then.
+            if (FileIdentity::of(m_metadataRemover.tree()->rootFd()) != root.identity) {
+                Logger::shared().log("Not cleaned: " + root.path + ": " + LSFK(rootReplacedReason));
+                if (rootReplaced)
+                    rootReplaced();
+                continue;
+            }
             const std::optional<FolderMount> rootMount = folderMountFd(m_metadataRemover.tree()->rootFd());
             if (!rootMount)
                 continue;
             batch.rootMount = rootMount->mount;
-            batch.rootVolume = batch.rootVolumes.emplace_back(WalkVolume::read(changed.root));
+            batch.rootVolume = batch.rootVolumes.emplace_back(WalkVolume::read(root.path));
             for (const std::string &folder : changed.folders)
                 cleanChangedFolder(URL::fileURLWithPath(folder), batch);
         }
@@ -135,7 +157,10 @@ void XEngine::cleanChangedFolder(const URL &dir, Batch &batch)
                    &volume->keepsAttributes);
 }
 
-void XEngine::cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<std::string> &roots)
+void XEngine::cleanOnEngineQueue(const std::vector<std::string> &paths, const std::vector<WatchedRoot> &roots,
+                                 std::function<void()> rootReplaced)
 {
-    runOnEngineQueue([engine = shared_from_this(), paths, roots] { engine->cleanOnThread(paths, roots); });
+    runOnEngineQueue([engine = shared_from_this(), paths, roots, rootReplaced = std::move(rootReplaced)] {
+        engine->cleanOnThread(paths, roots, rootReplaced);
+    });
 }

@@ -8,6 +8,7 @@
 #include "DiscRecordingWatcher.h"
 #include "LocalizedString.h"
 #include "ModifierKeys.h"
+#include "PhysicalPath.h"
 #include "PreferencesSupport.h"
 #include "TWVolumeInfo.h"
 #include "UserDefaults.h"
@@ -84,6 +85,20 @@ void leaveActiveEnginesWhenSilent(const std::shared_ptr<XEngine> &engine)
         engine->removeFromActiveEngineList();
 }
 
+// The user names these items now: a link naming one, or on its way, is followed here, once. The
+// run then reaches each by its real path and follows no link, so nothing swapped in meanwhile
+// leads it elsewhere. An item the kernel cannot reach stays as named, for the run to report.
+std::vector<URL> resolvedAsNamed(const std::vector<URL> &urls)
+{
+    std::vector<URL> resolved;
+    resolved.reserve(urls.size());
+    for (const URL &url : urls) {
+        const std::optional<std::string> real = physicalPath(url.path());
+        resolved.push_back(real ? URL::fileURLWithPath(*real) : url);
+    }
+    return resolved;
+}
+
 bool showsAfpNoteFor(const URL &url)
 {
     const std::optional<XFSDiskOrDirectory> record = XTWStore::shared().detailsForURL(url, true, true);
@@ -102,10 +117,11 @@ bool showsAfpNoteFor(const URL &url)
 
 // Each entry's engine has the flags of a getter: a user request those of a manual clean, the
 // schedule those of a scheduled clean, all volumes those of a background clean.
-void XEngine::cleanInResponseToUserRequest(const std::vector<URL> &urls, std::optional<bool> shiftKeyWasDown)
+void XEngine::cleanInResponseToUserRequest(const std::vector<URL> &namedURLs, std::optional<bool> shiftKeyWasDown)
 {
     if (refusedWhileBurning())
         return;
+    const std::vector<URL> urls = resolvedAsNamed(namedURLs);
     if (warningIfAnyVolumesAreReadOnly(urls))
         return;
     warnIfTryingToDeleteDotAppleDoubleFromAFP(urls);
@@ -119,14 +135,13 @@ void XEngine::cleanInResponseToUserRequest(const std::vector<URL> &urls, std::op
         return;
     }
 
-    const bool cleanArchives = shouldCleanArchive(urls);
     const std::shared_ptr<XEngine> engine = newEngineForManualCleaning();
     if (urls.empty()) {
         // The engine registered itself when made; a run that never starts must not keep it there.
         engine->removeFromActiveEngineList();
         return;
     }
-    engine->cleanWithProgressUI(urls, cleanArchives);
+    engine->cleanWithProgressUI(urls);
 }
 
 void XEngine::cleanScheduled(const std::vector<URL> &urls)
@@ -136,7 +151,7 @@ void XEngine::cleanScheduled(const std::vector<URL> &urls)
         engine->removeFromActiveEngineList();
         return;
     }
-    engine->cleanWithProgressUI(urls, false);
+    engine->cleanWithProgressUI(urls);
 }
 
 void XEngine::cleanAllVolumes()

@@ -3,7 +3,6 @@
 #include <QEventLoop>
 #include <QObject>
 #include <QThread>
-#include <sys/stat.h>
 
 #include "DiscRecordingWatcher.h"
 #include "FileSystemEventStream.h"
@@ -13,6 +12,7 @@
 #include "UserDefaults.h"
 #include "VolumeList.h"
 #include "VolumeUnmounter.h"
+#include "WatchedRoot.h"
 #include "XEngine.h"
 #include "XProgressProtocol.h"
 #include "XTWStore.h"
@@ -24,10 +24,10 @@ bool simulationDefault()
     return PreferencesSupport::standardUserDefaults().boolForKey("simulation");
 }
 
+// A folder there now, reached without following a link on the way.
 bool isFolder(const std::string &path)
 {
-    struct stat status;
-    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+    return WatchedRoot::at(path).has_value();
 }
 
 // The record that governs the folder says always clean.
@@ -45,10 +45,18 @@ XEngineFSEvents &XEngineFSEvents::defaultWatcher()
     return *watcher;
 }
 
-XEngineFSEvents::XEngineFSEvents(std::chrono::milliseconds latency) : m_latency(latency) {}
+XEngineFSEvents::XEngineFSEvents(std::chrono::milliseconds latency)
+    : m_latency(latency), m_relay(std::make_shared<Relay>())
+{
+    m_relay->watcher = this;
+}
 
 XEngineFSEvents::~XEngineFSEvents()
 {
+    {
+        std::lock_guard lock(m_relay->mutex);
+        m_relay->watcher = nullptr;
+    }
     if (!m_thread)
         return;
     m_thread->quit();
@@ -71,6 +79,7 @@ void XEngineFSEvents::fsEventsAndDiskArbThreadEntry()
     const bool streaming = stream.start();
     if (!streaming)
         SystemLog::write("Tarnwick will not clean changed folders in the background.");
+    stream.setRootsChangedCallback([this] { scheduleRootsUpdate(); });
     VolumeUnmounter::setApprovalCallback(&context, [](const std::string &path) { approveUnmount(path); });
     {
         std::lock_guard lock(m_mutex);
@@ -115,14 +124,20 @@ XEngineFSEvents::Roots XEngineFSEvents::chooseRoots()
         if (isCleanedAlways(volume.path()))
             roots.watched.push_back(volume.path());
     }
-    // A folder is judged by the record that governs it, which may be another one than its own.
+    // A folder is judged by the record that governs it, which may be another one than its own;
+    // it is reached by the path its record resolved when it was chosen. A folder kept clean that
+    // is not there now is watched for, so that it is watched again when it is back.
     for (const XFSDiskOrDirectory &record : XTWStore::shared().userSuppliedDisksOrDirectories()) {
-        if (!isFolder(record.path()))
+        const std::string &path = record.resolvedPath();
+        if (!isFolder(path)) {
+            if (record.mode() == XFSDiskOrDirectory::CleanMode::alwaysClean && path.starts_with('/'))
+                roots.watched.push_back(path);
             continue;
-        if (isCleanedAlways(record.path()))
-            roots.watched.push_back(record.path());
+        }
+        if (isCleanedAlways(path))
+            roots.watched.push_back(path);
         else
-            roots.excluded.push_back(record.path());
+            roots.excluded.push_back(path);
     }
     return roots;
 }
@@ -159,9 +174,20 @@ void XEngineFSEvents::batchArrived(const std::vector<std::string> &paths)
     // A batch that arrives while a disc is burnt is dropped, not kept for later.
     if (DiscRecordingWatcher::shared().isBusyBurning())
         return;
+    std::vector<WatchedRoot> roots;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stream)
+            roots = m_stream->watchedRoots();
+    }
     const std::shared_ptr<XEngine> engine = XEngine::make(simulationDefault(), false, false, false, false);
-    // Each folder is reached beneath the root it is watched under, as the roots are now.
-    engine->cleanOnEngineQueue(paths, watchedRoots());
+    // Each folder is reached beneath the root it is watched under, as the roots are now; a root
+    // found replaced has the roots chosen again.
+    engine->cleanOnEngineQueue(paths, roots, [relay = m_relay] {
+        std::lock_guard lock(relay->mutex);
+        if (relay->watcher)
+            relay->watcher->scheduleRootsUpdate();
+    });
 }
 
 // On the watcher thread, before an unmount that then goes ahead whatever happens here.

@@ -54,7 +54,15 @@ private:
     void scheduleRootsUpdate();
     void updateRoots();
 
+    // Lets a batch still cleaning ask for the roots again, unless the watcher has gone.
+    struct Relay
+    {
+        std::mutex mutex;
+        XEngineFSEvents *watcher = nullptr;
+    };
+
     const std::chrono::milliseconds m_latency;
+    const std::shared_ptr<Relay> m_relay;
     std::unique_ptr<QThread> m_thread;
     mutable std::mutex m_mutex;
     // Set while the thread runs its loop.

@@ -34,6 +34,12 @@ std::string absoluteURLString(const URL &url)
     return QUrl::fromLocalFile(QString::fromStdString(path)).toString(QUrl::FullyEncoded).toStdString();
 }
 
+Error neitherFolderNorArchive()
+{
+    return Error(Error::POSIXDomain, ENOTDIR,
+                 Dictionary{{Error::LocalizedDescriptionKey, Value(std::string("Not a folder or a zip archive"))}});
+}
+
 bool userAgreesToRemoveAttributes()
 {
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
@@ -65,11 +71,11 @@ void XEngine::openProgressDisplay(const URL &first)
     window->setProgressFeedbackIcon(first.path(), true);
 }
 
-void XEngine::cleanWithProgressUI(const std::vector<URL> &urls, bool cleanArchives)
+void XEngine::cleanWithProgressUI(const std::vector<URL> &urls)
 {
     if (urls.empty())
         return;
-    GCDAdditions::performBlockAfterTinyDelay([engine = shared_from_this(), urls, cleanArchives] {
+    GCDAdditions::performBlockAfterTinyDelay([engine = shared_from_this(), urls] {
         const std::shared_ptr<ProgressDisplayFactory> factory = ProgressDisplayFactory::current();
         if (factory && factory->bringWindowCleaningRootToFront(urls.front())) {
             // No window will ever close for this engine.
@@ -77,23 +83,17 @@ void XEngine::cleanWithProgressUI(const std::vector<URL> &urls, bool cleanArchiv
             return;
         }
         engine->openProgressDisplay(urls.front());
-        engine->runOnEngineQueue([engine, urls, cleanArchives] { engine->runFolders(urls, cleanArchives); });
+        engine->runOnEngineQueue([engine, urls] { engine->runItems(urls); });
     });
 }
 
-void XEngine::runFolders(const std::vector<URL> &urls, bool cleanArchives)
+void XEngine::runItems(const std::vector<URL> &urls)
 {
     const std::shared_ptr<XProgressProtocol> display = progress();
-    if (cleanArchives) {
-        for (const URL &url : urls) {
-            if (display->userHasCanceled())
-                break;
-            if (url.lastPathComponent().ends_with("zip"))
-                cleanArchive(url);
-        }
-    } else {
-        for (const URL &url : urls)
-            cleanFolderOfRun(url);
+    for (const URL &url : urls) {
+        if (display->userHasCanceled())
+            break;
+        cleanItemOfRun(url);
     }
     display->flush();
     if (m_unmountAfterClean && !display->userHasCanceled())
@@ -101,22 +101,26 @@ void XEngine::runFolders(const std::vector<URL> &urls, bool cleanArchives)
     cleaningFinished();
 }
 
-void XEngine::cleanFolderOfRun(const URL &url)
+// Each item is cleaned as what it is: a folder is walked (whatever its name), a regular file
+// whose name ends with "zip" is an archive. Anything else, a link put in place of the item
+// since it was named among them, is "Not cleaned" with the reason.
+void XEngine::cleanItemOfRun(const URL &url)
 {
-    const std::optional<bool> isDirectory = url.value<bool>(URLValues::isDirectoryKey);
-    if (!isDirectory) {
-        // There but out of reach (a link loop, a folder on the way that may not be searched).
-        struct stat status;
-        if (stat(url.path().c_str(), &status) != 0)
-            reportNotCleaned(url.path(), Error::POSIXerrno(), true);
+    struct stat status;
+    if (lstat(url.path().c_str(), &status) != 0) {
+        reportNotCleaned(url.path(), Error::POSIXerrno(), true);
         return;
     }
-    if (!*isDirectory)
-        return;
-    const std::shared_ptr<XProgressProtocol> display = progress();
-    if (display->userHasCanceled())
-        return;
     const std::string name = url.lastPathComponent();
+    if (S_ISREG(status.st_mode) && name.ends_with("zip")) {
+        cleanArchive(url);
+        return;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        reportNotCleaned(url.path(), S_ISLNK(status.st_mode) ? Error::posix(ELOOP) : neitherFolderNorArchive(), true);
+        return;
+    }
+    const std::shared_ptr<XProgressProtocol> display = progress();
     display->logMsg(LSFK("Cleaning ") + name + "...");
     display->setRoot(url);
     if (cleanRecursively(url))
@@ -210,7 +214,7 @@ bool XEngine::removeAttributes(const URL &url)
     }
     const bool isFolder = S_ISDIR(status.st_mode);
     const URL folderURL = isFolder ? url : url.deletingLastPathComponent();
-    const TreeScope scope(*this, folderURL, RootNaming::asNamed);
+    const TreeScope scope(*this, folderURL);
     if (!scope.isOpen())
         return false;
     const std::optional<ConfinedTree::Folder> folder = openFolderOfTree(folderURL);

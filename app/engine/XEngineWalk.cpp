@@ -154,7 +154,7 @@ bool XEngine::cleanRecursively(const URL &root)
     const std::shared_ptr<XProgressProtocol> display = progress();
     const WalkContext context = WalkContext::current();
     const PathLists lists(context.whiteList);
-    const TreeScope scope(*this, root, RootNaming::asNamed);
+    const TreeScope scope(*this, root);
     if (!scope.isOpen())
         return false;
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(DirectoryIterator::attrBufferSize);

@@ -9,6 +9,7 @@
 #include "ErrorDescription.h"
 #include "FolderAndName.h"
 #include "Md5.h"
+#include "PhysicalPath.h"
 #include "SystemLog.h"
 #include "TWFileManager.h"
 #include "TWVolumeInfo.h"
@@ -173,12 +174,19 @@ void XFSDiskOrDirectory::initCommon()
         if (stored && stored->displayName() != item.displayName())
             updateFlags({stored->withDisplayName(item.displayName())});
     }
+    m_resolvedPath = m_path.empty() ? m_path : physicalPath(m_path).value_or(m_path);
     if (!m_path.empty()) {
         m_url = URL::fileURLWithPath(m_path);
         if (const std::optional<std::string> name = m_url->value<std::string>(URLValues::localizedNameKey))
             m_displayName = *name;
     }
     update();
+}
+
+bool XFSDiskOrDirectory::hasPath(const std::string &path) const
+{
+    const std::string_view trimmed = FolderAndName::trimmed(path);
+    return !m_path.empty() && (trimmed == FolderAndName::trimmed(m_path) || trimmed == FolderAndName::trimmed(m_resolvedPath));
 }
 
 void XFSDiskOrDirectory::replaceFlag(const std::string &uniqueKey,

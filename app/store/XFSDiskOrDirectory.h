@@ -58,6 +58,12 @@ public:
     bool hasNativeAttrsAndResForks() const { return m_hasNativeAttrsAndResForks; }
     bool onlyDeleteFoldersOnManualClean() const { return m_onlyDeleteFoldersOnManualClean; }
     const std::string &path() const { return m_path; }
+    // The folder as the kernel names it, every link and ".." on the stored path resolved when
+    // the record was made or read: what cleans open (following no link) and what paths are
+    // compared with. The stored path where it cannot be resolved (a disk not mounted).
+    const std::string &resolvedPath() const { return m_resolvedPath; }
+    // Whether the path names this record's folder, as stored or as resolved.
+    bool hasPath(const std::string &path) const;
     const std::string &storageKey() const { return m_storageKey; }
     const std::string &uniqueDiskKey() const { return m_uniqueDiskKey; }
     bool appleFS() const { return m_appleFS; }
@@ -92,6 +98,7 @@ private:
     bool m_hasNativeAttrsAndResForks = false;
     bool m_onlyDeleteFoldersOnManualClean = false;
     std::string m_path;
+    std::string m_resolvedPath;
     std::string m_storageKey;
     std::string m_uniqueDiskKey;
     std::string m_displayName;

@@ -10,6 +10,7 @@
 #include "Error.h"
 #include "GCDAdditions.h"
 #include "ModifierKeys.h"
+#include "PhysicalPath.h"
 #include "PreferencesSupport.h"
 #include "SecurityScopedBookmark.h"
 #include "SelectStartupDisk.h"
@@ -251,20 +252,33 @@ std::optional<XFSDiskOrDirectory> XTWStore::detailsForURL(const URL &url, bool c
     const std::string diskKey = TWKeyForDisk(url.path());
     const std::string path = normalisedPath(url.path());
 
+    // A record is matched by its path as stored and as resolved: a folder chosen through a link
+    // or ".." is reached by its real path.
+    const auto recordPaths = [](const XFSDiskOrDirectory &record) {
+        std::vector<std::string> paths{normalisedPath(record.path())};
+        if (record.resolvedPath() != record.path())
+            paths.push_back(normalisedPath(record.resolvedPath()));
+        return paths;
+    };
     std::optional<XFSDiskOrDirectory> result;
     for (const XFSDiskOrDirectory &record : state->details) {
-        if (record.uniqueDiskKey() == diskKey && normalisedPath(record.path()) == path)
-            result = record;
+        if (record.uniqueDiskKey() != diskKey)
+            continue;
+        for (const std::string &recordPath : recordPaths(record)) {
+            if (recordPath == path)
+                result = record;
+        }
     }
     if (!result) {
         std::size_t longest = 0;
         for (const XFSDiskOrDirectory &record : state->details) {
             if (record.uniqueDiskKey() != diskKey)
                 continue;
-            const std::string recordPath = normalisedPath(record.path());
-            if (path.starts_with(recordPath) && recordPath.size() > longest) {
-                longest = recordPath.size();
-                result = record;
+            for (const std::string &recordPath : recordPaths(record)) {
+                if (path.starts_with(recordPath) && recordPath.size() > longest) {
+                    longest = recordPath.size();
+                    result = record;
+                }
             }
         }
     }
@@ -284,7 +298,9 @@ std::optional<XFSDiskOrDirectory> XTWStore::detailsForURL(const URL &url, bool c
 
 bool XTWStore::addDetailsForVolumeAtPath(const std::string &path, CleanMode mode)
 {
-    XFSDiskOrDirectory record(path, mode);
+    // The folder as the kernel names it: a folder chosen through a link or ".." is kept by its
+    // real path, which is what every clean reaches and compares.
+    XFSDiskOrDirectory record(physicalPath(path).value_or(path), mode);
     record.update(blackListItems());
 
     State state = *snapshot();

@@ -200,3 +200,13 @@ std::map<std::string, std::string> EngineFixture::treeSnapshot(const std::string
     }
     return entries;
 }
+
+std::vector<WatchedRoot> watchedRootsAt(const std::vector<std::string> &paths)
+{
+    std::vector<WatchedRoot> roots;
+    for (const std::string &path : paths) {
+        const std::optional<WatchedRoot> root = WatchedRoot::at(path);
+        roots.push_back(root ? *root : WatchedRoot{path, {}});
+    }
+    return roots;
+}

@@ -15,6 +15,9 @@
 #include "XEngine.h"
 #include "XProgressProtocol.h"
 
+// The roots as the watcher knows them: each folder's path and its identity now.
+std::vector<WatchedRoot> watchedRootsAt(const std::vector<std::string> &paths);
+
 // A display that keeps everything a run tells it.
 class RunProgress : public XProgressProtocol
 {

@@ -14,7 +14,7 @@ MetadataRemoverFixture::MetadataRemoverFixture()
 {
     std::filesystem::create_directories(m_folder);
     m_remover.setOwner(m_owner);
-    m_remover.setTree(ConfinedTree::open(m_folder));
+    m_remover.setTree(ConfinedTree::openResolved(m_folder));
 }
 
 std::string MetadataRemoverFixture::file(const std::string &relative, const std::string &contents)

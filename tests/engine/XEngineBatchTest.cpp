@@ -6,8 +6,10 @@
 #include <set>
 #include <sys/mount.h>
 #include <thread>
+#include <unistd.h>
 
 #include "../store/LogCapture.h"
+#include "AsAnotherUser.h"
 #include "EngineFixture.h"
 #include "NotificationCenter.h"
 #include "PreferencesSupport.h"
@@ -47,7 +49,7 @@ protected:
     // A background engine cleans the batch on this thread, as the watcher's batches are cleaned.
     static void cleanBatch(const std::vector<std::string> &folders, const std::vector<std::string> &roots)
     {
-        XEngine::make(false, false, false, false, false)->cleanOnThread(folders, roots);
+        XEngine::make(false, false, false, false, false)->cleanOnThread(folders, watchedRootsAt(roots));
     }
 
     static std::int64_t deletedOn(const std::string &volume)
@@ -117,6 +119,74 @@ TEST_F(XEngineBatchTest, AFolderThatVanishedOrTurnedIntoALinkDoesNotStopTheRestO
     EXPECT_FALSE(fileExists(path("b/.DS_Store")));
     EXPECT_EQ(log.countContaining("Not cleaned: " + path("linked")), 1u);
     EXPECT_EQ(log.countContaining("Not cleaned: " + path("gone")), 0u) << "gone meanwhile is no news";
+}
+
+TEST_F(XEngineBatchTest, ARootWhosePathNamesAnotherFolderNowCleansNothingThroughIt)
+{
+    // Three roots as the watcher knows them, each with a changed subfolder.
+    TemporaryDirectory elsewhere;
+    for (const std::string &folder : {path("Team/Project"), path("Second"), path("Third"),
+                                      elsewhere.file("Team/Project"), elsewhere.file("Outside")}) {
+        fs::create_directories(folder + "/sub");
+        writeFile(folder + "/sub/.DS_Store", "x");
+    }
+    const std::vector<WatchedRoot> roots = watchedRootsAt({path("Team/Project"), path("Second"), path("Third")});
+    // A folder above the first renamed and another folder put in its place; the second
+    // exchanged with a folder outside.
+    ASSERT_EQ(rename(path("Team").c_str(), path("Team.moved").c_str()), 0);
+    ASSERT_EQ(rename(elsewhere.file("Team").c_str(), path("Team").c_str()), 0);
+    ASSERT_EQ(renameat2(AT_FDCWD, path("Second").c_str(), AT_FDCWD, elsewhere.file("Outside").c_str(),
+                        RENAME_EXCHANGE),
+              0);
+    LogCapture log;
+    int replaced = 0;
+
+    XEngine::make(false, false, false, false, false)
+        ->cleanOnThread({path("Team/Project/sub"), path("Second/sub"), path("Third/sub")}, roots, [&] { ++replaced; });
+
+    EXPECT_TRUE(fileExists(path("Team/Project/sub/.DS_Store"))) << "the folder that took the first's place";
+    EXPECT_TRUE(fileExists(path("Second/sub/.DS_Store"))) << "the outside folder now at the second's path";
+    EXPECT_FALSE(fileExists(path("Third/sub/.DS_Store"))) << "a root still in place is cleaned";
+    for (const std::string &root : {path("Team/Project"), path("Second")})
+        EXPECT_EQ(log.countContaining("Not cleaned: " + root + ": the folder kept clean there was moved or replaced"), 1u)
+            << root;
+    EXPECT_EQ(replaced, 2) << "the roots are chosen again";
+}
+
+TEST_F(XEngineBatchTest, AnotherUsersRenamesInASharedFolderNeverTurnTheBatchOnTheVictimsFolder)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "a second user id needs root";
+    // The kept folder lies in a folder the group may write; the victim's private folder beside it.
+    const std::string shared = folder("Shared");
+    ASSERT_EQ(chown(shared.c_str(), 0, AsAnotherUser::nobody), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 0770), 0);
+    file("Shared/team/project/sub/.DS_Store");
+    file("Shared/private/project/sub/.DS_Store");
+    file("Shared/private/project/.DS_Store");
+    file("Shared/private/project/@eaDir/sub/photo-original.jpg");
+    ASSERT_EQ(chmod(path("Shared/private").c_str(), 0700), 0);
+    const auto before = treeSnapshot(path("Shared/private"));
+    const std::vector<WatchedRoot> roots = watchedRootsAt({path("Shared/team/project")});
+    {
+        std::vector<std::string> above;
+        for (fs::path folder = shared; folder != folder.parent_path(); folder = folder.parent_path())
+            above.push_back(folder.parent_path().string());
+        const AsAnotherUser attacker(above, {});
+        ASSERT_EQ(rename(path("Shared/team").c_str(), path("Shared/team.old").c_str()), 0);
+        ASSERT_EQ(rename(path("Shared/private").c_str(), path("Shared/team").c_str()), 0);
+    }
+    setDiskOptions({{"onlyCleanManually", false}, {"dsstore", true}, {"eaDir_Synology", true}});
+
+    XEngine::make(false, false, false, false, false)
+        ->cleanOnThread({path("Shared/team/project"), path("Shared/team/project/sub")}, roots);
+
+    // The victim's folder, now at the kept folder's path, as it was.
+    std::map<std::string, std::string> after;
+    for (const auto &[item, contents] : treeSnapshot(path("Shared/team")))
+        after.emplace(path("Shared/private") + item.substr(path("Shared/team").size()), contents);
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(fileExists(path("Shared/team/project/@eaDir/sub/photo-original.jpg")));
 }
 
 TEST_F(XEngineBatchTest, AFolderOnAnotherMountThanItsRootIsJudgedByThatMount)

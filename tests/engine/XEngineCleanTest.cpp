@@ -190,14 +190,6 @@ TEST_F(XEngineCleanTest, AFolderThatCouldNotBeRemovedIsNotCountedAsDeleted)
     chmod((trashes + "/inner").c_str(), 0755);
 }
 
-TEST(XEngineArchiveChoiceTest, EveryNameMustEndInZip)
-{
-    EXPECT_TRUE(XEngine::shouldCleanArchive({}));
-    EXPECT_TRUE(XEngine::shouldCleanArchive({URL::fileURLWithPath("/t/a.zip"), URL::fileURLWithPath("/t/b.gzip")}));
-    EXPECT_FALSE(XEngine::shouldCleanArchive({URL::fileURLWithPath("/t/a.ZIP")}));
-    EXPECT_FALSE(XEngine::shouldCleanArchive({URL::fileURLWithPath("/t/a.zip"), URL::fileURLWithPath("/t/c")}));
-}
-
 TEST(VolumeListTest, WritableVisibleVolumesInMountTableOrder)
 {
     const MountTable table = MountTable::parse(

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <filesystem>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -188,6 +189,28 @@ TEST_F(XEngineEntryPointsTest, AFolderInsideAnIgnoredFolderGetsItsOwnRecord)
     ASSERT_TRUE(waitForRuns(1));
     EXPECT_FALSE(fileExists(child + "/.DS_Store"));
     EXPECT_TRUE(fileExists(parent + "/.DS_Store"));
+}
+
+TEST_F(XEngineEntryPointsTest, AFolderNamedThroughALinkOrDotDotIsCleanedAndKeptByItsRealPath)
+{
+    const std::string folder = folderWithMetadata("Real");
+    const std::string other = folderWithMetadata("Other");
+    const std::string link = folder + "-link";
+    ASSERT_EQ(symlink(folder.c_str(), link.c_str()), 0);
+
+    // The link the user named is followed, once; ".." goes up from where the kernel is.
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(link), URL::fileURLWithPath(folder + "/../Other")},
+                                          false);
+
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_FALSE(fileExists(folder + "/.DS_Store"));
+    EXPECT_FALSE(fileExists(other + "/.DS_Store"));
+    std::vector<std::string> recordPaths;
+    for (const XFSDiskOrDirectory &record : XTWStore::shared().userSuppliedDisksOrDirectories())
+        recordPaths.push_back(record.path());
+    std::sort(recordPaths.begin(), recordPaths.end());
+    EXPECT_EQ(recordPaths, (std::vector<std::string>{other, folder})) << "records keep the folders' real paths";
+    EXPECT_TRUE(fileExists(link)) << "the link itself stays";
 }
 
 TEST_F(XEngineEntryPointsTest, AFolderAlreadyAlwaysCleanedKeepsItsRecord)

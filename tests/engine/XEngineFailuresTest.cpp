@@ -56,7 +56,7 @@ protected:
     std::shared_ptr<RunProgress> runAndWait(const std::vector<URL> &urls)
     {
         const std::size_t runs = m_windows->m_displays.size() + 1;
-        makeEngine()->cleanWithProgressUI(urls, false);
+        makeEngine()->cleanWithProgressUI(urls);
         EXPECT_TRUE(waitForFinishedRuns(runs));
         std::lock_guard lock(m_windows->m_mutex);
         return m_windows->m_displays.back();

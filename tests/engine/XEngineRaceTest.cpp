@@ -228,7 +228,7 @@ protected:
     {
         const std::size_t runs = m_windows->m_displays.size() + 1;
         m_windows->m_prepare = [onFolder](RunProgress &display) { display.m_onFolder = onFolder; };
-        makeEngine()->cleanWithProgressUI({docsURL()}, false);
+        makeEngine()->cleanWithProgressUI({docsURL()});
         EXPECT_TRUE(waitForFinishedRuns(runs));
         std::lock_guard lock(m_windows->m_mutex);
         return m_windows->m_displays.back();
@@ -254,7 +254,7 @@ protected:
     // A background engine cleans the batch on this thread, as the watcher's batches are cleaned.
     void cleanBatch(const std::vector<std::string> &folders, const std::vector<std::string> &roots)
     {
-        XEngine::make(false, false, false, false, false)->cleanOnThread(folders, roots);
+        XEngine::make(false, false, false, false, false)->cleanOnThread(folders, watchedRootsAt(roots));
     }
 
     // Round after round, a fresh folder "swap" and its subfolders are cleaned as one batch while
@@ -534,7 +534,7 @@ TEST_F(XEngineRaceTest, AReCleanThatFallsDueDuringAWalkWaitsForItAndStaysInsideI
             due = true;
         };
     };
-    engine->cleanWithProgressUI({docsURL()}, false);
+    engine->cleanWithProgressUI({docsURL()});
     EXPECT_TRUE(waitForFinishedRuns(1));
     EXPECT_TRUE(due.load());
     ASSERT_TRUE(exchanger);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include "Alert.h"
 #include "EngineFixture.h"
@@ -170,7 +172,7 @@ TEST_F(XEngineRunsTest, AnArchiveLosesItsMetadataEntriesAndADamagedOneIsReported
     const std::string good = archive("good.zip", {"a.txt", "__MACOSX/._a.txt", ".DS_Store", "b/.DS_Store"});
     writeFile(path("bad.zip"), "PK not really an archive");
 
-    makeEngine()->cleanWithProgressUI({URL::fileURLWithPath(path("bad.zip")), URL::fileURLWithPath(good)}, true);
+    makeEngine()->cleanWithProgressUI({URL::fileURLWithPath(path("bad.zip")), URL::fileURLWithPath(good)});
     ASSERT_TRUE(waitForFinishedRuns(1));
 
     EXPECT_EQ(commandOutput("unzip -Z1 '" + good + "'"), "a.txt\n");
@@ -189,12 +191,44 @@ TEST_F(XEngineRunsTest, AnArchiveLosesItsMetadataEntriesAndADamagedOneIsReported
     EXPECT_EQ(feedback.back().rfind("Not cleaned: " + path("bad.zip") + ": ", 0), 0u) << feedback.back();
 }
 
+TEST_F(XEngineRunsTest, EachItemIsCleanedAsWhatItIsAndAnythingElseIsSaid)
+{
+    // A folder named like an archive, a real archive, a pipe, a plain file and a link where the
+    // run was given a folder (as a record's folder replaced by a link since it was resolved).
+    setDiskOptions({{"dsstore", true}, {"onlyCleanManually", false}});
+    file("photos.zip/.DS_Store");
+    const std::string real = archive("real.zip", {"a.txt", ".DS_Store"});
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    file("notes.txt");
+    folder("target");
+    file("target/.DS_Store");
+    ASSERT_EQ(symlink(path("target").c_str(), path("link").c_str()), 0);
+
+    makeEngine()->cleanWithProgressUI({URL::fileURLWithPath(path("photos.zip")), URL::fileURLWithPath(real),
+                                       URL::fileURLWithPath(path("pipe")), URL::fileURLWithPath(path("notes.txt")),
+                                       URL::fileURLWithPath(path("link"))});
+    ASSERT_TRUE(waitForFinishedRuns(1));
+
+    EXPECT_FALSE(fileExists(path("photos.zip/.DS_Store"))) << "a folder is walked whatever its name";
+    EXPECT_EQ(commandOutput("unzip -Z1 '" + real + "'"), "a.txt\n");
+    EXPECT_TRUE(fileExists(path("target/.DS_Store"))) << "no link is followed where a folder was given";
+    const std::string log = Logger::shared().logContents().value_or("");
+    for (const std::string &line : {"Not cleaned: " + path("pipe") + ": Not a folder or a zip archive",
+                                    "Not cleaned: " + path("notes.txt") + ": Not a folder or a zip archive",
+                                    "Not cleaned: " + path("link") + ": Too many levels of symbolic links"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    const auto feedback = lastDisplay()->feedback();
+    EXPECT_EQ(feedback.back(), "Not cleaned: " + path("pipe") + ": Not a folder or a zip archive");
+    const auto lines = lastDisplay()->lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Completed cleaning photos.zip."), lines.end());
+}
+
 TEST_F(XEngineRunsTest, ASimulationLeavesArchivesAloneWithoutAWord)
 {
     const std::string good = archive("good.zip", {"a.txt", ".DS_Store"});
     const std::string before = readFile(good);
 
-    makeEngine(true, true)->cleanWithProgressUI({URL::fileURLWithPath(good)}, true);
+    makeEngine(true, true)->cleanWithProgressUI({URL::fileURLWithPath(good)});
     ASSERT_TRUE(waitForFinishedRuns(1));
 
     EXPECT_EQ(readFile(good), before);
@@ -206,8 +240,8 @@ TEST_F(XEngineRunsTest, AScheduledRunClosesItsWindowOnlyWhenAskedTo)
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
     defaults.setObject(Value(true), "scheduledCleaningAutoCloseWindow");
     m_engines.push_back(XEngine::make(false, true, false, false, true));
-    m_engines.back()->cleanWithProgressUI({docsURL()}, false);
-    makeEngine()->cleanWithProgressUI({docsURL()}, false);
+    m_engines.back()->cleanWithProgressUI({docsURL()});
+    makeEngine()->cleanWithProgressUI({docsURL()});
     ASSERT_TRUE(waitForFinishedRuns(2));
 
     // The window closes just after the run says it finished.
@@ -230,7 +264,7 @@ TEST_F(XEngineRunsTest, AWindowRunThatGotNoWindowLeavesTheActiveEngines)
     {
         const std::shared_ptr<XEngine> engine = makeEngine();
         watched = engine;
-        engine->cleanWithProgressUI({docsURL()}, false);
+        engine->cleanWithProgressUI({docsURL()});
     }
     m_engines.clear();
     EXPECT_TRUE(gone(watched)) << "the run ended with its silent progress, so nothing else releases it";

@@ -25,11 +25,10 @@ protected:
         setDiskOptions({{"appledouble_netatalk", false}});
     }
 
-    std::shared_ptr<RunProgress> runAndWait(const std::shared_ptr<XEngine> &engine, const std::vector<URL> &urls,
-                                            bool cleanArchives = false)
+    std::shared_ptr<RunProgress> runAndWait(const std::shared_ptr<XEngine> &engine, const std::vector<URL> &urls)
     {
         const std::size_t runs = m_windows->m_displays.size() + 1;
-        engine->cleanWithProgressUI(urls, cleanArchives);
+        engine->cleanWithProgressUI(urls);
         EXPECT_TRUE(waitForFinishedRuns(runs));
         std::lock_guard lock(m_windows->m_mutex);
         return m_windows->m_displays.empty() ? std::make_shared<RunProgress>() : m_windows->m_displays.back();
@@ -134,7 +133,7 @@ TEST_F(XEngineWalkTest, ARootABusyWindowIsCleaningIsBroughtForwardAndTheNewEngin
     m_windows->m_busyRoots.push_back(m_docs);
     std::shared_ptr<XEngine> engine = XEngine::make(false, true, false, false, false);
     const std::weak_ptr<XEngine> watched = engine;
-    engine->cleanWithProgressUI({URL::fileURLWithPath(m_docs + "/")}, false);
+    engine->cleanWithProgressUI({URL::fileURLWithPath(m_docs + "/")});
     engine.reset();
 
     EXPECT_TRUE(gone(watched));
@@ -216,7 +215,7 @@ TEST_F(XEngineWalkTest, ABatchCleansOnlyEachFolderItselfAndLetsItsEngineGo)
     std::shared_ptr<XEngine> engine = XEngine::make(false, false, false, false, false);
     const std::weak_ptr<XEngine> watched = engine;
     runEventLoopFor(20ms);
-    engine->cleanOnThread({m_docs}, {m_docs});
+    engine->cleanOnThread({m_docs}, watchedRootsAt({m_docs}));
     engine.reset();
 
     EXPECT_FALSE(fileExists(path(".DS_Store")));
@@ -284,7 +283,7 @@ TEST_F(XEngineWalkTest, AFolderCleanedOnItsOwnLosesItsStaleTemporaryCopiesToo)
     ASSERT_EQ(utimensat(AT_FDCWD, path("Sub/.tarnwick-ad-AbCdEfGh.tarnwick-tmp").c_str(), twoHoursAgo, 0), 0);
     std::shared_ptr<XEngine> engine = XEngine::make(false, false, false, false, false);
     runEventLoopFor(20ms);
-    engine->cleanOnThread({m_docs}, {m_docs});
+    engine->cleanOnThread({m_docs}, watchedRootsAt({m_docs}));
     engine.reset();
 
     EXPECT_FALSE(fileExists(path(".tarnwick-ad-AbCdEfGh.tarnwick-tmp")));

@@ -88,7 +88,7 @@ protected:
         m_mount = std::make_unique<ScopedMount>("ramfs", m_folder);
         ASSERT_TRUE(m_mount->isMounted()) << m_mount->failure();
         // The remover's tree is the folder as it is now, the ramfs.
-        m_remover.setTree(ConfinedTree::open(m_folder));
+        m_remover.setTree(ConfinedTree::openResolved(m_folder));
     }
     void TearDown() override { m_mount.reset(); }
 

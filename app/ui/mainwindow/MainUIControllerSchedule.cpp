@@ -246,7 +246,9 @@ std::vector<URL> MainUIController::collectScheduledCleaningURLs(const std::vecto
         collectedDiskKeys.insert(record->builtin() ? record->storageKey() : record->uniqueDiskKey());
     }
     for (const XFSDiskOrDirectory &record : store.userSuppliedDisksOrDirectories()) {
-        const std::string &path = record.path();
+        // The folder as the record resolved it when it was chosen: the clean follows no link on
+        // its way, so a link put on the path since never leads it elsewhere.
+        const std::string &path = record.resolvedPath();
         // A disk's own record is the volume step's to decide, never a folder's.
         if (record.builtin() || !URL::fileURLWithPath(path).isReachable() || isVolumeRoot(path))
             continue;
