@@ -128,6 +128,14 @@ public:
         return paths;
     }
 
+    std::vector<std::string> displacedRoots() const
+    {
+        std::vector<std::string> paths;
+        for (const auto &[path, displaced] : m_displaced)
+            paths.push_back(path);
+        return paths;
+    }
+
     std::vector<WatchedRoot> watchedRoots() const
     {
         std::vector<WatchedRoot> roots;
@@ -142,53 +150,107 @@ private:
     // The roots are given as resolved paths (the mount table's, the settings records'): each is
     // opened without following a link on its way and known from then on by its device and inode.
     // A root that cannot be reached now is waited for: the folders above it are watched, and
-    // when one of them changes on its way the roots are chosen again. `rebuild` watches every
-    // folder afresh and puts each into the batch.
+    // when one of them changes on its way the roots are chosen again. A root whose folder moved
+    // away from its path (by itself, or with a folder above it) is displaced: nothing at the
+    // path is watched until that very folder is back there or is removed, so another folder put
+    // in its place is never cleaned as the one kept clean. `rebuild` watches every folder afresh
+    // and puts each into the batch.
     void applyRoots(const std::vector<std::string> &roots, const std::vector<std::string> &excluded, bool rebuild)
     {
         m_givenRoots = roots;
         m_givenExcluded = excluded;
-        std::map<std::string, FileIdentity> newRoots;
+        const std::map<std::string, FileIdentity> formerRoots = std::move(m_roots);
+        const std::set<std::string> formerAwaited = std::move(m_awaited);
+        m_roots.clear();
+        m_awaited.clear();
+        std::set<std::string> given;
+        std::set<std::string> cameBack;
         for (const std::string &root : roots) {
             const std::string path(FolderAndName::trimmed(root));
-            if (const std::optional<WatchedRoot> found = WatchedRoot::at(path))
-                newRoots.emplace(found->path, found->identity);
-            else
-                reportUnwatchable(path, errno);
+            given.insert(path);
+            const std::optional<WatchedRoot> found = WatchedRoot::at(path);
+            const int error = errno;
+            if (const auto displaced = m_displaced.find(path); displaced != m_displaced.end()) {
+                if (!found || found->identity != displaced->second.identity)
+                    continue;
+                // Its own folder is back: watched afresh, and what it holds reported.
+                dropWatch(displaced->second.wd, false);
+                m_displaced.erase(displaced);
+                cameBack.insert(path);
+            } else if (const auto former = formerRoots.find(path);
+                       former != formerRoots.end() && (!found || found->identity != former->second)
+                       && m_folders.topAt(path) != WatchedFolders::none) {
+                // The folder watched there is still about, elsewhere: its path names another now.
+                displace(path, former->second);
+                continue;
+            }
+            if (found) {
+                m_roots.emplace(found->path, found->identity);
+                if (formerAwaited.contains(path))
+                    cameBack.insert(path);
+            } else {
+                m_awaited.insert(path);
+                reportUnwatchable(path, error);
+            }
+        }
+        for (auto displaced = m_displaced.begin(); displaced != m_displaced.end();) {
+            if (given.contains(displaced->first)) {
+                ++displaced;
+                continue;
+            }
+            dropWatch(displaced->second.wd, true);
+            displaced = m_displaced.erase(displaced);
         }
         std::set<std::string> newExcluded;
         for (const std::string &folder : excluded)
             newExcluded.emplace(FolderAndName::trimmed(folder));
-        const std::map<std::string, FileIdentity> formerRoots = std::move(m_roots);
         const bool exclusionsChanged = newExcluded != m_excluded;
-        m_roots = std::move(newRoots);
         m_excluded = std::move(newExcluded);
 
         if (rebuild) {
             std::vector<int> every;
-            m_folders.visitAll([&every](int wd, std::size_t, const std::string &) { every.push_back(wd); });
+            m_folders.visitAll([&](int wd, std::size_t, const std::string &) {
+                if (!isDisplacedWatch(wd))
+                    every.push_back(wd);
+            });
             for (auto wd = every.rbegin(); wd != every.rend(); ++wd)
                 dropWatch(*wd, true);
         }
         for (const int wd : uncoveredFolders())
             dropWatch(wd, true);
         for (const auto &[root, identity] : m_roots) {
-            const auto former = formerRoots.find(root);
-            const bool replaced = former != formerRoots.end() && former->second != identity;
-            if (replaced) {
-                // What is watched under the path is the folder that was there: it is not this one.
-                SystemLog::post("Tarnwick watches " + root + " afresh: the folder kept clean there was moved or "
-                                "replaced.");
-                dropWatchesAtOrBelow(root, m_folders.topAt(root));
-            }
-            // A changed exclusion may uncover folders below roots already watched; a root whose
-            // watch went (its volume was unmounted and mounted again) is watched afresh.
-            if (!rebuild && !replaced && !exclusionsChanged && former != formerRoots.end()
+            // A root that was waited for, or whose folder came back, may hold anything by now:
+            // its folders are reported as they are watched. One watched already (whose watch
+            // did not go with an unmount) is left as it is, unless exclusions changed below it.
+            const bool fresh = cameBack.contains(root);
+            if (!rebuild && !fresh && !exclusionsChanged && formerRoots.contains(root)
                 && m_folders.topAt(root) != WatchedFolders::none)
                 continue;
-            scan({WatchedFolders::none, root}, identity.device, rebuild, exclusionsChanged);
+            scan({WatchedFolders::none, root}, identity.device, rebuild || fresh, exclusionsChanged);
         }
         watchPathsOfRoots();
+    }
+
+    // The root's folder is kept by its own watch alone, to see it come back or go; the watches
+    // below it go, and so do the changes noted in it.
+    void displace(const std::string &root, const FileIdentity &identity)
+    {
+        const int top = m_folders.topAt(root);
+        std::vector<int> below;
+        m_folders.visit(top, [&](int wd, std::size_t depth, const std::string &) {
+            if (depth > 0)
+                below.push_back(wd);
+        });
+        for (auto wd = below.rbegin(); wd != below.rend(); ++wd)
+            dropWatch(*wd, true);
+        forget(top);
+        m_displaced[root] = Displaced{identity, top};
+    }
+
+    bool isDisplacedWatch(int wd) const
+    {
+        return std::any_of(m_displaced.begin(), m_displaced.end(),
+                           [wd](const auto &displaced) { return displaced.second.wd == wd; });
     }
 
     // A root that cannot be opened is said once, until it can be again; one that is simply not
@@ -329,7 +391,7 @@ private:
             else if (depth > 0 && m_excluded.contains(path))
                 covered = false;
             coveredAtDepth[depth] = covered;
-            if (!covered)
+            if (!covered && !isDisplacedWatch(wd))
                 uncovered.push_back(wd);
         });
         return uncovered;
@@ -479,11 +541,13 @@ private:
         });
     }
 
+    // A bounded number of reads at a time: events that keep coming faster than they are taken
+    // must not keep the thread from its timers (the batch, the rebuild after an overflow).
     template <typename Handler>
     static void readEventsOf(int instance, Handler &&handle)
     {
         alignas(inotify_event) char buffer[65536];
-        for (;;) {
+        for (int reads = 0; reads < 64; ++reads) {
             const ssize_t length = read(instance, buffer, sizeof buffer);
             if (length <= 0) {
                 if (length < 0 && errno == EINTR)
@@ -512,20 +576,38 @@ private:
         }
         if (!m_folders.contains(wd))
             return;
-        const bool isRoot = m_folders.parent(wd) == WatchedFolders::none && m_roots.contains(m_folders.path(wd));
+        const std::string root = m_folders.parent(wd) == WatchedFolders::none ? m_folders.path(wd) : std::string();
+        if (const auto displaced = m_displaced.find(root);
+            displaced != m_displaced.end() && displaced->second.wd == wd) {
+            // A displaced root's folder removed: a folder made at its path is a new one to keep clean.
+            if (mask & IN_IGNORED) {
+                dropWatch(wd, false);
+                m_displaced.erase(displaced);
+                rootsMayHaveChanged();
+            }
+            return;
+        }
+        const bool isRoot = !root.empty() && m_roots.contains(root);
         if (mask & IN_IGNORED) {
             dropWatch(wd, false);
-            // A root removed is watched again when a folder is made at its path.
-            if (isRoot)
+            // A root removed is waited for, and watched again when a folder is made at its path.
+            if (isRoot) {
+                m_roots.erase(root);
+                m_awaited.insert(root);
                 rootsMayHaveChanged();
+            }
             return;
         }
         if (mask & IN_MOVE_SELF) {
-            // A folder moved by its watched holder is handled there; a root moved away is no longer where it was.
-            if (m_folders.parent(wd) == WatchedFolders::none)
-                dropWatchesAtOrBelow(m_folders.path(wd), wd);
-            if (isRoot)
+            // A folder moved by its watched holder is handled there; a root moved away is
+            // displaced, and any other top no longer where it was.
+            if (isRoot) {
+                displace(root, m_roots.at(root));
+                m_roots.erase(root);
                 rootsMayHaveChanged();
+            } else if (!root.empty()) {
+                dropWatchesAtOrBelow(root, wd);
+            }
             return;
         }
         // The folder's own events: gone (IN_IGNORED follows) or its attributes, which its holder sees.
@@ -653,6 +735,15 @@ private:
     std::vector<std::string> m_givenRoots;
     std::vector<std::string> m_givenExcluded;
     std::set<std::string> m_unwatchable;
+    // Roots given that are not watched now: waited for.
+    std::set<std::string> m_awaited;
+    // Roots whose folder moved away from the path: its identity and its own watch.
+    struct Displaced
+    {
+        FileIdentity identity;
+        int wd;
+    };
+    std::map<std::string, Displaced> m_displaced;
     std::function<void()> m_rootsChanged;
     bool m_reapplyPending = false;
     // The folders above the roots: watch → the names on the way to a root.
@@ -696,6 +787,11 @@ std::vector<std::string> FileSystemEventStream::roots() const
 std::vector<WatchedRoot> FileSystemEventStream::watchedRoots() const
 {
     return m_watcher->watchedRoots();
+}
+
+std::vector<std::string> FileSystemEventStream::displacedRoots() const
+{
+    return m_watcher->displacedRoots();
 }
 
 void FileSystemEventStream::setRootsChangedCallback(std::function<void()> callback)

@@ -12,6 +12,9 @@
 // the folder it opened is still the one watched, and cleans nothing through the path otherwise.
 struct TALLOW_EXPORT WatchedRoot
 {
+    // Why nothing is cleaned through a root's path that names another folder now.
+    static constexpr const char *movedOrReplacedReason = "the folder kept clean there was moved or replaced";
+
     std::string path;
     FileIdentity identity;
 

@@ -17,8 +17,6 @@
 
 namespace
 {
-constexpr const char *rootReplacedReason = "the folder kept clean there was moved or replaced";
-
 // The folder's own entries. A batch does not go below its folders, so their subfolders are
 // not asked whether they are mount points (a folder removal asks that itself).
 FolderContents listChangedFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
@@ -96,7 +94,7 @@ void XEngine::cleanOnThread(const std::vector<std::string> &paths, const std::ve
             // The folders were named from the root's path, which may name another folder now (a
             // folder above it renamed, another moved in): nothing is cleaned through it then.
             if (FileIdentity::of(m_metadataRemover.tree()->rootFd()) != root.identity) {
-                Logger::shared().log("Not cleaned: " + root.path + ": " + LSFK(rootReplacedReason));
+                Logger::shared().log("Not cleaned: " + root.path + ": " + LSFK(WatchedRoot::movedOrReplacedReason));
                 if (rootReplaced)
                     rootReplaced();
                 continue;

@@ -6,6 +6,8 @@
 
 #include "DiscRecordingWatcher.h"
 #include "FileSystemEventStream.h"
+#include "LocalizedString.h"
+#include "Logger.h"
 #include "PreferencesSupport.h"
 #include "SystemLog.h"
 #include "TarnwickStore.h"
@@ -164,6 +166,14 @@ void XEngineFSEvents::updateRoots()
         return;
     const Roots roots = chooseRoots();
     stream->setRoots(roots.watched, roots.excluded);
+    // A kept folder moved away from its path is said once; what is there meanwhile is not cleaned.
+    std::set<std::string> displaced;
+    for (const std::string &path : stream->displacedRoots()) {
+        if (!m_displacedRoots.contains(path))
+            Logger::shared().log("Not cleaned: " + path + ": " + LSFK(WatchedRoot::movedOrReplacedReason));
+        displaced.insert(path);
+    }
+    m_displacedRoots = std::move(displaced);
     std::lock_guard lock(m_mutex);
     m_watchedRoots = stream->roots();
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,4 +71,6 @@ private:
     FileSystemEventStream *m_stream = nullptr;
     bool m_rootsUpdatePending = false;
     std::vector<std::string> m_watchedRoots;
+    // Watcher thread: the roots said to be displaced.
+    std::set<std::string> m_displacedRoots;
 };

@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <sys/mount.h>
+#include <unistd.h>
 
 #include "DiscRecordingWatcher.h"
 #include "EngineFixture.h"
@@ -21,6 +22,10 @@
 #include "VolumeUnmounter.h"
 #include "XEngineFSEvents.h"
 #include "XTWStore.h"
+#include "../store/LogCapture.h"
+#include "Logger.h"
+#include "PreferencesSupport.h"
+#include "UserDefaults.h"
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -58,6 +63,25 @@ protected:
     bool waitForRoot(const XEngineFSEvents &watcher, const std::string &folder)
     {
         return runEventLoopUntil([&] { return contains(watcher.watchedRoots(), realPath(folder)); }, 20s);
+    }
+
+    // Every batch made so far has been cleaned.
+    bool batchesDone() { return runEventLoopUntil([&] { return XEngine::activeEngines().size() == m_activeBefore; }, 20s); }
+
+    // A record as an earlier version saved it: its folder named as the user named it, through a
+    // link or "..", and read back from the preferences.
+    static void storeRecordSavedEarlier(const std::string &path)
+    {
+        const XFSDiskOrDirectory record(path, CleanMode::alwaysClean);
+        UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+        Dictionary preferences = defaults.dictionaryForKey("preferences").value_or(Dictionary());
+        Dictionary items;
+        if (const auto found = preferences.find("sourceItems"); found != preferences.end() && found->second.asDictionary())
+            items = *found->second.asDictionary();
+        items.insert_or_assign(record.storageKey(), Value(record.toDictionary()));
+        preferences.insert_or_assign("sourceItems", Value(std::move(items)));
+        defaults.setObject(Value(std::move(preferences)), "preferences");
+        XTWStore::shared().load();
     }
 
     std::size_t m_activeBefore = 0;
@@ -157,6 +181,12 @@ TEST_F(XEngineFSEventsTest, AWalkOfATreeNamedThroughALinkMakesNoBatchOfItsOwnDel
         return reported.contains(sentinel);
     }, 20s));
     EXPECT_EQ(reported, std::set<std::string>{sentinel});
+    // The run's window closes, and its engine goes, before the next test counts the engines.
+    for (const std::weak_ptr<XEngineParent> &parent : m_windows->m_parents) {
+        if (const std::shared_ptr<XEngineParent> engine = parent.lock())
+            engine->progressWindowClosed();
+    }
+    EXPECT_TRUE(batchesDone());
 }
 
 TEST_F(XEngineFSEventsTest, ABatchArrivingWhileADiscIsBurntIsDropped)
@@ -218,4 +248,88 @@ TEST_F(XEngineFSEventsTest, EjectingThroughTarnwickCleansTheVolumeFirstAndThenUn
     EXPECT_TRUE(fileExists(view.file("kept.txt")));
     stopWatcher(watcher);
     umount2(view.path().c_str(), MNT_DETACH);
+}
+
+TEST_F(XEngineFSEventsTest, AKeptFolderWhosePathComesToNameAnotherFolderIsNeverConfusedWithIt)
+{
+    // Two kept folders and a third to tell when the watcher has caught up; folders elsewhere
+    // with the same inner names, as another user could put at the kept folders' paths.
+    TemporaryDirectory elsewhere;
+    for (const std::string &folder : {path("Team/Project"), path("Second"), elsewhere.file("Team/Project"),
+                                      elsewhere.file("Outside")}) {
+        fs::create_directories(folder + "/sub");
+        writeFile(folder + "/sub/.DS_Store", "x");
+    }
+    const std::string sentinel = folder("Sentinel");
+    for (const std::string &kept : {path("Team/Project"), path("Second"), sentinel})
+        ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(kept, CleanMode::alwaysClean));
+    std::optional<XEngineFSEvents> watcher(std::in_place, 300ms);
+    watcher->makeThread();
+    for (const std::string &kept : {path("Team/Project"), path("Second"), sentinel})
+        ASSERT_TRUE(waitForRoot(*watcher, kept));
+    LogCapture log;
+
+    // The folder above the first renamed and another folder put in its place; the second
+    // exchanged with a folder outside. Then changes in all four.
+    ASSERT_EQ(rename(path("Team").c_str(), path("Team.moved").c_str()), 0);
+    ASSERT_EQ(rename(elsewhere.file("Team").c_str(), path("Team").c_str()), 0);
+    ASSERT_EQ(renameat2(AT_FDCWD, path("Second").c_str(), AT_FDCWD, elsewhere.file("Outside").c_str(),
+                        RENAME_EXCHANGE),
+              0);
+    ASSERT_TRUE(runEventLoopUntil([&] {
+        return log.countContaining(std::string(": ") + WatchedRoot::movedOrReplacedReason) >= 2;
+    }, 20s));
+    for (const std::string &changed : {path("Team.moved/Project/sub"), path("Team/Project/sub"),
+                                       elsewhere.file("Outside/sub"), path("Second/sub")})
+        writeFile(changed + "/changed.txt", "x");
+    writeFile(sentinel + "/.DS_Store", "x");
+    ASSERT_TRUE(runEventLoopUntil([&] { return !fileExists(sentinel + "/.DS_Store"); }, 20s));
+    ASSERT_TRUE(batchesDone());
+
+    EXPECT_TRUE(fileExists(path("Team/Project/sub/.DS_Store"))) << "the folder now at the first's path";
+    EXPECT_TRUE(fileExists(path("Second/sub/.DS_Store"))) << "the outside folder now at the second's path";
+    for (const std::string &kept : {path("Team/Project"), path("Second")})
+        EXPECT_EQ(log.countContaining("Not cleaned: " + kept + ": " + WatchedRoot::movedOrReplacedReason), 1u) << kept;
+    stopWatcher(watcher);
+}
+
+TEST_F(XEngineFSEventsTest, AKeptFolderRemovedAndMadeAgainOrMovedAwayAndBackIsWatchedAgain)
+{
+    const std::string kept = folder("Kept");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(kept, CleanMode::alwaysClean));
+    std::optional<XEngineFSEvents> watcher(std::in_place, 300ms);
+    watcher->makeThread();
+    ASSERT_TRUE(waitForRoot(*watcher, kept));
+
+    fs::remove_all(kept);
+    fs::create_directories(kept + "/again");
+    writeFile(kept + "/again/.DS_Store", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(kept + "/again/.DS_Store"); }, 20s));
+
+    fs::rename(kept, path("Away"));
+    fs::rename(path("Away"), kept);
+    ASSERT_TRUE(waitForRoot(*watcher, kept));
+    writeFile(kept + "/again/.DS_Store", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(kept + "/again/.DS_Store"); }, 20s));
+    stopWatcher(watcher);
+}
+
+TEST_F(XEngineFSEventsTest, AFolderChosenThroughALinkOrDotDotIsCleanedInTheBackground)
+{
+    const std::string real = folder("Real");
+    const std::string other = folder("Other");
+    ASSERT_EQ(symlink(real.c_str(), path("Linked").c_str()), 0);
+    // As an earlier version stored them; a new record keeps the real path itself.
+    storeRecordSavedEarlier(path("Linked"));
+    storeRecordSavedEarlier(real + "/../Other");
+    std::optional<XEngineFSEvents> watcher(std::in_place, 300ms);
+    watcher->makeThread();
+    ASSERT_TRUE(waitForRoot(*watcher, real));
+    ASSERT_TRUE(waitForRoot(*watcher, other));
+
+    for (const std::string &folder : {real, other})
+        writeFile(folder + "/.DS_Store", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(real + "/.DS_Store") && !fileExists(other + "/.DS_Store"); },
+                                  20s));
+    stopWatcher(watcher);
 }

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <set>
 #include <sys/xattr.h>
+#include <thread>
 #include <unistd.h>
 
 #include "AppleDoubleTestData.h"
@@ -274,6 +276,130 @@ TEST_F(FileSystemEventStreamTest, ARootBelowAFolderLeftOutGoesWithItWhenThatFold
     changeSentinelAndWait();
     EXPECT_FALSE(reported(at("out/inner root/deeper")));
     EXPECT_FALSE(reported(at("out/inner root")));
+}
+
+TEST_F(FileSystemEventStreamTest, AKeptFolderIsKnownByItselfNotByWhatComesToBeAtItsPath)
+{
+    const std::string kept = at("Parent/Kept");
+    for (const char *folder : {"sub", "other"})
+        fs::create_directories(kept + "/" + folder);
+    fs::create_directories(at("sentinel"));
+    start(200ms);
+    m_stream->setRoots({kept, at("sentinel")});
+    const auto watched = [&] {
+        const std::vector<std::string> roots = m_stream->roots();
+        return std::find(roots.begin(), roots.end(), kept) != roots.end();
+    };
+    const auto displaced = [&] {
+        const std::vector<std::string> roots = m_stream->displacedRoots();
+        return std::find(roots.begin(), roots.end(), kept) != roots.end();
+    };
+    ASSERT_TRUE(watched());
+
+    // A folder above it renamed and another folder put at its path: neither the moved folder's
+    // changes nor those of the folder now at the path are reported under the path.
+    fs::rename(at("Parent"), at("Parent.moved"));
+    fs::create_directories(kept + "/sub");
+    ASSERT_TRUE(runEventLoopUntil(displaced, 20s));
+    EXPECT_FALSE(watched());
+    m_batches.clear();
+    writeFile(at("Parent.moved/Kept/sub/changed"), "x");
+    writeFile(kept + "/sub/changed", "x");
+    changeSentinelAndWait();
+    EXPECT_FALSE(reported(kept + "/sub"));
+    EXPECT_FALSE(reported(kept));
+
+    // Its own folder back at the path: watched again, what it holds reported.
+    fs::rename(at("Parent"), at("Parent.other"));
+    fs::rename(at("Parent.moved"), at("Parent"));
+    ASSERT_TRUE(runEventLoopUntil([&] { return watched() && reported(kept + "/sub") && reported(kept + "/other"); }, 20s));
+    EXPECT_FALSE(displaced());
+
+    // Moved away and back.
+    fs::rename(kept, at("Parent/Away"));
+    ASSERT_TRUE(runEventLoopUntil(displaced, 20s));
+    fs::rename(at("Parent/Away"), kept);
+    ASSERT_TRUE(runEventLoopUntil(watched, 20s));
+    m_batches.clear();
+    writeFile(kept + "/other/back", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return reported(kept + "/other"); }, 20s));
+
+    // Moved away and removed there: a folder made at the path is a new one to keep clean.
+    fs::rename(kept, at("Parent/Away"));
+    ASSERT_TRUE(runEventLoopUntil(displaced, 20s));
+    fs::create_directories(kept + "/new");
+    fs::remove_all(at("Parent/Away"));
+    ASSERT_TRUE(runEventLoopUntil(watched, 20s));
+    writeFile(kept + "/new/changed", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return reported(kept + "/new"); }, 20s));
+
+    // Removed and made again (the new folder may well get the inode the old one had).
+    fs::remove_all(kept);
+    fs::create_directories(kept + "/again");
+    writeFile(kept + "/again/changed", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] { return reported(kept + "/again"); }, 20s));
+}
+
+TEST_F(FileSystemEventStreamTest, AfterTheQueueOverflowedEveryFolderIsWatchedAgainWhereItIsNow)
+{
+    constexpr int folders = 200;
+    for (int index = 0; index < folders; ++index)
+        fs::create_directories(at("storm/d" + std::to_string(index) + "/sub"));
+    std::vector<std::string> log;
+    const int sink = SystemLog::addSink([&log](const std::string &line) { log.push_back(line); });
+    start(300ms);
+
+    // Renames far faster than the stream can follow, while it reads: the queue overflows again
+    // and again, and events that named folders where they no longer are get lost.
+    // The renamers stop on their own clock: while they outpace it, the stream's event loop may
+    // not come back to this test at all.
+    const auto end = std::chrono::steady_clock::now() + 3s;
+    std::atomic<int> running{4};
+    std::vector<std::thread> renamers;
+    for (int thread = 0; thread < 4; ++thread) {
+        renamers.emplace_back([&, thread] {
+            for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
+                for (int index = thread; index < folders; index += 4) {
+                    const std::string name = at("storm/d" + std::to_string(index));
+                    const bool away = round % 2 == 0;
+                    rename((away ? name : name + ".x").c_str(), (away ? name + ".x" : name).c_str());
+                }
+            }
+            --running;
+        });
+    }
+    runEventLoopUntil([&] { return running == 0; }, 60s);
+    for (std::thread &renamer : renamers)
+        renamer.join();
+    std::vector<std::string> now;
+    for (int index = 0; index < folders; ++index) {
+        const std::string name = at("storm/d" + std::to_string(index));
+        now.push_back(fs::exists(name) ? name : name + ".x");
+    }
+    // Every folder is watched afresh, and so reported, where it is now.
+    ASSERT_TRUE(runEventLoopUntil([&] {
+        const std::set<std::string> reportedNow = everyFolderReported();
+        return std::all_of(now.begin(), now.end(), [&](const std::string &folder) {
+            return reportedNow.contains(folder + "/sub");
+        });
+    }, 30s));
+    SystemLog::removeSink(sink);
+    ASSERT_GE(std::count_if(log.begin(), log.end(),
+                            [](const std::string &line) { return line.find("event queue overflowed") != std::string::npos; }),
+              1)
+        << "the queue must have overflowed for this test to tell anything";
+
+    // And changes below each of them are reported from then on.
+    runEventLoopFor(500ms);
+    m_batches.clear();
+    for (const std::string &folder : now)
+        writeFile(folder + "/sub/changed", "x");
+    EXPECT_TRUE(runEventLoopUntil([&] {
+        const std::set<std::string> reportedNow = everyFolderReported();
+        return std::all_of(now.begin(), now.end(), [&](const std::string &folder) {
+            return reportedNow.contains(folder + "/sub");
+        });
+    }, 30s));
 }
 
 TEST_F(FileSystemEventStreamTest, AnOverflowReportsEveryWatchedFolder)
