@@ -63,7 +63,7 @@ bool DiscRecordingWatcher::isBusyBurning()
         m_isBusyBurningCachedResult = busy;
         m_isBusyBurningCachedResultIsValid = true;
         if (busy && detailedLogging)
-            SystemLog::write("disk recorder has captured device.");
+            SystemLog::post("disk recorder has captured device.");
         return busy;
     }
     m_isBusyBurningCachedResult = false;
@@ -153,5 +153,5 @@ void DiscRecordingWatcher::logDevice(const OpticalDrive &drive) const
                              "; model = " + drive.model + "; }";
     const std::string status = "{ busy = " + std::to_string(int(isBusy(drive))) + "; writers = " +
                                joined(drive.writers) + "; }";
-    SystemLog::write("info: " + info + " status: " + status + " Finder Burn: " + std::to_string(int(finderBurning())));
+    SystemLog::post("info: " + info + " status: " + status + " Finder Burn: " + std::to_string(int(finderBurning())));
 }

@@ -264,7 +264,7 @@ bool XEngine::cleanRecursively(const URL &root)
                           : lists.descend(frame.dir.path(), frame.lists, item.path(), volume->location);
             std::optional<TWVolumeInfo> info;
             if (shouldIgnoreVolume(item, true, *volume, lists, itemLists, info)) {
-                SystemLog::write("Ignore " + item.path());
+                SystemLog::post("Ignore " + item.path());
             } else {
                 const std::size_t depth = stack.size();
                 std::optional<ConfinedTree::Folder> folder = openSubfolder(item, frame.fd.get(), name);

@@ -260,7 +260,7 @@ void XMetadataRemover::deleteFileAt(const URL &url, const std::optional<Entry> &
     const std::string name = url.lastPathComponent();
     if (name == "." || name == "..") {
         if (url.isReachable())
-            SystemLog::write("Ignoring request to delete . or .. " + url.path());
+            SystemLog::post("Ignoring request to delete . or .. " + url.path());
         return;
     }
     Folder folder;
@@ -275,7 +275,7 @@ void XMetadataRemover::deleteFileAt(const URL &url, const std::optional<Entry> &
         return;
     const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(url);
     if (m_isASimulation) {
-        SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path()
+        SystemLog::post(std::string(simulationPrefix) + "delete: " + url.path()
                          + ". Stats will be updated as if the items were deleted.");
     } else {
         OwnChanges::noteRemovalAt(folder.fd, name);
@@ -309,7 +309,7 @@ void XMetadataRemover::deleteDirectoryAt(const URL &url, const std::optional<Ent
         return;
     if (m_isASimulation) {
         if (url.isReachable())
-            SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path() + ".");
+            SystemLog::post(std::string(simulationPrefix) + "delete: " + url.path() + ".");
         return;
     }
     const std::optional<StatisticsManager::DeletionInformation> information = deletionInformation(url);
@@ -341,7 +341,7 @@ bool XMetadataRemover::deleteDirectoryLowAt(const URL &url, const std::optional<
 {
     if (m_isASimulation) {
         if (url.isReachable())
-            SystemLog::write(std::string(simulationPrefix) + "delete: " + url.path() + ".");
+            SystemLog::post(std::string(simulationPrefix) + "delete: " + url.path() + ".");
         return false;
     }
     const Folder parent = folderOf(url);
@@ -564,7 +564,7 @@ XMetadataRemover::StripUnwantedAttrsResult XMetadataRemover::stripUnwantedAttrs(
         if (std::find(kept.begin(), kept.end(), name) != kept.end())
             continue;
         if (m_isASimulation) {
-            SystemLog::write(std::string(simulationPrefix) + "remove " + name + " from: " + fileURL.path() + ".");
+            SystemLog::post(std::string(simulationPrefix) + "remove " + name + " from: " + fileURL.path() + ".");
             removed.push_back(name);
             continue;
         }

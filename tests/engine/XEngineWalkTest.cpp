@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "../store/LogCapture.h"
 #include "EngineFixture.h"
+#include "SystemLog.h"
 #include "TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -38,6 +42,44 @@ protected:
     {
         return full == m_docs ? "." : full.substr(m_docs.size() + 1);
     }
+};
+
+// A system logger that takes no line in until it is let go (at the latest when it is destroyed).
+class StuckSystemLogger
+{
+public:
+    StuckSystemLogger()
+    {
+        SystemLog::flush(SystemLog::waitLimit);
+        // The writer thread keeps its own copy of the output: the state outlives this object.
+        SystemLog::setOutputForTesting([state = m_state](const std::string &) {
+            std::unique_lock lock(state->mutex);
+            state->letGo.wait(lock, [&state] { return state->isLetGo; });
+        });
+    }
+
+    ~StuckSystemLogger()
+    {
+        {
+            std::lock_guard lock(m_state->mutex);
+            m_state->isLetGo = true;
+        }
+        m_state->letGo.notify_all();
+        SystemLog::flush(SystemLog::waitLimit);
+        SystemLog::setOutputForTesting({});
+    }
+
+    StuckSystemLogger(const StuckSystemLogger &) = delete;
+    StuckSystemLogger &operator=(const StuckSystemLogger &) = delete;
+
+private:
+    struct State
+    {
+        std::mutex mutex;
+        std::condition_variable letGo;
+        bool isLetGo = false;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 bool isListed(const std::shared_ptr<XEngine> &engine)
@@ -159,6 +201,37 @@ TEST_F(XEngineWalkTest, ASimulatedWalkChangesNothing)
     EXPECT_EQ(treeSnapshot(m_docs), before);
     EXPECT_EQ(display->feedback().back(), "Cleaning completed.");
     EXPECT_GT(display->m_deleted.load(), 0) << "what would go is still reported";
+}
+
+TEST_F(XEngineWalkTest, ASimulatedWalkDoesNotWaitOnAStuckSystemLogger)
+{
+    setDiskOptions({{"appledouble_netatalk", true}});
+    constexpr int folders = 200;
+    for (int index = 0; index < folders; ++index) {
+        const std::string folderName = "s" + std::to_string(index / 20) + "/" + std::to_string(index);
+        file(folderName + "/.DS_Store");
+        if (index % 2 == 0)
+            folder(folderName + "/.AppleDouble");
+    }
+    file("Thing.app/.DS_Store");
+    const auto before = treeSnapshot(m_docs);
+
+    LogCapture log;
+    StuckSystemLogger stuck;
+    const std::size_t runs = m_windows->m_displays.size() + 1;
+    makeEngine(true, true)->cleanWithProgressUI({docsURL()}, false);
+    // Waiting on the logger for each of these lines would take minutes.
+    EXPECT_TRUE(runEventLoopUntil(
+        [&] {
+            std::lock_guard lock(m_windows->m_mutex);
+            return m_windows->m_displays.size() == runs && m_windows->m_displays.back()->m_finished.load();
+        },
+        std::chrono::seconds(30)));
+
+    EXPECT_EQ(log.countContaining("Simulation mode is running so would have tried to delete: "),
+              std::size_t(folders + folders / 2));
+    EXPECT_EQ(log.countContaining("Ignore " + path("Thing.app")), 1u);
+    EXPECT_EQ(treeSnapshot(m_docs), before);
 }
 
 TEST_F(XEngineWalkTest, FoldersDeeperThanAPathCanNameAreSkippedWithOneLogLine)

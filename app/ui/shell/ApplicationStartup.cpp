@@ -55,10 +55,16 @@ void holdStartupMessage(QtMsgType type, const QMessageLogContext &context, const
 }
 }
 
-std::unique_ptr<TWApp> makeApplicationOrExplain(int &argc, char **argv)
+std::unique_ptr<TWApp> makeApplicationOrExplain(char *programName)
 {
+    // Qt keeps the arguments it is given for the application's whole life. It is given the
+    // program's name only (a fixed one when the start got none, as execve permits): the user's
+    // arguments were read already, and none of them may become one of Qt's own options.
+    static char fallbackName[] = "tarnwick";
+    static int argumentCount = 1;
+    static char *arguments[] = {programName ? programName : fallbackName, nullptr};
     const QtMessageHandler previousHandler = qInstallMessageHandler(holdStartupMessage);
-    auto application = std::make_unique<TWApp>(argc, argv);
+    auto application = std::make_unique<TWApp>(argumentCount, arguments);
     qInstallMessageHandler(previousHandler);
     for (const HeldMessage &message : g_heldMessages) {
         const QByteArray category = message.category.toUtf8();

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <set>
 
 #include "ApplicationInfo.h"
 #include "LauncherCommands.h"
@@ -12,14 +11,6 @@
 
 namespace
 {
-// Qt's own options that take the next argument as their value.
-const std::set<std::string> qtOptionsWithValue = {
-    "-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qwindowgeometry", "-qwindowicon",
-    "-qwindowtitle", "-style", "-stylesheet", "-session", "-display", "-geometry", "-name", "-title"};
-// Qt's own options that stand alone (which may also be written with two dashes).
-const std::set<std::string> qtOptionsAlone = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync",
-                                              "-testability"};
-
 const LauncherCommand *launcherCommandForOption(const std::string &option)
 {
     const auto &commands = launcherCommands();
@@ -66,16 +57,8 @@ CommandLine CommandLine::parse(int argc, char **argv)
                 commandLine.command = command->name;
                 continue;
             }
-            const std::string option = argument.starts_with("--") ? argument.substr(1) : argument;
-            const std::string optionName = option.substr(0, option.find('='));
-            if (qtOptionsWithValue.contains(optionName)) {
-                if (optionName == option)
-                    ++i;
-                continue;
-            }
-            // Qt and X11 know further single-dash options; an unknown long option is a mistake.
-            if (qtOptionsAlone.contains(optionName) || !argument.starts_with("--"))
-                continue;
+            // Anything else is a mistake, Qt's own options too (Qt is given none): a PATH that
+            // begins with "-" follows "--".
             return refused("tarnwick: unknown option " + argument + "\nTry 'tarnwick --help' for more information.\n",
                            usageStatus);
         }
@@ -117,6 +100,7 @@ std::string CommandLine::helpText()
     }
     text += "  -h, --help              print this help and exit\n"
             "  --version               print the version and exit\n"
+            "  --                      take every later argument as a PATH, even one beginning with -\n"
             "\n"
             "Exit status: 0 when done, 1 when a PATH does not exist (nothing is cleaned then),\n"
             "2 for a mistaken call.\n";

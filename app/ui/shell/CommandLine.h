@@ -28,9 +28,9 @@ struct CommandLine
     std::string problem;
     int status = 0;
 
-    // Arguments beginning with "-" are options (Qt's, with their values, are left to Qt) unless
-    // they follow "--". Every path must lead to an item: its links, "." and ".." are resolved by
-    // the kernel, and its bytes are kept whether or not they are UTF-8.
+    // Arguments beginning with "-" are options unless they follow "--"; one that is not among
+    // Tarnwick's own is refused. Every path must lead to an item: its links, "." and ".." are
+    // resolved by the kernel, and its bytes are kept whether or not they are UTF-8.
     static CommandLine parse(int argc, char **argv);
 
     static std::string helpText();

@@ -52,7 +52,7 @@ int main(int argc, char **argv)
     if (commandLine.command == "quit")
         return 0;
 
-    std::unique_ptr<TWApp> application = makeApplicationOrExplain(argc, argv);
+    std::unique_ptr<TWApp> application = makeApplicationOrExplain(argv[0]);
     // A request to end that arrives during start-up is taken once the event loop runs.
     TerminationSignals::install(&AppDelegate::terminate);
     AppDelegate delegate;

@@ -1,5 +1,8 @@
 #include "CommandLine.h"
 
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -66,15 +69,15 @@ protected:
 };
 }
 
-TEST_F(CommandLineTest, PathsBecomeAbsoluteAndQtsOptionsAreLeftToQt)
+TEST_F(CommandLineTest, PathsBecomeAbsoluteAndEveryArgumentAfterTheEndOfOptionsIsAPath)
 {
     std::filesystem::create_directories(m_folder.file("Photos/2024"));
+    std::filesystem::create_directories(m_folder.file("--help"));
     writeFile(m_folder.file("-odd"), "");
-    const CommandLine commandLine =
-        parse({"Photos/2024", "-style", "fusion", "--platform=offscreen", "-reverse", m_folder.path(), "--", "-odd"});
+    const CommandLine commandLine = parse({"Photos/2024", m_folder.path(), "--", "-odd", "--help"});
     ASSERT_EQ(commandLine.action, CommandLine::Action::run) << commandLine.problem;
-    EXPECT_EQ(commandLine.paths,
-              (std::vector<std::string>{m_folder.file("Photos/2024"), m_folder.path(), m_folder.file("-odd")}));
+    EXPECT_EQ(commandLine.paths, (std::vector<std::string>{m_folder.file("Photos/2024"), m_folder.path(),
+                                                           m_folder.file("-odd"), m_folder.file("--help")}));
     EXPECT_TRUE(commandLine.command.empty());
 }
 
@@ -111,10 +114,20 @@ TEST_F(CommandLineTest, MistakenCallsAreRefusedWithTheirReason)
                                "tarnwick: cannot clean "
                                    + m_folder.file("also gone") + ": No such file or directory\nNothing was cleaned.\n");
 
-    const CommandLine unknown = parse({"--frobnicate"});
-    EXPECT_EQ(unknown.action, CommandLine::Action::refuse);
-    EXPECT_EQ(unknown.status, CommandLine::usageStatus);
-    EXPECT_NE(unknown.problem.find("unknown option --frobnicate"), std::string::npos);
+    // Qt's own options are no exception; nor is a folder whose name begins with "-" before "--".
+    std::filesystem::create_directories(m_folder.file("-x"));
+    for (const std::vector<std::string> &arguments :
+         std::vector<std::vector<std::string>>{{"--frobnicate"}, {"here", "-x"}, {"-style", "fusion"},
+                                               {"-platform", "offscreen"}, {"--platform=offscreen"},
+                                               {"-session", "here"}, {"-reverse"}}) {
+        const CommandLine unknown = parse(arguments);
+        const std::string &option = *std::find_if(arguments.begin(), arguments.end(),
+                                                  [](const std::string &argument) { return argument.starts_with('-'); });
+        EXPECT_EQ(unknown.action, CommandLine::Action::refuse) << option;
+        EXPECT_EQ(unknown.status, CommandLine::usageStatus) << option;
+        EXPECT_EQ(unknown.problem,
+                  "tarnwick: unknown option " + option + "\nTry 'tarnwick --help' for more information.\n");
+    }
 
     const CommandLine commandWithPaths = parse({"--show-window", "here"});
     EXPECT_EQ(commandWithPaths.action, CommandLine::Action::refuse);
@@ -163,6 +176,38 @@ TEST_F(CommandLineTest, AMissingPathIsRefusedOnStandardErrorAndNothingStarts)
     EXPECT_EQ(finished.output, "");
     EXPECT_FALSE(instanceStarted());
     EXPECT_TRUE(fileExists(m_home.file("real/.DS_Store")));
+}
+
+TEST_F(CommandLineTest, AnUnknownOptionIsRefusedOnStandardErrorAndNothingStarts)
+{
+    for (const char *folder : {"-x", "DIR"}) {
+        std::filesystem::create_directories(m_home.file(folder));
+        writeFile(m_home.file(folder) + "/.DS_Store", "Bud1");
+    }
+    for (const QStringList &arguments : std::vector<QStringList>{
+             {"-x"}, {"-style", "DIR"}, {"-platform", "DIR"}, {"-session", "DIR"}, {"DIR", "-x"}}) {
+        const TarnwickHome::Finished finished = m_home.run(arguments);
+        const std::string option = arguments.filter(QRegularExpression("^-")).front().toStdString();
+        EXPECT_EQ(finished.status, 2) << option;
+        EXPECT_EQ(finished.errors,
+                  "tarnwick: unknown option " + option + "\nTry 'tarnwick --help' for more information.\n");
+        EXPECT_EQ(finished.output, "");
+    }
+    EXPECT_FALSE(instanceStarted());
+    EXPECT_TRUE(fileExists(m_home.file("-x/.DS_Store")));
+    EXPECT_TRUE(fileExists(m_home.file("DIR/.DS_Store")));
+}
+
+TEST_F(CommandLineTest, AFolderWhoseNameBeginsWithADashIsCleanedAfterTheEndOfOptions)
+{
+    std::filesystem::create_directories(m_home.file("-x"));
+    writeFile(m_home.file("-x/.DS_Store"), "Bud1");
+    TarnwickProcess instance(m_home);
+    ASSERT_TRUE(instance.start({"--", "-x"}));
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(m_home.file("-x/.DS_Store")); }, 60s)) << instance.errors();
+    const std::string home = std::filesystem::canonical(m_home.path());
+    EXPECT_TRUE(instance.logged("Asked to clean " + home + "/-x\n")) << instance.errors();
+    EXPECT_EQ(instance.endWith(SIGTERM), 0);
 }
 
 TEST_F(CommandLineTest, WithoutADisplayOneClearLineInsteadOfAnAbort)
