@@ -332,7 +332,8 @@ TEST(ZipCleaner, AKeptEntryWhoseLocalRecordIsDamagedIsRefusedAndTheArchiveLeftAs
                 SCOPED_TRACE(kept + ": " + damage.what);
                 Data damaged = made;
                 const std::uint64_t header = localHeaderOf(made, kept);
-                std::copy(damage.bytes.begin(), damage.bytes.end(), damaged.begin() + static_cast<long>(header + damage.at));
+                const auto at = damaged.begin() + static_cast<long>(header + damage.at);
+                std::copy(damage.bytes.begin(), damage.bytes.end(), at);
                 writeBytes(path, damaged);
                 const std::string hashBefore = sha256Of(path);
                 struct stat before;
