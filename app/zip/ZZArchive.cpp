@@ -226,6 +226,13 @@ bool ZZArchive::updateEntries(const std::vector<std::shared_ptr<ZZArchiveEntry>>
     // it is, before anything is written.
     if (m_layout && !m_layout->localFileLengths(error))
         return false;
+    // A kept entry goes into the new archive as it stands: one whose local record the reader
+    // would refuse (a broken signature, a header disagreeing with its central record) is refused
+    // here rather than carried into an archive reported as rewritten.
+    for (const auto &entry : newEntries) {
+        if (entry && !entry->check(error))
+            return false;
+    }
     const auto keptPrefix = keptPrefixLength(newEntries, error);
     if (!keptPrefix)
         return false;

@@ -126,6 +126,12 @@ std::function<void()> &beforeCommitHook()
     return hook;
 }
 
+std::function<void(const std::string &)> &afterTemporaryCopyCreatedHook()
+{
+    static std::function<void(const std::string &)> hook;
+    return hook;
+}
+
 std::atomic<bool> exchangeAllowed{true};
 
 bool isCopiedAttribute(const std::string &name)
@@ -137,6 +143,11 @@ bool isCopiedAttribute(const std::string &name)
 void ZZFileChannel::setBeforeCommitForTesting(std::function<void()> hook)
 {
     beforeCommitHook() = std::move(hook);
+}
+
+void ZZFileChannel::setAfterTemporaryCopyCreatedForTesting(std::function<void(const std::string &path)> hook)
+{
+    afterTemporaryCopyCreatedHook() = std::move(hook);
 }
 
 void ZZFileChannel::setExchangeAllowedForTesting(bool allowed)
@@ -156,10 +167,17 @@ ZZFileChannel::ZZFileChannel(std::string URL)
 }
 
 ZZFileChannel::ZZFileChannel(std::string URL, std::string path, std::shared_ptr<const FileDescriptor> folder,
-                             std::string name)
+                             std::string name, FileDescriptor copy, const struct stat &copyStatus)
     : m_URL(std::move(URL)), m_path(std::move(path)), m_folder(std::move(folder)), m_name(std::move(name)),
-      m_isTemporary(true)
+      m_isTemporary(true), m_copy(std::move(copy)), m_copyDevice(copyStatus.st_dev), m_copyInode(copyStatus.st_ino)
 {
+}
+
+bool ZZFileChannel::copyIsAt(const std::string &name) const
+{
+    struct stat status;
+    return ::fstatat(m_folder->get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && status.st_dev == m_copyDevice && status.st_ino == m_copyInode;
 }
 
 bool ZZFileChannel::folderFd(int &fd, Error *error) const
@@ -182,8 +200,11 @@ std::optional<ZZBytes> ZZFileChannel::newInput(Error *error)
     int folder = -1;
     if (!folderFd(folder, error))
         return std::nullopt;
-    // Non-blocking so that a FIFO put in the archive's place cannot hang the open.
-    const int descriptor = ::openat(folder, m_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    // A temporary copy is read through its own descriptor; the archive is opened non-blocking,
+    // so that a FIFO put in its place cannot hang the open.
+    const int descriptor = m_isTemporary
+        ? ::fcntl(m_copy.get(), F_DUPFD_CLOEXEC, 0)
+        : ::openat(folder, m_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (descriptor < 0) {
         if (errno == ENOENT) {
             zzFail(error, noSuchFileError(m_path));
@@ -231,7 +252,9 @@ std::unique_ptr<ZZChannelOutput> ZZFileChannel::newOutput(Error *error)
     int folder = -1;
     if (!folderFd(folder, error))
         return nullptr;
-    const int descriptor = ::openat(folder, m_name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int descriptor = m_isTemporary
+        ? ::fcntl(m_copy.get(), F_DUPFD_CLOEXEC, 0)
+        : ::openat(folder, m_name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (descriptor < 0) {
         zzFail(error, Error::POSIXerrno());
         return nullptr;
@@ -269,16 +292,26 @@ std::unique_ptr<ZZChannel> ZZFileChannel::temporaryChannel(Error *error)
         const std::string name = OwnTemporaryFiles::archiveCopyName(m_name, unique);
         // Its creation, writing and removal are Tarnwick's own: the watcher lets them pass.
         OwnChanges::noteScratchFileAt(folder, name);
-        const int descriptor = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (descriptor < 0) {
+        // Kept open to the end: the copy is never reached by its name again.
+        FileDescriptor copy(::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!copy.isValid()) {
             if (errno == EEXIST)
                 continue;
             zzFail(error, Error::POSIXerrno());
             return nullptr;
         }
-        ::close(descriptor);
+        struct stat copyStatus;
+        if (::fstat(copy.get(), &copyStatus) != 0) {
+            zzFail(error, Error::POSIXerrno());
+            ::unlinkat(folder, name.c_str(), 0);
+            return nullptr;
+        }
         std::string path = FolderAndName::of(m_path).folder + "/" + name;
-        return std::unique_ptr<ZZChannel>(new ZZFileChannel(path, path, m_folder, name));
+        auto temporary = std::unique_ptr<ZZChannel>(
+            new ZZFileChannel(path, path, m_folder, name, std::move(copy), copyStatus));
+        if (afterTemporaryCopyCreatedHook())
+            afterTemporaryCopyCreatedHook()(path);
+        return temporary;
     }
     zzFail(error, Error::posix(EEXIST));
     return nullptr;
@@ -302,19 +335,20 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
     if (exists && current.st_nlink > 1)
         return zzFail(error, Error::posix(EMLINK));
 
-    const int descriptor = ::openat(folder, temporary->m_name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (descriptor < 0)
-        return zzFail(error, Error::POSIXerrno());
-    bool prepared = true;
-    if (exists)
-        prepared = copyOwnershipAndAttributes(descriptor, current, error);
-    else if (::fchmod(descriptor, 0644) != 0)
-        prepared = zzFail(error, Error::POSIXerrno());
-    if (prepared && ::fsync(descriptor) != 0)
-        prepared = zzFail(error, Error::POSIXerrno());
-    ::close(descriptor);
-    if (!prepared)
+    const int descriptor = temporary->m_copy.get();
+    if (exists && !copyOwnershipAndAttributes(descriptor, current, error))
         return false;
+    if (!exists && ::fchmod(descriptor, 0644) != 0)
+        return zzFail(error, Error::POSIXerrno());
+    if (::fsync(descriptor) != 0)
+        return zzFail(error, Error::POSIXerrno());
+    // The writing descriptor is closed while the copy still has its own name, which the watcher
+    // knows as Tarnwick's scratch file (closed after the rename, it would be reported under the
+    // archive's); a handle that cannot write keeps the file, and so its inode number, meanwhile.
+    FileDescriptor handle(::open(("/proc/self/fd/" + std::to_string(descriptor)).c_str(), O_PATH | O_CLOEXEC));
+    if (!handle.isValid())
+        return zzFail(error, Error::POSIXerrno());
+    temporary->m_copy = std::move(handle);
 
     if (beforeCommitHook())
         beforeCommitHook()();
@@ -327,26 +361,32 @@ bool ZZFileChannel::replaceWithChannel(ZZChannel &channel, Error *error)
     return true;
 }
 
-// The check that the archive is the one read and the commit are one step: the new file and the
-// archive exchange names, and what came out is checked; a newer archive put in place meanwhile is
-// exchanged back and kept. Where names cannot be exchanged (FAT, exFAT, network shares) the check
-// runs again just before the rename, leaving a small window.
+// The check that the archive is the one read and the commit are one step: the copy and the
+// archive exchange names, and what went in and what came out are checked; a newer archive put in
+// place meanwhile, or anything put under the copy's name, is exchanged back and the archive stays.
+// Where names cannot be exchanged (FAT, exFAT, network shares) both are checked again just before
+// the rename, leaving a small window.
 bool ZZFileChannel::commit(ZZFileChannel &temporary, Error *error)
 {
     const int folder = m_folder->get();
     const char *temporaryName = temporary.m_name.c_str();
     const char *name = m_name.c_str();
+    // Whatever else stands under the copy's name would be what went in the archive's place.
+    if (!temporary.copyIsAt(temporary.m_name))
+        return zzFail(error, Error::posix(ESTALE));
     int refused = EINVAL;
     if (exchangeAllowed) {
         const unsigned flags = m_loadedStatus ? RENAME_EXCHANGE : RENAME_NOREPLACE;
         noteCommit(flags);
         if (::renameat2(folder, temporaryName, folder, name, flags) == 0) {
+            const bool copyWentIn = temporary.copyIsAt(m_name);
             if (!m_loadedStatus) {
                 temporary.m_isCommitted = true;
-                return true;
+                return copyWentIn || zzFail(error, Error::posix(ESTALE));
             }
             struct stat cameOut;
-            if (::fstatat(folder, temporaryName, &cameOut, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(*m_loadedStatus, cameOut)) {
+            if (copyWentIn && ::fstatat(folder, temporaryName, &cameOut, AT_SYMLINK_NOFOLLOW) == 0
+                && sameFile(*m_loadedStatus, cameOut)) {
                 // The archive that was read now has the temporary name and goes.
                 ::unlinkat(folder, temporaryName, 0);
                 temporary.m_isCommitted = true;
@@ -371,7 +411,8 @@ bool ZZFileChannel::commit(ZZFileChannel &temporary, Error *error)
     const bool exists = ::fstatat(folder, name, &current, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT)
         return zzFail(error, Error::POSIXerrno());
-    if (m_loadedStatus ? !exists || !sameFile(*m_loadedStatus, current) : exists)
+    const bool archiveChanged = m_loadedStatus ? !exists || !sameFile(*m_loadedStatus, current) : exists;
+    if (archiveChanged || !temporary.copyIsAt(temporary.m_name))
         return zzFail(error, Error::posix(ESTALE));
     // An exchange tried and refused has noted the name already.
     if (!exchangeAllowed)
@@ -379,7 +420,7 @@ bool ZZFileChannel::commit(ZZFileChannel &temporary, Error *error)
     if (::renameat(folder, temporaryName, folder, name) != 0)
         return zzFail(error, Error::POSIXerrno());
     temporary.m_isCommitted = true;
-    return true;
+    return temporary.copyIsAt(m_name) || zzFail(error, Error::posix(ESTALE));
 }
 
 // The archive's name receives the new file; with an exchange the old file also moves away from it.
@@ -434,7 +475,8 @@ bool ZZFileChannel::copyOwnershipAndAttributes(int temporaryDescriptor, const st
 
 void ZZFileChannel::removeAsTemporary()
 {
-    if (m_isTemporary && !m_isCommitted && m_folder->isValid())
+    // Only the copy itself goes: whatever another program put under its name is not ours.
+    if (m_isTemporary && !m_isCommitted && m_folder->isValid() && copyIsAt(m_name))
         ::unlinkat(m_folder->get(), m_name.c_str(), 0);
     m_isCommitted = true;
 }

@@ -14,10 +14,14 @@
 // link keeps pointing at the rewritten archive; its folder is then opened once,
 // and the archive, its temporary copy and the rename between them are all
 // reached through that descriptor without following a link, so a folder swapped
-// meanwhile can neither redirect the rewrite nor let it leave the folder. A
-// rewrite is committed by putting a complete, synced file from the same folder in
-// the archive's place, so the original stays whole until the new one is durable,
-// and only while the archive is still the one that was read.
+// meanwhile can neither redirect the rewrite nor let it leave the folder. The
+// temporary copy is created exclusively and then used only through the descriptor
+// its creation gave, never opened again by name: whatever another program puts
+// under its name (a FIFO, a link, a file of its own) can neither hang the rewrite
+// nor take its bytes, and is never put in the archive's place. A rewrite is
+// committed by putting that complete, synced file in the archive's place, so the
+// original stays whole until the new one is durable, and only while the archive is
+// still the one that was read.
 class ZZFileChannel : public ZZChannel
 {
 public:
@@ -32,14 +36,19 @@ public:
 
     // For tests: runs just before a rewrite is committed, after the archive was checked.
     static void setBeforeCommitForTesting(std::function<void()> hook);
+    // For tests: runs as soon as a temporary copy has been created, with its path.
+    static void setAfterTemporaryCopyCreatedForTesting(std::function<void(const std::string &path)> hook);
     // For tests: commit as where the file system cannot exchange two names (FAT, exFAT, shares).
     static void setExchangeAllowedForTesting(bool allowed);
 
 private:
-    ZZFileChannel(std::string URL, std::string path, std::shared_ptr<const FileDescriptor> folder, std::string name);
+    ZZFileChannel(std::string URL, std::string path, std::shared_ptr<const FileDescriptor> folder, std::string name,
+                  FileDescriptor copy, const struct stat &copyStatus);
 
     // The folder's descriptor, or false with the error when it could not be opened.
     bool folderFd(int &fd, Error *error) const;
+    // Whether the name in the folder names the file this temporary copy was created as.
+    bool copyIsAt(const std::string &name) const;
 
     // Puts the synced temporary file in the archive's place if the archive is still the one read.
     bool commit(ZZFileChannel &temporary, Error *error);
@@ -55,6 +64,11 @@ private:
     std::string m_name;
     bool m_isTemporary = false;
     bool m_isCommitted = false;
+    // A temporary copy's file, open from its creation (for writing until it is synced, then
+    // through a handle that cannot write), and which file that is.
+    FileDescriptor m_copy;
+    dev_t m_copyDevice = 0;
+    ino_t m_copyInode = 0;
     // The file as it was when last read; a rewrite refuses to replace a file
     // that changed since.
     std::optional<struct stat> m_loadedStatus;

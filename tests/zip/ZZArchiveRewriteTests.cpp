@@ -1,17 +1,22 @@
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "FileDescriptor.h"
 #include "TestSupport.h"
 #include "ZZArchive.h"
 #include "ZZError.h"
 #include "ZZFileChannel.h"
 #include "ZZOldArchiveEntry.h"
+#include "ZipCleaner.h"
 #include "ZipFixtures.h"
 
 namespace
@@ -370,4 +375,138 @@ TEST(ZZArchiveRewrite, AnExchangedCommitLeavesOnlyTheNewArchive)
     EXPECT_EQ(entriesIn(folder.path()), 1u) << "the old archive is not left under a temporary name";
     EXPECT_TRUE(unzipTestPasses(path));
     EXPECT_EQ(unzipNames(path).size(), 4u);
+}
+
+namespace
+{
+// What another user of a folder open to them puts under the name of the rewrite's temporary copy.
+enum class Substitute { FIFO, LinkToAFileOutside, FileOfTheirOwn };
+
+const char *describe(Substitute substitute)
+{
+    switch (substitute) {
+    case Substitute::FIFO: return "a FIFO";
+    case Substitute::LinkToAFileOutside: return "a link to a file outside";
+    case Substitute::FileOfTheirOwn: return "a file of their own";
+    }
+    return "";
+}
+
+void putUnderTheName(const std::string &copy, Substitute substitute, const std::string &outside)
+{
+    ASSERT_EQ(::unlink(copy.c_str()), 0) << copy;
+    switch (substitute) {
+    case Substitute::FIFO:
+        ASSERT_EQ(::mkfifo(copy.c_str(), 0666), 0);
+        break;
+    case Substitute::LinkToAFileOutside:
+        ASSERT_EQ(::symlink(outside.c_str(), copy.c_str()), 0);
+        break;
+    case Substitute::FileOfTheirOwn:
+        writeFile(copy, "their own file");
+        break;
+    }
+}
+
+// The temporary copy of the archive named `archiveName` in the folder; empty when there is none.
+std::string temporaryCopyIn(const std::string &folder, const std::string &archiveName)
+{
+    for (const auto &item : std::filesystem::directory_iterator(folder)) {
+        const std::string name = item.path().filename();
+        if (name.starts_with(".tarnwick-" + archiveName + ".") && name.ends_with(".tarnwick-tmp"))
+            return item.path();
+    }
+    return {};
+}
+
+// Whether what stands at the path is the substitute that was put there.
+bool isTheSubstitute(const std::string &path, Substitute substitute, const std::string &outside)
+{
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0)
+        return false;
+    switch (substitute) {
+    case Substitute::FIFO:
+        return S_ISFIFO(status.st_mode);
+    case Substitute::LinkToAFileOutside:
+        return S_ISLNK(status.st_mode) && std::filesystem::read_symlink(path) == outside;
+    case Substitute::FileOfTheirOwn:
+        return S_ISREG(status.st_mode) && readFile(path) == "their own file";
+    }
+    return false;
+}
+}
+
+TEST(ZZArchiveRewrite, WhatIsPutUnderTheTemporaryCopysNameNeitherHangsNorRedirectsTheClean)
+{
+    using namespace std::chrono_literals;
+    struct Case
+    {
+        Substitute substitute;
+        bool beforeCommit;
+        bool exchange;
+    };
+    std::vector<Case> cases;
+    for (const Substitute substitute : {Substitute::FIFO, Substitute::LinkToAFileOutside, Substitute::FileOfTheirOwn}) {
+        for (const bool beforeCommit : {false, true}) {
+            for (const bool exchange : {true, false})
+                cases.push_back({substitute, beforeCommit, exchange});
+        }
+    }
+    TemporaryDirectory outsideFolder;
+    const std::string outside = outsideFolder.file("outside.txt");
+    for (const Case &each : cases) {
+        SCOPED_TRACE(std::string(describe(each.substitute))
+                     + (each.beforeCommit ? " just before the commit" : " once the copy is made")
+                     + (each.exchange ? ", names exchanged" : ", plain rename"));
+        writeFile(outside, "outside, never to be written");
+        TemporaryDirectory folder;
+        const std::string path = makeZipArchive(folder);
+        std::filesystem::remove_all(folder.file("src"));
+        const Data original = readBytes(path);
+        std::string copy;
+        const auto substituteAt = [&](const std::string &copyPath) {
+            ASSERT_FALSE(copyPath.empty());
+            copy = copyPath;
+            putUnderTheName(copy, each.substitute, outside);
+        };
+        if (each.beforeCommit)
+            ZZFileChannel::setBeforeCommitForTesting([&] { substituteAt(temporaryCopyIn(folder.path(), "t.zip")); });
+        else
+            ZZFileChannel::setAfterTemporaryCopyCreatedForTesting(substituteAt);
+        ZZFileChannel::setExchangeAllowedForTesting(each.exchange);
+
+        std::vector<std::string> removed;
+        Error error;
+        std::promise<std::int64_t> cleaned;
+        auto result = cleaned.get_future();
+        std::thread clean([&] { cleaned.set_value(ZipCleaner().cleanZipAtURL(path, &removed, &error)); });
+        const bool finished = result.wait_for(60s) == std::future_status::ready;
+        EXPECT_TRUE(finished) << "the clean hangs";
+        // A clean blocked on the FIFO is let go: a reader and writer of the FIFO's own.
+        const std::string blocking = finished ? std::string() : temporaryCopyIn(folder.path(), "t.zip");
+        const FileDescriptor release(blocking.empty() ? -1 : ::open(blocking.c_str(), O_RDWR | O_NONBLOCK));
+        clean.join();
+        ZZFileChannel::setBeforeCommitForTesting({});
+        ZZFileChannel::setAfterTemporaryCopyCreatedForTesting({});
+        ZZFileChannel::setExchangeAllowedForTesting(true);
+        const std::int64_t count = result.get();
+
+        EXPECT_EQ(readFile(outside), "outside, never to be written") << "written through the link";
+        EXPECT_TRUE(isTheSubstitute(copy, each.substitute, outside)) << "what another put there was taken";
+        struct stat status;
+        if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+            ADD_FAILURE() << "the archive's name holds something else";
+            continue;
+        }
+        if (count > 0) {
+            EXPECT_EQ(error.domain(), "");
+            EXPECT_TRUE(unzipTestPasses(path)) << "the archive was damaged";
+            EXPECT_EQ(unzipNames(path), (std::vector<std::string>{"a.txt", "dir/b.txt", "c.txt"}));
+        } else {
+            EXPECT_EQ(error.domain(), ZZErrorDomain);
+            EXPECT_TRUE(removed.empty());
+            EXPECT_TRUE(readBytes(path) == original) << "a refused clean changed the archive";
+        }
+    }
 }

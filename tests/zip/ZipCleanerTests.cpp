@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 #include "ZZArchive.h"
 #include "ZZError.h"
+#include "ZZOldArchiveEntry.h"
 #include "ZipCleaner.h"
 #include "ZipFixtures.h"
 
@@ -258,4 +259,100 @@ TEST(ZipCleaner, AnArchiveWhoseCountWrappedPastTheLimitIsRefused)
     EXPECT_EQ(error.localizedDescription(),
               "The zip archive's central directory does not hold the number of entries its end record gives.");
     EXPECT_TRUE(readBytes(path) == bytes);
+}
+
+namespace
+{
+std::string sha256Of(const std::string &path)
+{
+    return runCommand("/", "sha256sum " + shellQuoted(path)).output.substr(0, 64);
+}
+
+// Where the local header of the named entry begins.
+std::uint64_t localHeaderOf(const Data &bytes, const std::string &name)
+{
+    Error error;
+    const auto archive = ZZArchive::archiveWithData(bytes, &error);
+    EXPECT_NE(archive, nullptr) << error.localizedDescription();
+    for (const auto &entry : archive ? archive->entries() : std::vector<std::shared_ptr<ZZArchiveEntry>>()) {
+        if (entry->fileName() == name)
+            return static_cast<const ZZOldArchiveEntry &>(*entry).localFileHeaderOffset();
+    }
+    ADD_FAILURE() << name << " is not in the archive";
+    return 0;
+}
+}
+
+TEST(ZipCleaner, AKeptEntryWhoseLocalRecordIsDamagedIsRefusedAndTheArchiveLeftAsItIs)
+{
+    TemporaryDirectory folder;
+    std::string text;
+    for (int line = 0; line < 300; ++line)
+        text += "line " + std::to_string(line) + " of the kept text\n";
+    makeFiles(folder.path(), {{"src/first.txt", text}, {"src/.DS_Store", "desktop services"}, {"src/last.txt", text}});
+    const std::string files = " first.txt .DS_Store last.txt";
+    // Archives as the tools make them: a kept entry before the metadata, whose local file stays
+    // where it is, and one after it, whose local file is copied.
+    std::vector<std::pair<std::string, std::string>> tools = {
+        {"zip", "zip -q ../made.zip" + files},
+        {"zip to a pipe, with data descriptors", "zip -q -" + files + " | cat > ../made.zip"},
+        {"7z", "7z a -tzip ../made.zip" + files + " >/dev/null"},
+        {"7z with AES", "7z a -tzip -psecret -mem=AES256 ../made.zip" + files + " >/dev/null"}};
+    // What is done to a kept entry's local header, at an offset into it.
+    struct Damage
+    {
+        std::string what;
+        std::size_t at;
+        std::vector<std::uint8_t> bytes;
+    };
+    const std::vector<Damage> damages = {{"broken signature", 3, {0x00}},
+                                         {"another name", 30, {'F'}},
+                                         {"another method", 8, {12, 0}},
+                                         {"a name running past the local files", 26, {0xFF, 0xFF}}};
+    const std::string path = folder.file("t.zip");
+    for (const auto &[tool, command] : tools) {
+        SCOPED_TRACE(tool);
+        std::filesystem::remove(folder.file("made.zip"));
+        if (runCommand(folder.path() + "/src", command).status != 0) {
+            ADD_FAILURE() << "could not make the archive with " << command;
+            continue;
+        }
+        const Data made = readBytes(folder.file("made.zip"));
+        std::filesystem::remove(folder.file("made.zip"));
+
+        // As made, it is cleaned.
+        writeBytes(path, made);
+        std::vector<std::string> removed;
+        Error error;
+        EXPECT_EQ(ZipCleaner().cleanZipAtURL(path, &removed, &error), 1) << error.localizedDescription();
+        EXPECT_EQ(unzipNames(path), (std::vector<std::string>{"first.txt", "last.txt"}));
+
+        for (const std::string kept : {"first.txt", "last.txt"}) {
+            for (const Damage &damage : damages) {
+                SCOPED_TRACE(kept + ": " + damage.what);
+                Data damaged = made;
+                const std::uint64_t header = localHeaderOf(made, kept);
+                const auto at = damaged.begin() + static_cast<long>(header + damage.at);
+                std::copy(damage.bytes.begin(), damage.bytes.end(), at);
+                writeBytes(path, damaged);
+                const std::string hashBefore = sha256Of(path);
+                struct stat before;
+                ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+                removed.clear();
+                error = Error();
+                EXPECT_EQ(ZipCleaner().cleanZipAtURL(path, &removed, &error), 0) << "reported cleaned";
+                EXPECT_TRUE(removed.empty());
+                EXPECT_EQ(error.domain(), ZZErrorDomain);
+                EXPECT_EQ(error.code(), ZZLocalFileReadErrorCode) << error.localizedDescription();
+                EXPECT_EQ(error.localizedDescription(),
+                          "A zip entry's local header does not match its central directory entry.");
+                EXPECT_EQ(sha256Of(path), hashBefore) << "the archive was changed";
+                struct stat after;
+                ASSERT_EQ(::stat(path.c_str(), &after), 0);
+                EXPECT_EQ(after.st_ino, before.st_ino);
+                EXPECT_EQ(entriesIn(folder.path()), 2u) << "a temporary copy was left behind";
+            }
+        }
+    }
 }
