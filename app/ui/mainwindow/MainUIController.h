@@ -94,6 +94,8 @@ public:
     void vaidateOpenAtLoginMenuItem(QAction *item);
     void validateShowInDockMenuItem(QAction *item);
     void alertError(const QString &message);
+    // Opens the file in the desktop's application for it; when nothing can, an alert gives its path.
+    void openWithDesktop(const std::string &path);
     void makeSureHelperToolIsInstalledIfNeeded();
     void applyShowInDock();
     void setLaunchAtLoginUsingServiceManagement(bool enabled);
