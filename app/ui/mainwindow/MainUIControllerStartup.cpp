@@ -193,7 +193,7 @@ void MainUIController::registerObservers()
     TarnwickStore::sharedInstance().listenForChanges([this](const Notification &notification) {
         const auto found = notification.userInfo.find(TarnwickStore::changedObjectKey);
         const std::string *key = found == notification.userInfo.end() ? nullptr : found->second.asString();
-        populateSourceTable(key ? std::optional<QString>(QString::fromStdString(*key)) : std::nullopt);
+        populateSourceTable(key ? std::optional<std::string>(*key) : std::nullopt);
     });
     TarnwickStore::sharedInstance().listenForDetailsChanges([this](const Notification &) { populateDetailsTable(); });
 }
