@@ -97,7 +97,11 @@ std::string OpenPanelItemsModel::bytesOfPath(const QString &path) const
     const auto found = m_unlistedByPath.find(path);
     if (found == m_unlistedByPath.end())
         return QFile::encodeName(path).toStdString();
-    const Unlisted &item = *found->second;
+    return bytesOf(*found->second);
+}
+
+std::string OpenPanelItemsModel::bytesOf(const Unlisted &item)
+{
     std::string folder = QFile::encodeName(item.folder).toStdString();
     if (folder.empty() || folder.back() != '/')
         folder += '/';
@@ -165,7 +169,7 @@ const OpenPanelItemsModel::UnlistedItems &OpenPanelItemsModel::unlistedIn(const 
         // A path that some other item already goes by would hand on the wrong bytes.
         if (m_unlistedByPath.count(item->path) || exists(item->path))
             continue;
-        if (!m_panel.shouldEnableURL(URL::fileURLWithPath(bytesOfPath(folder) + "/" + name)) && !item->isFolder)
+        if (!item->isFolder && !m_panel.shouldEnableURL(URL::fileURLWithPath(bytesOf(*item))))
             continue;
         m_unlistedByPath[item->path] = item.get();
         found.push_back(std::move(item));
@@ -381,7 +385,7 @@ Qt::ItemFlags OpenPanelItemsModel::flags(const QModelIndex &index) const
 {
     if (const Unlisted *item = unlistedOf(index)) {
         Qt::ItemFlags itemFlags = Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
-        if (m_panel.shouldEnableURL(URL::fileURLWithPath(bytesOfPath(item->path))))
+        if (m_panel.shouldEnableURL(URL::fileURLWithPath(bytesOf(*item))))
             itemFlags |= Qt::ItemIsSelectable;
         return itemFlags;
     }

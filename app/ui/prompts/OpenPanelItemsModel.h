@@ -67,6 +67,7 @@ private:
     };
     using UnlistedItems = std::vector<std::unique_ptr<Unlisted>>;
 
+    static std::string bytesOf(const Unlisted &item);
     // A row made by the file system model keeps that model's own pointer; an unlisted one, its item.
     const Unlisted *unlistedOf(const QModelIndex &index) const;
     // The folder's unlisted items, read from the folder the first time they are asked for.
