@@ -164,7 +164,8 @@ const OpenPanelItemsModel::UnlistedItems &OpenPanelItemsModel::unlistedIn(const 
         item->size = status.st_size;
         item->modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec);
         item->path = joined(folder, escapedName(name));
-        if (!item->isFolder && !(S_ISREG(status.st_mode) && showsFiles))
+        // Such a folder cannot be entered: it is only listed where folders can be chosen.
+        if (item->isFolder ? !m_panel.canChooseDirectories() : !(S_ISREG(status.st_mode) && showsFiles))
             continue;
         // A path that some other item already goes by would hand on the wrong bytes.
         if (m_unlistedByPath.count(item->path) || exists(item->path))

@@ -16,10 +16,10 @@ class QFileSystemModel;
 
 // What an open panel's file dialog lists: the file system's items (those the panel does not
 // enable shown, but not selectable), and after them, in each folder, the items whose names are not
-// UTF-8, which Qt's own listing leaves out: its folders, and its files where files of their kind
-// can be chosen. Such an item shows its name as Qt decodes it (a U+FFFD for each stray byte); the
-// path the dialog hands on for it stands for its bytes, and bytesOfPath() gives them back. It can
-// be chosen, but not entered: Qt cannot list what it holds.
+// UTF-8, which Qt's own listing leaves out: its folders where folders can be chosen, and its files
+// where files of their kind can be chosen. Such an item shows its name as Qt decodes it (a U+FFFD
+// for each stray byte); the path the dialog hands on for it stands for its bytes, and
+// bytesOfPath() gives them back. It can be chosen, but not entered: Qt cannot list what it holds.
 class OpenPanelItemsModel : public QIdentityProxyModel
 {
     Q_OBJECT

@@ -344,4 +344,25 @@ TEST(FileDialogOpenPanelTest, WhereFilesCanBeChosenAnArchiveWhoseNameIsNotUtf8Is
     ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
     ASSERT_EQ(panel.URLs().size(), 1u);
     EXPECT_EQ(panel.URLs().front().path(), home.file("caf\xe9.zip"));
+
+    // A panel for documents only lists every such file, but no such folder: it could be neither
+    // entered nor chosen.
+    std::filesystem::create_directory(home.file("Alb\xfcm"));
+    OpenPanel documents;
+    documents.setAllowsMultipleSelection(true);
+    documents.setDirectoryURL(URL::fileURLWithPath(home.path()));
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowNamed(dialog, QStringLiteral("caf\uFFFD.txt")).isValid(); },
+         [](QFileDialog &dialog) {
+             std::vector<std::string> names = listedNames(dialog);
+             std::sort(names.begin(), names.end());
+             EXPECT_EQ(names, (std::vector<std::string>{"Plain", "caf\xef\xbf\xbd.txt", "caf\xef\xbf\xbd.zip"}));
+             selectRow(dialog, rowNamed(dialog, QStringLiteral("caf\uFFFD.txt")));
+         }},
+        {[](QFileDialog &dialog) { return FileDialogOpenPanel::acceptButton(dialog)->isEnabled(); },
+         [](QFileDialog &dialog) { QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton); }},
+    });
+    ASSERT_EQ(presenter.present(documents), OpenPanel::OKResponse);
+    ASSERT_EQ(documents.URLs().size(), 1u);
+    EXPECT_EQ(documents.URLs().front().path(), home.file("caf\xe9.txt"));
 }
