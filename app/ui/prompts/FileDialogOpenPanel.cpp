@@ -51,7 +51,6 @@ public:
         setOption(QFileDialog::DontUseNativeDialog, true);
     }
 
-    const OpenPanelItemsModel &items() const { return *m_items; }
     void showItems() { setProxyModel(m_items); }
 
     URL urlOf(const QString &path) const { return URL::fileURLWithPath(m_items->bytesOfPath(path)); }
