@@ -16,3 +16,20 @@ void OpenedFiles::open(const QUrl &url)
 {
     opened.push_back(url);
 }
+
+void ScriptedDesktopOpener::openFile(const std::string &path, Opened opened)
+{
+    handed.push_back(path);
+    if (opened)
+        opened(opens);
+}
+
+ScopedDesktopOpener::ScopedDesktopOpener()
+{
+    DesktopOpener::setCurrent(m_opener);
+}
+
+ScopedDesktopOpener::~ScopedDesktopOpener()
+{
+    DesktopOpener::setCurrent(nullptr);
+}

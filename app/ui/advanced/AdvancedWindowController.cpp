@@ -10,6 +10,7 @@
 #include "Md5.h"
 #include "NotificationCenter.h"
 #include "PreferencesSupport.h"
+#include "TWVolumeInfo.h"
 #include "TarnwickStore.h"
 #include "UserDefaults.h"
 #include "XTWStore.h"
@@ -168,7 +169,11 @@ void AdvancedWindowController::setupSwift(const std::string &name)
     Array blackList;
     bool nameExists = false;
     for (const BlackListItem &entry : XTWStore::allBlackListItems()) {
-        blackList.emplace_back(Dictionary{{"name", Value(entry.name)}, {"uniqueKey", Value(entry.uniqueKey)}});
+        Dictionary row{{"name", Value(entry.name)}, {"uniqueKey", Value(entry.uniqueKey)}};
+        // Only the name and its key are kept; the folder is where the name is switched on.
+        if (const std::optional<std::string> folder = folderSwitchingOn(entry.uniqueKey))
+            row["path"] = Value(*folder);
+        blackList.emplace_back(std::move(row));
         nameExists = nameExists || entry.name == name;
     }
     if (!name.empty() && !nameExists)
@@ -209,7 +214,62 @@ void AdvancedWindowController::saveBlacklist()
         record.update(items);
         store.update(record);
     }
+    switchOnNamesAddedForFolders();
     NotificationCenter::defaultCenter().post(TarnwickStore::detailsDidChangeNotification);
+}
+
+void AdvancedWindowController::switchOnNamesAddedForFolders()
+{
+    XTWStore &store = XTWStore::shared();
+    for (const Value &row : m_blacklistController->content()) {
+        const std::string *name = stringEntry(row, "name");
+        const std::string *folder = stringEntry(row, "path");
+        // A row with a key was loaded: its name is already where it stood.
+        if (!name || !folder || stringEntry(row, "uniqueKey"))
+            continue;
+        std::optional<XFSDiskOrDirectory> record = recordOfFolder(*folder);
+        if (!record)
+            continue;
+        for (const XFSDetailsFlagItem &item : record->detailsFlags()) {
+            if (item.type() == XFSDetailsFlagItem::ItemType::blacklist && item.fsName() == *name) {
+                record->updateFlags({item.withEnabled(true).withEditable(true)});
+                store.update(*record);
+                break;
+            }
+        }
+    }
+}
+
+std::optional<XFSDiskOrDirectory> AdvancedWindowController::recordOfFolder(const std::string &folder)
+{
+    const std::string diskKey = TWKeyForDisk(folder);
+    for (const XFSDiskOrDirectory &record : XTWStore::shared().userSuppliedDisksOrDirectories()) {
+        if (record.path() == folder && record.uniqueDiskKey() == diskKey)
+            return record;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> AdvancedWindowController::folderSwitchingOn(const std::string &uniqueKey)
+{
+    const auto switchesOn = [&uniqueKey](const XFSDiskOrDirectory &record) {
+        const std::optional<XFSDetailsFlagItem> item = record.findFlag(uniqueKey);
+        return item && item->type() == XFSDetailsFlagItem::ItemType::blacklist && item->enabled();
+    };
+    const XTWStore &store = XTWStore::shared();
+    for (const XFSDiskOrDirectory &builtIn : store.builtInDisksOrDirectories()) {
+        if (switchesOn(builtIn))
+            return std::nullopt;
+    }
+    std::optional<std::string> folder;
+    for (const XFSDiskOrDirectory &record : store.userSuppliedDisksOrDirectories()) {
+        if (!switchesOn(record))
+            continue;
+        if (folder || record.path().empty())
+            return std::nullopt;
+        folder = record.path();
+    }
+    return folder;
 }
 
 void AdvancedWindowController::showBoundValues()

@@ -4,10 +4,12 @@
 #include <QPointer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ArrayController.h"
+#include "XFSDiskOrDirectory.h"
 
 namespace Ui
 {
@@ -73,6 +75,13 @@ public:
     // pattern characters are escaped in the bracket form, then "/*" follows.
     static std::string whiteListPattern(const std::string &folder);
 
+    // The record the user added for exactly this folder on the disk now there; none when the
+    // folder has no settings of its own.
+    static std::optional<XFSDiskOrDirectory> recordOfFolder(const std::string &folder);
+    // The folder a black-list name is for: the path of the one user record that switches it on,
+    // when no other record does; none otherwise.
+    static std::optional<std::string> folderSwitchingOn(const std::string &uniqueKey);
+
 public slots:
     void show();
     void doneAdvanced();
@@ -95,6 +104,8 @@ private:
     void addBlackListRowToEdit(Dictionary row);
     void removeSelectedRows(QTableView *table, ArrayController *controller);
     void storeNeverDeleteField(const char *key, const QString &text);
+    // Switches on, in the chosen folder's record only, the names of rows added for a folder.
+    void switchOnNamesAddedForFolders();
     // The row's string under the key; nullptr when the row is no dictionary or holds no string there.
     static const std::string *stringEntry(const Value &row, const char *key);
 

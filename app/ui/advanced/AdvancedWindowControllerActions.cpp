@@ -120,15 +120,29 @@ void AdvancedWindowController::editSelectedBlackListRow()
     m_ui->blackListTable->edit(m_blacklistController->index(selected.front().row(), 0));
 }
 
-// The row notes the folder it is meant for. Only its name is kept: a new name reaches every disk
-// and folder switched off, to be switched on where it is wanted.
+// The row notes the folder it is meant for. Its name reaches every disk and folder switched off,
+// and is switched on in that folder's record when the sheet ends. A folder without a record of its
+// own cannot take it: switching it on in the record that governs the folder would delete the name
+// in more than the user chose.
 void AdvancedWindowController::addBlacklistItemForDisk()
 {
     OpenPanel panel = foldersPanel("Select a disk or folder for this blacklist item...", false);
     if (panel.runModal() != OpenPanel::OKResponse || panel.URLs().empty() || panel.URLs().front().path() == "/")
         return;
-    addBlackListRowToEdit(
-        Dictionary{{"name", Value(newBlackListItemName)}, {"path", Value(panel.URLs().front().path())}});
+    const URL &folder = panel.URLs().front();
+    if (!recordOfFolder(folder.path())) {
+        Alert alert;
+        alert.setStyle(Alert::Style::warning);
+        std::string message = LSFK("\"%@\" is not in Tarnwick's list.");
+        if (const std::size_t at = message.find("%@"); at != std::string::npos)
+            message.replace(at, 2, folder.displayName());
+        alert.setMessageText(message);
+        alert.setInformativeText(LSFK("Add it to the list in Tarnwick's window first, then choose it here."));
+        alert.addButton(LSFK("OK"));
+        alert.runModal();
+        return;
+    }
+    addBlackListRowToEdit(Dictionary{{"name", Value(newBlackListItemName)}, {"path", Value(folder.path())}});
 }
 
 void AdvancedWindowController::chooseMacOSTypeToAdd()

@@ -1,13 +1,15 @@
 #include "DiagnosticsReport.h"
 
 #include <QDir>
-#include <QSaveFile>
 #include <QUuid>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "MainUIController.h"
 #include "TWVolumeInfo.h"
@@ -165,13 +167,28 @@ std::string DiagnosticsReport::newPath()
 
 bool DiagnosticsReport::write(const std::string &path, const std::string &text)
 {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly))
+    // The report holds the preferences, home paths and the mount table: only its owner may read
+    // it. It is a new file, never one found there (a link another user left in a shared
+    // temporary folder included).
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0)
         return false;
-    const QByteArray bytes = QByteArray::fromStdString(text);
-    if (file.write(bytes) != bytes.size())
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t count = ::write(file, text.data() + written, text.size() - written);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        written += static_cast<std::size_t>(count);
+    }
+    const bool complete = written == text.size() && fsync(file) == 0;
+    if (close(file) != 0 || !complete) {
+        // Whole or not at all: the file was made here, so it is this report's to remove.
+        unlink(path.c_str());
         return false;
-    return file.commit();
+    }
+    return true;
 }
 
 std::string DiagnosticsReport::description(const std::optional<Value> &value)

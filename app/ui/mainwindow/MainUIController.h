@@ -76,7 +76,7 @@ public:
     QMainWindow *window() const { return m_window; }
     QMenu *statusItems() const { return m_statusItems; }
     AdvancedWindowController *advancedWindowController() const { return m_advancedWindowController; }
-    const QString &lastSelectedDiskOrDirectoryKey() const { return m_lastSelectedDiskOrDirectoryKey; }
+    const std::string &lastSelectedDiskOrDirectoryKey() const { return m_lastSelectedDiskOrDirectoryKey; }
     bool statusMenuIsVisible() const { return m_statusMenuIsVisible; }
     bool isAppStoreVersion() const { return m_isAppStoreVersion; }
 
@@ -94,6 +94,8 @@ public:
     void vaidateOpenAtLoginMenuItem(QAction *item);
     void validateShowInDockMenuItem(QAction *item);
     void alertError(const QString &message);
+    // Opens the file in the desktop's application for it; when nothing can, an alert gives its path.
+    void openWithDesktop(const std::string &path);
     void makeSureHelperToolIsInstalledIfNeeded();
     void applyShowInDock();
     void setLaunchAtLoginUsingServiceManagement(bool enabled);
@@ -110,9 +112,9 @@ public:
     // --- Source list (MainUIControllerSourceList.cpp)
     // Rebuilds the list; the row to select is the record of keyToSelect, else the record selected
     // before, else the row selected before (row 0 without one).
-    void populateSourceTable(const std::optional<QString> &keyToSelect = std::nullopt);
-    // The list's row of the record with that storage key; -1 when none.
-    int rowOfKey(const QString &key) const;
+    void populateSourceTable(const std::optional<std::string> &keyToSelect = std::nullopt);
+    // The list's row of the record with that storage key (its bytes as stored); -1 when none.
+    int rowOfKey(const std::string &key) const;
     void insertDividerItem();
     void insertScheduleItem();
     void outlineViewSelectionDidChange();
@@ -241,7 +243,7 @@ private:
     QLabel *m_helpAppName = nullptr;
     QLabel *m_helpVersion = nullptr;
     QLabel *m_helpCopyright = nullptr;
-    QString m_lastSelectedDiskOrDirectoryKey;
+    std::string m_lastSelectedDiskOrDirectoryKey;
     bool m_isAppStoreVersion = false;
 
     // --- State of the source list and details checklist

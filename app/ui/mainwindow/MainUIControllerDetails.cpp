@@ -36,7 +36,7 @@ std::vector<XFSDiskOrDirectory> MainUIController::selectedSourceDetails() const
         const Node *node = m_sourceController->nodeForIndex(index);
         if (!node)
             continue;
-        if (std::optional<XFSDiskOrDirectory> record = store.diskOrDirectoryDetailsForKey(node->key().toStdString()))
+        if (std::optional<XFSDiskOrDirectory> record = store.diskOrDirectoryDetailsForKey(node->key()))
             records.push_back(std::move(*record));
     }
     return records;
@@ -63,9 +63,9 @@ void MainUIController::populateDetailsTable()
 
     const Node *node = m_sourceController->nodeForIndex(selected.first());
     const std::optional<XFSDiskOrDirectory> record =
-        node ? XTWStore::shared().diskOrDirectoryDetailsForKey(node->key().toStdString()) : std::nullopt;
+        node ? XTWStore::shared().diskOrDirectoryDetailsForKey(node->key()) : std::nullopt;
     if (record) {
-        m_lastSelectedDiskOrDirectoryKey = QString::fromStdString(record->storageKey());
+        m_lastSelectedDiskOrDirectoryKey = record->storageKey();
         std::vector<XFSDetailsFlagItem> items = record->flagsItemsForDisplay();
         QCollator collator;
         std::stable_sort(items.begin(), items.end(), [&collator](const XFSDetailsFlagItem &a, const XFSDetailsFlagItem &b) {
@@ -75,7 +75,7 @@ void MainUIController::populateDetailsTable()
         });
         for (const XFSDetailsFlagItem &item : items) {
             auto leaf = std::make_shared<Node>(QString::fromStdString(item.displayName()));
-            leaf->setKey(QString::fromStdString(item.uniqueKey()));
+            leaf->setKey(item.uniqueKey());
             leaf->setIsLeaf(true);
             leaf->setEnabled(item.enabled());
             (item.type() == XFSDetailsFlagItem::ItemType::userOption ? options : itemsToDelete)->addChild(std::move(leaf));
@@ -100,7 +100,7 @@ void MainUIController::saveAndPopulateDetailsTable()
 
 void MainUIController::storeAnyChangesToFlags()
 {
-    if (m_lastSelectedDiskOrDirectoryKey.isEmpty() || !m_detailsController)
+    if (m_lastSelectedDiskOrDirectoryKey.empty() || !m_detailsController)
         return;
     std::vector<const Node *> leaves;
     for (const std::shared_ptr<Node> &group : m_detailsController->content())
@@ -109,12 +109,12 @@ void MainUIController::storeAnyChangesToFlags()
 
     XTWStore &store = XTWStore::shared();
     std::optional<XFSDiskOrDirectory> record =
-        store.diskOrDirectoryDetailsForKey(m_lastSelectedDiskOrDirectoryKey.toStdString());
+        store.diskOrDirectoryDetailsForKey(m_lastSelectedDiskOrDirectoryKey);
     if (!record)
         return;
     std::vector<XFSDetailsFlagItem> changed;
     for (const Node *leaf : leaves) {
-        const std::optional<XFSDetailsFlagItem> item = record->findFlag(leaf->key().toStdString());
+        const std::optional<XFSDetailsFlagItem> item = record->findFlag(leaf->key());
         if (item)
             changed.push_back(item->withEnabled(leaf->enabled()).withEditable(true));
     }

@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QBuffer>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
@@ -16,7 +15,6 @@
 #include <QTextDocument>
 #include <QTextEdit>
 #include <QTextImageFormat>
-#include <QUrl>
 
 #include "Alert.h"
 #include "ApplicationInfo.h"
@@ -154,7 +152,7 @@ void MainUIController::showDiagnosticInfo()
     const std::string report = DiagnosticsReport::text(Core::buildRWVolumeURLList(), TarnwickStore::generalPreferences());
     // A report that cannot be written is not opened; the system log still gets it.
     if (DiagnosticsReport::write(path, report))
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+        openWithDesktop(path);
     SystemLog::write(report);
 }
 

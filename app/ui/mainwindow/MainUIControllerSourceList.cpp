@@ -19,6 +19,7 @@
 #include "AdvancedWindowController.h"
 #include "Alert.h"
 #include "Core.h"
+#include "DesktopOpener.h"
 #include "DragURL.h"
 #include "GCDAdditions.h"
 #include "LocalizedString.h"
@@ -58,7 +59,7 @@ QIcon recordImage(const XFSDiskOrDirectory &record)
 std::shared_ptr<Node> entryNode(const XFSDiskOrDirectory &record)
 {
     auto node = std::make_shared<Node>(QString::fromStdString(record.displayName()));
-    node->setKey(QString::fromStdString(record.storageKey()));
+    node->setKey(record.storageKey());
     node->setIsLeaf(true);
     node->setImage(recordImage(record));
     return node;
@@ -66,7 +67,7 @@ std::shared_ptr<Node> entryNode(const XFSDiskOrDirectory &record)
 
 bool isDivider(const Node &node)
 {
-    return node.title() == QLatin1String(dividerTitle) && node.key().isEmpty();
+    return node.title() == QLatin1String(dividerTitle) && node.key().empty();
 }
 
 bool isDirectory(const std::string &path)
@@ -82,7 +83,7 @@ bool isBootDisk(const URL &url)
 }
 }
 
-void MainUIController::populateSourceTable(const std::optional<QString> &keyToSelect)
+void MainUIController::populateSourceTable(const std::optional<std::string> &keyToSelect)
 {
     storeAnyChangesToFlags();
     // The selection stays with its record, wherever the rebuild puts it; by position only when the
@@ -90,7 +91,7 @@ void MainUIController::populateSourceTable(const std::optional<QString> &keyToSe
     const QModelIndexList selected = m_sourceTable->selectionModel()->selectedRows();
     int rowToSelect = selected.isEmpty() ? 0 : selected.first().row();
     const Node *selectedNode = selected.isEmpty() ? nullptr : m_sourceController->nodeForIndex(selected.first());
-    const QString selectedKey = selectedNode ? selectedNode->key() : QString();
+    const std::string selectedKey = selectedNode ? selectedNode->key() : std::string();
 
     m_sourceController->setContent({});
     const XTWStore &store = XTWStore::shared();
@@ -108,7 +109,7 @@ void MainUIController::populateSourceTable(const std::optional<QString> &keyToSe
                      });
     for (const XFSDiskOrDirectory &record : folders)
         m_sourceController->appendContent(entryNode(record));
-    if (const int row = rowOfKey(keyToSelect.value_or(QString())); row >= 0)
+    if (const int row = rowOfKey(keyToSelect.value_or(std::string())); row >= 0)
         rowToSelect = row;
     else if (const int previous = rowOfKey(selectedKey); previous >= 0)
         rowToSelect = previous;
@@ -119,9 +120,9 @@ void MainUIController::populateSourceTable(const std::optional<QString> &keyToSe
     saveAndPopulateDetailsTable();
 }
 
-int MainUIController::rowOfKey(const QString &key) const
+int MainUIController::rowOfKey(const std::string &key) const
 {
-    if (key.isEmpty())
+    if (key.empty())
         return -1;
     const Node::Children &rows = m_sourceController->content();
     const auto found = std::find_if(rows.begin(), rows.end(), [&key](const auto &node) { return node->key() == key; });
@@ -144,7 +145,7 @@ void MainUIController::insertScheduleItem()
     if (image.isNull())
         return;
     auto schedule = std::make_shared<Node>(QString::fromStdString(LSFK("Schedule")));
-    schedule->setKey(QString::fromLatin1(scheduleKey));
+    schedule->setKey(scheduleKey);
     schedule->setIsLeaf(true);
     schedule->setImage(image);
     m_sourceController->appendContent(std::move(schedule));
@@ -156,7 +157,7 @@ void MainUIController::outlineViewSelectionDidChange()
     if (selected.isEmpty())
         return;
     const Node *node = m_sourceController->nodeForIndex(selected.first());
-    if (node && node->key() == QLatin1String(scheduleKey)) {
+    if (node && node->key() == scheduleKey) {
         m_detailsAndOptionsContainerView->hide();
         if (m_scheduleView->parentWidget() != m_scheduleOptionsContainerView) {
             m_scheduleView->setParent(m_scheduleOptionsContainerView);
@@ -271,12 +272,12 @@ void MainUIController::showInFinderSourceMenuMenuItem()
         return;
     }
     const std::optional<XFSDiskOrDirectory> record =
-        XTWStore::shared().diskOrDirectoryDetailsForKey(node->key().toStdString());
+        XTWStore::shared().diskOrDirectoryDetailsForKey(node->key());
     if (!record || record->path().empty() || !isDirectory(record->path()))
         return;
     if (TWKeyForDisk(record->path()) != record->uniqueDiskKey())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(record->path())));
+    QDesktopServices::openUrl(DesktopOpener::fileURL(record->path()));
 }
 
 void MainUIController::positionAdvancedButton()

@@ -127,6 +127,13 @@ void MainUIController::setUpOutlinesAndMenus()
                 selection->select(deselected, QItemSelectionModel::Select);
             });
     m_detailsTable->setModel(m_detailsController);
+    // A box ticked or cleared is in force for the next clean at once, not only once another row
+    // is shown: the store takes the record now (the preferences file follows, throttled).
+    connect(m_detailsController, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
+                if (roles.contains(Qt::CheckStateRole))
+                    storeAnyChangesToFlags();
+            });
 
     const char *modeRows[] = {"dontCleanRadio", "askRadio", "cleanRadio"};
     for (int row = 0; row < 3; ++row)
@@ -193,7 +200,7 @@ void MainUIController::registerObservers()
     TarnwickStore::sharedInstance().listenForChanges([this](const Notification &notification) {
         const auto found = notification.userInfo.find(TarnwickStore::changedObjectKey);
         const std::string *key = found == notification.userInfo.end() ? nullptr : found->second.asString();
-        populateSourceTable(key ? std::optional<QString>(QString::fromStdString(*key)) : std::nullopt);
+        populateSourceTable(key ? std::optional<std::string>(*key) : std::nullopt);
     });
     TarnwickStore::sharedInstance().listenForDetailsChanges([this](const Notification &) { populateDetailsTable(); });
 }

@@ -17,6 +17,7 @@
 #include "AdvancedWindowController.h"
 #include "Alert.h"
 #include "AppDelegate.h"
+#include "DesktopOpener.h"
 #include "GCDAdditions.h"
 #include "LaunchFlags.h"
 #include "LocalizedString.h"
@@ -125,6 +126,23 @@ void MainUIController::alertError(const QString &message)
     alert.runModal();
 }
 
+void MainUIController::openWithDesktop(const std::string &path)
+{
+    DesktopOpener::current().openFile(path, [path](bool opened) {
+        if (opened)
+            return;
+        Alert alert;
+        alert.setStyle(Alert::Style::warning);
+        alert.setMessageText(LSFK("No application could open the file."));
+        std::string informative = LSFK("The file is here:\n%@");
+        if (const std::size_t at = informative.find("%@"); at != std::string::npos)
+            informative.replace(at, 2, path);
+        alert.setInformativeText(informative);
+        alert.addButton(LSFK("OK"));
+        alert.runModal();
+    });
+}
+
 void MainUIController::openAtLogin()
 {
     if (m_isAppStoreVersion)
@@ -180,7 +198,7 @@ void MainUIController::showAcknowledgments()
         std::cout << "Acknowledgments.pdf is missing." << std::endl;
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(*path)));
+    openWithDesktop(*path);
 }
 
 void MainUIController::cleanUsingTarnwickMenuAction()

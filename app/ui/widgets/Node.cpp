@@ -27,7 +27,7 @@ const QVariantMap &Node::dictionary() const
     return m_dictionary;
 }
 
-const QString &Node::key() const
+const std::string &Node::key() const
 {
     return m_key;
 }
@@ -72,7 +72,7 @@ void Node::setDictionary(const QVariantMap &dictionary)
     m_dictionary = dictionary;
 }
 
-void Node::setKey(const QString &key)
+void Node::setKey(const std::string &key)
 {
     m_key = key;
 }
@@ -106,7 +106,7 @@ QVariant Node::value(const QString &name) const
     if (name == QLatin1String("dictionary"))
         return m_dictionary;
     if (name == QLatin1String("key"))
-        return m_key;
+        return QByteArray::fromStdString(m_key);
     if (name == QLatin1String("isLeaf"))
         return m_isLeaf;
     if (name == QLatin1String("image"))
@@ -130,8 +130,10 @@ bool Node::setValue(const QString &name, const QVariant &value)
         m_children = children;
     } else if (name == QLatin1String("dictionary") && is(QMetaType::fromType<QVariantMap>())) {
         m_dictionary = value.toMap();
+    } else if (name == QLatin1String("key") && is(QMetaType::fromType<QByteArray>())) {
+        m_key = value.toByteArray().toStdString();
     } else if (name == QLatin1String("key") && is(QMetaType::fromType<QString>())) {
-        m_key = value.toString();
+        m_key = value.toString().toStdString();
     } else if (name == QLatin1String("isLeaf") && is(QMetaType::fromType<bool>())) {
         m_isLeaf = value.toBool();
     } else if (name == QLatin1String("image") && (!value.isValid() || is(QMetaType::fromType<QIcon>()))) {

@@ -6,6 +6,7 @@
 #include <QVariantMap>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 // An outline row: the main window's source list and details checklist and the
@@ -33,9 +34,10 @@ public:
     const QVariantMap &dictionary() const;
     void setDictionary(const QVariantMap &dictionary);
 
-    // What the row stands for: a record's storage key, an option's unique key, "schedule".
-    const QString &key() const;
-    void setKey(const QString &key);
+    // What the row stands for: a record's storage key, an option's unique key, "schedule". Kept
+    // as the bytes it was given: a storage key holds a path, which need not be UTF-8.
+    const std::string &key() const;
+    void setKey(const std::string &key);
 
     bool isLeaf() const;
     void setIsLeaf(bool isLeaf);
@@ -53,7 +55,8 @@ public:
     void setEnabled(bool enabled);
 
     // Key-value access: "title", "children", "dictionary", "key", "isLeaf",
-    // "image", "column1", "enabled". An unknown name reads as invalid.
+    // "image", "column1", "enabled". An unknown name reads as invalid. The key reads as its
+    // bytes (a QByteArray) and is written from bytes or from text.
     QVariant value(const QString &name) const;
     // False, changing nothing, for an unknown name, the title, or a value of the wrong type.
     bool setValue(const QString &name, const QVariant &value);
@@ -62,7 +65,7 @@ private:
     const QString m_title;
     Children m_children;
     QVariantMap m_dictionary;
-    QString m_key;
+    std::string m_key;
     bool m_isLeaf = false;
     QIcon m_image;
     QVariant m_column1;

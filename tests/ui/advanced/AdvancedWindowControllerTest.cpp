@@ -449,7 +449,7 @@ TEST_F(AdvancedWindowControllerTest, TheBlackListTableTakesDroppedItemsButNoVolu
     EXPECT_EQ(column(controller->blacklistController(), "name"), std::vector<std::string>{"dropped.tmp"});
 }
 
-TEST_F(AdvancedWindowControllerTest, ForFolderAddsARowWithTheFolderWhoseNameReachesEveryRecordSwitchedOff)
+TEST_F(AdvancedWindowControllerTest, ForFolderSwitchesTheNameOnForThatFolderOnlyAndItsRowKeepsShowingTheFolder)
 {
     panels->urls = {URL::fileURLWithPath("/")};
     open();
@@ -478,19 +478,84 @@ TEST_F(AdvancedWindowControllerTest, ForFolderAddsARowWithTheFolderWhoseNameReac
     saveScreenshot(controller->window(), "AdvancedBlackListForFolder");
     clickDone();
 
-    // The name goes to every record, switched off everywhere, so nothing is deleted unasked.
+    // The name goes to every record, switched on only in the chosen folder's, so nothing else
+    // is deleted unasked.
+    const std::string folderKey = AdvancedWindowController::recordOfFolder(files.path())->storageKey();
     for (const XFSDiskOrDirectory &record : everyRecord()) {
         EXPECT_EQ(blackListOf(record), (std::map<std::string, std::string>{{md5("render.cache"), "render.cache"}}))
             << record.storageKey();
-        for (const XFSDetailsFlagItem &item : record.detailsFlags()) {
-            if (item.type() == XFSDetailsFlagItem::ItemType::blacklist) {
-                EXPECT_FALSE(item.enabled()) << record.storageKey();
-            }
-        }
+        const std::optional<XFSDetailsFlagItem> item = record.findFlag(md5("render.cache"));
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->enabled(), record.storageKey() == folderKey) << record.storageKey();
     }
+    // In force for the next clean of that folder.
+    const std::optional<XFSDiskOrDirectory> governing =
+        XTWStore::shared().detailsForURL(URL::fileURLWithPath(files.path()), true, true);
+    ASSERT_TRUE(governing);
+    EXPECT_TRUE(governing->findFlag(md5("render.cache"))->enabled());
+
+    // Opened again, the row shows its folder: the one record that switches the name on.
     open();
-    EXPECT_EQ(column(controller->blacklistController(), "path"), std::vector<std::string>{"<none>"})
-        << "only the name and its key are kept";
+    toolbarItem(1)->trigger();
+    EXPECT_EQ(column(controller->blacklistController(), "name"), std::vector<std::string>{"render.cache"});
+    EXPECT_EQ(column(controller->blacklistController(), "path"), std::vector<std::string>{files.path()});
+    EXPECT_EQ(controller->blacklistController()->index(0, 1).data().toString().toStdString(), files.path());
+    saveScreenshot(controller->window(), "AdvancedBlackListForFolderReopened");
+    clickDone();
+    for (const XFSDiskOrDirectory &record : everyRecord())
+        EXPECT_EQ(record.findFlag(md5("render.cache"))->enabled(), record.storageKey() == folderKey)
+            << record.storageKey() << ": a second Done changes nothing";
+
+    // After a restart: the preferences file read afresh once the store has saved it, the store
+    // loaded from it.
+    UserDefaults &defaults = UserDefaults::standardUserDefaults();
+    ASSERT_TRUE(runEventLoopUntil([this, &folderKey] {
+        const Dictionary onDisk = preferences.onDisk();
+        const auto general = onDisk.find("preferences");
+        const Dictionary *sourceItems = nullptr;
+        if (general != onDisk.end() && general->second.asDictionary()) {
+            const auto items = general->second.asDictionary()->find("sourceItems");
+            if (items != general->second.asDictionary()->end())
+                sourceItems = items->second.asDictionary();
+        }
+        const auto stored = sourceItems ? sourceItems->find(folderKey) : Dictionary::const_iterator();
+        if (!sourceItems || stored == sourceItems->end() || !stored->second.asDictionary())
+            return false;
+        const std::optional<XFSDiskOrDirectory> record =
+            XFSDiskOrDirectory::fromDictionary(folderKey, *stored->second.asDictionary());
+        return record && record->findFlag(md5("render.cache")) && record->findFlag(md5("render.cache"))->enabled();
+    }));
+    defaults.setFilePathForTesting(defaults.filePath());
+    PreferencesSupport::registerBundleDefaults(defaults);
+    XTWStore::shared().load();
+    open();
+    EXPECT_EQ(column(controller->blacklistController(), "path"), std::vector<std::string>{files.path()});
+
+    // Switched on for a second record too, the name is no longer one folder's: no folder shows.
+    XFSDiskOrDirectory disks = XTWStore::shared().detailsForDisks();
+    disks.updateFlags({disks.findFlag(md5("render.cache"))->withEnabled(true)});
+    XTWStore::shared().update(disks);
+    controller->window()->reject();
+    ASSERT_TRUE(runEventLoopUntil([this] { return !controller->window()->isVisible(); }));
+    open();
+    EXPECT_EQ(column(controller->blacklistController(), "path"), std::vector<std::string>{"<none>"});
+}
+
+TEST_F(AdvancedWindowControllerTest, ForFolderRefusesAFolderWithoutSettingsOfItsOwn)
+{
+    const std::string inside = files.file("Renders");
+    std::filesystem::create_directory(inside);
+    panels->urls = {URL::fileURLWithPath(inside)};
+    open();
+    toolbarItem(1)->trigger();
+    QTest::mouseClick(outlet<QPushButton>("addBlacklistItemForDiskButton"), Qt::LeftButton);
+    EXPECT_TRUE(controller->blacklistController()->content().empty());
+    ASSERT_EQ(alerts->alerts.size(), 1u);
+    EXPECT_EQ(alerts->alerts[0].messageText(), "\"Renders\" is not in Tarnwick's list.");
+    EXPECT_EQ(alerts->alerts[0].informativeText(), "Add it to the list in Tarnwick's window first, then choose it here.");
+    clickDone();
+    for (const XFSDiskOrDirectory &record : everyRecord())
+        EXPECT_TRUE(blackListOf(record).empty()) << record.storageKey();
 }
 
 TEST_F(AdvancedWindowControllerTest, DetailedLoggingRecordsWhenItWasSwitchedOn)

@@ -8,6 +8,8 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "MainUIController.h"
 #include "TestSupport.h"
@@ -220,4 +222,35 @@ TEST(DiagnosticsReportFileTest, TheReportIsWrittenToANewInfoFileInTheTemporaryFo
     EXPECT_EQ(readFile(path), "Caf\xC3\xA9\n\tType:msdos\n");
     EXPECT_FALSE(DiagnosticsReport::write(folder.file("missing/Tarnwick Info Y.txt"), "text"));
     EXPECT_FALSE(fileExists(folder.file("missing/Tarnwick Info Y.txt")));
+}
+
+TEST(DiagnosticsReportFileTest, TheReportIsANewFileOnlyItsOwnerCanReadAndNothingFoundAtItsPathIsWritten)
+{
+    TemporaryDirectory folder;
+    const mode_t umaskBefore = umask(0);
+    const std::string path = folder.file("Tarnwick Info A.txt");
+    const bool written = DiagnosticsReport::write(path, "Preferences: {}");
+    umask(umaskBefore);
+    ASSERT_TRUE(written);
+    struct stat status;
+    ASSERT_EQ(lstat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+
+    // A file already there, even the report's own name, is never written over.
+    EXPECT_FALSE(DiagnosticsReport::write(path, "other text"));
+    EXPECT_EQ(readFile(path), "Preferences: {}");
+
+    // Nor is a link another user may have left in a shared temporary folder followed.
+    const std::string target = folder.file("victim");
+    writeFile(target, "keep");
+    const std::string link = folder.file("Tarnwick Info B.txt");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(DiagnosticsReport::write(link, "report"));
+    EXPECT_EQ(readFile(target), "keep");
+    ASSERT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    const std::string dangling = folder.file("Tarnwick Info C.txt");
+    ASSERT_EQ(symlink(folder.file("nothing").c_str(), dangling.c_str()), 0);
+    EXPECT_FALSE(DiagnosticsReport::write(dangling, "report"));
+    EXPECT_FALSE(fileExists(folder.file("nothing")));
 }

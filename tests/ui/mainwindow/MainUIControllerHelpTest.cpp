@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "Alert.h"
 #include "Bundle.h"
@@ -31,19 +33,8 @@
 #include "UserDefaults.h"
 #include "VolumeFactsSource.h"
 #include "MainWindowFixture.h"
+#include "OpenedFiles.h"
 #include "Screenshot.h"
-
-// Stands in for the desktop's opener of files.
-class OpenedUrls : public QObject
-{
-    Q_OBJECT
-
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-
-public:
-    QList<QUrl> urls;
-};
 
 namespace
 {
@@ -192,41 +183,61 @@ TEST_F(MainUIControllerHelpTest, WithoutTheHelpResourceThePanelShowsEmpty)
 
 TEST_F(MainUIControllerHelpTest, WithAltHeldTheButtonWritesAndOpensTheReportAndShowsNoHelp)
 {
-    OpenedUrls opener;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
+    ScopedDesktopOpener opener;
     std::vector<std::string> logged;
     const int sink = SystemLog::addSink([&logged](const std::string &message) { logged.push_back(message); });
     ModifierKeys::setFlagsForTesting(ModifierKeys::optionKeyMask);
+    // Even where every new file would be readable by all, the report is its owner's alone.
+    const mode_t umaskBefore = umask(0);
 
     clickHelpButton();
 
+    umask(umaskBefore);
     SystemLog::removeSink(sink);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_FALSE(controller().helpSheet()->isVisible());
-    ASSERT_EQ(opener.urls.size(), 1);
-    const QString path = opener.urls.front().toLocalFile();
-    EXPECT_TRUE(QFileInfo(path).fileName().startsWith("Tarnwick Info ")) << path.toStdString();
-    const std::string report = readFile(path.toStdString());
-    QFile::remove(path);
+    ASSERT_EQ(opener->handed.size(), 1u);
+    const std::string path = opener->handed.front();
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(path)).fileName().startsWith("Tarnwick Info ")) << path;
+    struct stat status;
+    ASSERT_EQ(lstat(path.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    const std::string report = readFile(path);
+    ::unlink(path.c_str());
     EXPECT_NE(report.find("\tKey: "), std::string::npos);
     EXPECT_NE(report.find("\nPreferences: "), std::string::npos);
     EXPECT_NE(std::find(logged.begin(), logged.end(), report), logged.end()) << "the report goes to the system log";
+    EXPECT_TRUE(alerts->shown.empty());
+
+    // Nothing can open it: an alert tells where it is; the system log has it all the same.
+    opener->opens = false;
+    logged.clear();
+    const int secondSink = SystemLog::addSink([&logged](const std::string &message) { logged.push_back(message); });
+    clickHelpButton();
+    SystemLog::removeSink(secondSink);
+    ASSERT_EQ(opener->handed.size(), 2u);
+    const std::string unopened = opener->handed.back();
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    EXPECT_EQ(alerts->shown[0].messageText, "No application could open the file.");
+    EXPECT_EQ(alerts->shown[0].informativeText, "The file is here:\n" + unopened);
+    EXPECT_TRUE(fileExists(unopened)) << "the report stays where the alert says";
+    EXPECT_NE(std::find(logged.begin(), logged.end(), readFile(unopened)), logged.end());
+    ::unlink(unopened.c_str());
+    EXPECT_FALSE(controller().helpSheet()->isVisible());
 }
 
 TEST_F(MainUIControllerHelpTest, AltAndEnterOnTheFocusedHelpButtonWriteTheReportWhereAltWithAClickIsTaken)
 {
     ModifierKeySampler::install();
-    OpenedUrls opener;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &opener, "open");
+    ScopedDesktopOpener opener;
     auto *button = outlet<QAbstractButton>("helpButton");
     button->setFocus(Qt::TabFocusReason);
 
     // The key events themselves carry Alt, as the desktop delivers them.
     QTest::keyClick(button, Qt::Key_Return, Qt::AltModifier);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_FALSE(controller().helpSheet()->isVisible());
-    ASSERT_EQ(opener.urls.size(), 1);
-    const QString path = opener.urls.front().toLocalFile();
+    ASSERT_EQ(opener->handed.size(), 1u);
+    const QString path = QString::fromStdString(opener->handed.front());
     EXPECT_TRUE(QFileInfo(path).fileName().startsWith("Tarnwick Info ")) << path.toStdString();
     QFile::remove(path);
 
@@ -236,8 +247,12 @@ TEST_F(MainUIControllerHelpTest, AltAndEnterOnTheFocusedHelpButtonWriteTheReport
     ASSERT_TRUE(runEventLoopUntil([sheet] { return sheet->isVisible(); }));
     const QString help = helpOutlet<QTextBrowser>("helpText")->toPlainText().simplified();
     EXPECT_TRUE(help.contains("press Alt+Enter")) << help.toStdString();
-    EXPECT_TRUE(help.contains("cleans the top folder of a disk when it is mounted")) << "a mount cleans no deeper";
-    EXPECT_EQ(opener.urls.size(), 1);
+    EXPECT_TRUE(help.contains("removes a disk's own system folders at its top (.Spotlight-V100, .Trashes, "
+                              ".fseventsd and the others switched on in its list) when it is mounted"))
+        << "a mount takes the disk's system folders only";
+    EXPECT_TRUE(help.contains("the .DS_Store and ._ files at its top included, is cleaned as files change"));
+    EXPECT_FALSE(help.contains("cleans the top folder of a disk when it is mounted"));
+    EXPECT_EQ(opener->handed.size(), 1u);
 }
 
 TEST_F(MainUIControllerHelpTest, TheDiskImageWarningUntilItsBoxIsTicked)
@@ -337,4 +352,3 @@ TEST_F(MainUIControllerHelpTest, TheAboutTextHasTheIconTheVersionAndItsFonts)
     EXPECT_EQ(document.findBlockByNumber(2).blockFormat().tabPositions().front().position, 36.0);
 }
 
-#include "MainUIControllerHelpTest.moc"

@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QMainWindow>
 #include <QTest>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 
 #include <map>
@@ -12,7 +14,10 @@
 #include "MainUIController.h"
 #include "MainWindowFixture.h"
 #include "PreferencesSupport.h"
+#include "Screenshot.h"
+#include "TestSupport.h"
 #include "UserDefaults.h"
+#include "XEngine.h"
 #include "XTWStore.h"
 
 namespace
@@ -189,6 +194,83 @@ TEST_F(MainWindowTest, UncheckedItemSurvivesARecordSwitchAndARestart)
     EXPECT_FALSE(storedEnabled("disks", dsStoreTitle));
     EXPECT_EQ(leafIndex(detailsTable(), QString::fromStdString(dsStoreTitle)).data(Qt::CheckStateRole).toInt(),
               Qt::Unchecked);
+}
+
+namespace
+{
+bool flagOn(const XFSDiskOrDirectory &record, const std::string &uniqueKey)
+{
+    const std::optional<XFSDetailsFlagItem> item = record.findFlag(uniqueKey);
+    return item && item->enabled();
+}
+
+std::string storageKeyOf(const std::string &path)
+{
+    for (const XFSDiskOrDirectory &record : XTWStore::shared().userSuppliedDisksOrDirectories())
+        if (record.path() == path)
+            return record.storageKey();
+    return {};
+}
+
+// A click on the row's checkbox, where the style draws it.
+void clickCheckBox(QTreeView *table, const QModelIndex &index)
+{
+    table->scrollTo(index);
+    QStyleOptionViewItem option;
+    option.initFrom(table->viewport());
+    option.rect = table->visualRect(index);
+    option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    option.text = index.data().toString();
+    const QRect box = table->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, table);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, box.center());
+}
+}
+
+TEST_F(MainWindowTest, ABoxClearedOnTheShownRowIsInForceForTheNextCleanAtOnce)
+{
+    const std::string folder = makeFolder("Shared Stick");
+    addFolderQuietly(folder);
+    writeFile(folder + "/.DS_Store", "Bud1");
+    writeFile(folder + "/Thumbs.db", "thumbs");
+    QMainWindow *window = controller().window();
+    window->resize(720, 480);
+    window->show();
+    selectSourceTitle("Shared Stick");
+    detailsTable()->expandAll();
+    const QModelIndex dsStore = leafIndex(detailsTable(), QString::fromStdString(dsStoreTitle));
+    ASSERT_TRUE(dsStore.isValid());
+    ASSERT_EQ(dsStore.data(Qt::CheckStateRole).toInt(), Qt::Checked);
+
+    // Cleared in the window, which stays on the folder's row.
+    clickCheckBox(detailsTable(), dsStore);
+    ASSERT_EQ(leafIndex(detailsTable(), QString::fromStdString(dsStoreTitle)).data(Qt::CheckStateRole).toInt(),
+              Qt::Unchecked);
+    saveScreenshot(window, "details-box-cleared-on-the-shown-row");
+    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), storageKeyOf(folder));
+    const std::optional<XFSDiskOrDirectory> governing =
+        XTWStore::shared().detailsForURL(URL::fileURLWithPath(folder + "/.DS_Store"), true, true);
+    ASSERT_TRUE(governing);
+    EXPECT_FALSE(flagOn(*governing, "dsstore")) << "the store has the change, not only the window";
+    EXPECT_TRUE(flagOn(*governing, "thumbsdb"));
+
+    // A clean made now keeps the .DS_Store and takes the rest.
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, false);
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(folder + "/Thumbs.db"); }, std::chrono::seconds(30)));
+    EXPECT_TRUE(fileExists(folder + "/.DS_Store"));
+    for (QWidget *shown : QApplication::topLevelWidgets())
+        if (shown->objectName() == QLatin1String("Progress") && shown->isVisible())
+            shown->close();
+
+    // The preferences file follows on its own, as every store update does.
+    EXPECT_TRUE(runEventLoopUntil([&] {
+        const Dictionary stored = env->sourceItemsOnDisk();
+        const auto record = stored.find(storageKeyOf(folder));
+        if (record == stored.end() || !record->second.asDictionary())
+            return false;
+        const std::optional<XFSDiskOrDirectory> read =
+            XFSDiskOrDirectory::fromDictionary(record->first, *record->second.asDictionary());
+        return read && !flagOn(*read, "dsstore");
+    }));
 }
 
 TEST_F(MainWindowTest, FirstShowingLeavesBothGroupsClosed)

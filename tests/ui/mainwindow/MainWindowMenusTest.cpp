@@ -13,6 +13,9 @@
 #include <QTreeView>
 #include <QDialog>
 #include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QTextDocumentFragment>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -267,7 +270,7 @@ TEST_F(MainWindowTest, ShowSelectsTheFirstRowAndBringsTheWindowForward)
     controller().show();
     EXPECT_TRUE(controller().window()->isVisible());
     EXPECT_EQ(sourceTable()->selectionModel()->selectedRows().first().row(), 0);
-    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), QStringLiteral("disks"));
+    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), "disks");
 }
 
 TEST_F(MainWindowTest, ScreenshotsOfEachKindOfRow)
@@ -355,19 +358,46 @@ TEST_F(MainWindowTest, AcknowledgmentsOpenWithTheDesktopOrSayTheFileIsMissing)
     TemporaryDirectory elsewhere;
     bundle.setResourcesPathForTesting(elsewhere.path());
 
-    OpenedFiles desktop;
+    ScopedDesktopOpener desktop;
     testing::internal::CaptureStdout();
     action("acknowledgmentsMenuItem")->trigger();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Acknowledgments.pdf is missing.\n");
-    EXPECT_TRUE(desktop.opened.empty());
+    EXPECT_TRUE(desktop->handed.empty());
 
     writeFile(elsewhere.file("Acknowledgments.pdf"), "%PDF-1.4\n");
     testing::internal::CaptureStdout();
     action("acknowledgmentsMenuItem")->trigger();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    ASSERT_EQ(desktop->handed.size(), 1u);
+    EXPECT_EQ(desktop->handed[0], elsewhere.file("Acknowledgments.pdf"));
+    EXPECT_TRUE(alerts->shown.empty());
+
+    // No viewer is set up: the alert says where the file is, rather than nothing happening.
+    desktop->opens = false;
+    action("acknowledgmentsMenuItem")->trigger();
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    EXPECT_EQ(alerts->shown[0].messageText, "No application could open the file.");
+    EXPECT_EQ(alerts->shown[0].informativeText, "The file is here:\n" + elsewhere.file("Acknowledgments.pdf"));
+    EXPECT_EQ(alerts->shown[0].buttons, std::vector<std::string>{"OK"});
+
+    // The same alert as the desktop shows it.
+    Alert::setPresenter(nullptr);
+    QString shownText;
+    QString shownPath;
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(runEventLoopUntil([] { return QApplication::activeModalWidget() != nullptr; }));
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shownText = box->text();
+        shownPath = QTextDocumentFragment::fromHtml(box->informativeText()).toPlainText();
+        saveScreenshot(box, "acknowledgments-not-opened-alert");
+        box->buttons().front()->click();
+    });
+    action("acknowledgmentsMenuItem")->trigger();
+    Alert::setPresenter(alerts);
     bundle.setResourcesPathForTesting(resources);
-    ASSERT_EQ(desktop.opened.size(), 1u);
-    EXPECT_EQ(desktop.opened[0].toLocalFile().toStdString(), elsewhere.file("Acknowledgments.pdf"));
+    EXPECT_EQ(shownText, "No application could open the file.");
+    EXPECT_EQ(shownPath.toStdString(), "The file is here:\n" + elsewhere.file("Acknowledgments.pdf"));
 }
 
 TEST_F(MainWindowTest, EditsAreSavedFiveSecondsAfterTheWindowLosesTheFocus)

@@ -78,11 +78,11 @@ TEST_F(MainWindowTest, RebuildWithoutSelectionSelectsTheDisksRecordAndAnAddedFol
     controller().populateSourceTable();
     ASSERT_EQ(sourceTable()->selectionModel()->selectedRows().size(), 1);
     EXPECT_EQ(sourceTable()->selectionModel()->selectedRows().first().row(), 0);
-    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), QStringLiteral("disks"));
+    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), "disks");
 
     const std::string folder = makeFolder("Projects");
     addFolderQuietly(folder);
-    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey().toStdString(), storageKeyOf(folder));
+    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), storageKeyOf(folder));
     EXPECT_EQ(sourceTable()->selectionModel()->selectedRows().first().data().toString(), QStringLiteral("Projects"));
 }
 
@@ -103,7 +103,7 @@ TEST_F(MainWindowTest, ScheduleRowSwapsInTheSchedulePaneAndBack)
     EXPECT_FALSE(details->isHidden());
     EXPECT_TRUE(scheduleContainer->isHidden());
     EXPECT_EQ(scheduleContainer->findChild<QWidget *>(QStringLiteral("scheduleView")), nullptr);
-    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), QStringLiteral("servers"));
+    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), "servers");
 }
 
 TEST_F(MainWindowTest, DroppedFolderIsAddedWhileAFileOrMissingItemIsRefused)
@@ -219,6 +219,42 @@ TEST_F(MainWindowTest, RemoveTakesOutTheSelectedFolderAndItsGrantButLeavesTheBui
     EXPECT_EQ(env->sourceItemsOnDisk().count("servers"), 1u);
 }
 
+TEST_F(MainWindowTest, RemoveTakesOutTheRecordShownEvenWhenItsFolderNameIsNotUtf8)
+{
+    // A folder named in Latin-1, as on an old FAT disk, beside one named with what that name
+    // shows as once decoded (a U+FFFD for the stray byte): the two rows read alike.
+    const std::string latin1 = makeFolder("caf\xe9");
+    const std::string lookalike = makeFolder("caf\xef\xbf\xbd");
+    const std::string kept = makeFolder("Kept");
+    for (const std::string &folder : {latin1, lookalike, kept})
+        addFolderQuietly(folder);
+    const std::string removedKey = storageKeyOf(latin1);
+    ASSERT_FALSE(removedKey.empty());
+    ASSERT_EQ(env->sourceItemsOnDisk().count(removedKey), 1u) << "the preferences hold the key's own bytes";
+    UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
+    defaults.setObject(Value(std::string("grant")), "bookmark-" + removedKey);
+    defaults.setObject(Value(std::string("grant")), "bookmark-" + storageKeyOf(lookalike));
+
+    const int row = controller().rowOfKey(removedKey);
+    ASSERT_GE(row, 0);
+    EXPECT_EQ(sourceTable()->model()->index(row, 0).data().toString(), QStringLiteral("caf\uFFFD"));
+    controller().window()->show();
+    selectSourceRow(row);
+    EXPECT_EQ(controller().lastSelectedDiskOrDirectoryKey(), removedKey) << "the checklist shows that record";
+    saveScreenshot(controller().window(), "source-list-folder-not-utf8-selected");
+    outlet<QAbstractButton>("removeSourceItemButton")->click();
+
+    EXPECT_TRUE(storageKeyOf(latin1).empty()) << "the record shown is gone";
+    EXPECT_FALSE(storageKeyOf(lookalike).empty()) << "the one that only looks like it stays";
+    EXPECT_FALSE(storageKeyOf(kept).empty());
+    EXPECT_FALSE(defaults.objectForKey("bookmark-" + removedKey));
+    EXPECT_TRUE(defaults.objectForKey("bookmark-" + storageKeyOf(lookalike)));
+    const Dictionary stored = env->sourceItemsOnDisk();
+    EXPECT_EQ(stored.count(removedKey), 0u);
+    EXPECT_EQ(stored.count(storageKeyOf(lookalike)), 1u);
+    EXPECT_EQ(stored.count(storageKeyOf(kept)), 1u);
+}
+
 TEST_F(MainWindowTest, ShowInFileManagerOpensTheClickedFolderWhileItIsThere)
 {
     OpenedFiles desktop;
@@ -289,7 +325,7 @@ TEST_F(MainWindowTest, ADiskAndAFolderOfTheSameNameAreTwoRowsWithTheirOwnIconsAn
     ASSERT_FALSE(folderKey.empty());
     ASSERT_NE(diskKey, folderKey);
 
-    const auto rowOfKey = [this](const std::string &key) { return controller().rowOfKey(QString::fromStdString(key)); };
+    const auto rowOfKey = [this](const std::string &key) { return controller().rowOfKey(key); };
     const auto selectedKey = [this] {
         return controller().selectedSourceDetails().empty() ? std::string()
                                                             : controller().selectedSourceDetails().front().storageKey();

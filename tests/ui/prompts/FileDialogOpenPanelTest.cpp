@@ -7,8 +7,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTreeView>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -221,4 +223,146 @@ TEST(FileDialogOpenPanelTest, APanelForFilesAndFoldersShowsEveryFileAndStillTake
     ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
     ASSERT_EQ(panel.URLs().size(), 1u);
     EXPECT_EQ(panel.URLs().front().path(), home.file("notes.txt"));
+}
+
+namespace
+{
+// The shown folder's rows of that name, top to bottom.
+std::vector<QModelIndex> rowsNamed(QFileDialog &dialog, const QString &name)
+{
+    std::vector<QModelIndex> rows;
+    QAbstractItemView *list = fileList(dialog);
+    const QAbstractItemModel *model = list->model();
+    for (int row = 0; row < model->rowCount(list->rootIndex()); ++row) {
+        const QModelIndex index = model->index(row, 0, list->rootIndex());
+        if (index.data().toString() == name)
+            rows.push_back(index);
+    }
+    return rows;
+}
+
+// What Qt shows for a name with one stray byte after "caf".
+const QString shownCaf = QStringLiteral("caf\uFFFD");
+
+OpenPanel foldersPanel(const std::string &folder)
+{
+    OpenPanel panel;
+    panel.setCanChooseDirectories(true);
+    panel.setCanChooseFiles(false);
+    panel.setDirectoryURL(URL::fileURLWithPath(folder));
+    panel.setPrompt("Choose");
+    panel.setTitle("Pick a disk or folder");
+    return panel;
+}
+}
+
+TEST(FileDialogOpenPanelTest, AFolderWhoseNameIsNotUtf8IsListedAndChosenAsItsOwnBytes)
+{
+    // Named in Latin-1 (an old FAT disk, a share written in another encoding), beside a folder
+    // whose UTF-8 name is what the first one shows as.
+    TemporaryDirectory home;
+    const std::string latin1 = home.file("caf\xe9");
+    const std::string lookalike = home.file("caf\xef\xbf\xbd");
+    for (const std::string &folder : {latin1, lookalike, home.file("Photos")})
+        std::filesystem::create_directory(folder);
+    writeFile(home.file("menu\xe9.txt"), "a file, which this panel does not take");
+    std::string enteredAfterDoubleClick;
+    OpenPanel panel = foldersPanel(home.path());
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowsNamed(dialog, shownCaf).size() == 2 && rowNamed(dialog, "Photos").isValid(); },
+         [&](QFileDialog &dialog) {
+             EXPECT_EQ(listedNames(dialog).size(), 3u) << "the file is not listed for a panel of folders";
+             // The second of the two rows is the Latin-1 folder, listed after what Qt lists.
+             const QModelIndex row = rowsNamed(dialog, shownCaf).back();
+             selectRow(dialog, row);
+             // It cannot be entered: a double click leaves the dialog where it is.
+             doubleClick(*fileList(dialog), row);
+             enteredAfterDoubleClick = dialog.directory().absolutePath().toStdString();
+         }},
+        {[](QFileDialog &dialog) {
+             return nameField(dialog)->text() == shownCaf && FileDialogOpenPanel::acceptButton(dialog)->isEnabled();
+         },
+         [](QFileDialog &dialog) {
+             // A re-sort moves the listed rows; the selection stays on the same folder.
+             if (auto *tree = dialog.findChild<QTreeView *>(QStringLiteral("treeView")))
+                 tree->sortByColumn(0, Qt::DescendingOrder);
+             EXPECT_FALSE(saveScreenshot(&dialog, "open-panel-folder-not-utf8-selected").empty());
+             QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton);
+         }},
+    });
+    FileDialogOpenPanel presenter;
+    ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
+    EXPECT_EQ(enteredAfterDoubleClick, home.path());
+    ASSERT_EQ(panel.URLs().size(), 1u);
+    EXPECT_EQ(panel.URLs().front().path(), latin1) << "its bytes, not the look-alike's";
+
+    // The look-alike, a name Qt lists, is chosen as itself; Enter on the Latin-1 row chooses it too.
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowsNamed(dialog, shownCaf).size() == 2; },
+         [](QFileDialog &dialog) { selectRow(dialog, rowsNamed(dialog, shownCaf).front()); }},
+        {[](QFileDialog &dialog) { return nameField(dialog)->text() == shownCaf; },
+         [](QFileDialog &dialog) { QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton); }},
+    });
+    ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
+    ASSERT_EQ(panel.URLs().size(), 1u);
+    EXPECT_EQ(panel.URLs().front().path(), lookalike);
+
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowsNamed(dialog, shownCaf).size() == 2; },
+         [](QFileDialog &dialog) {
+             selectRow(dialog, rowsNamed(dialog, shownCaf).back());
+             QTest::keyClick(fileList(dialog), Qt::Key_Return);
+         }},
+    });
+    ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
+    ASSERT_EQ(panel.URLs().size(), 1u);
+    EXPECT_EQ(panel.URLs().front().path(), latin1);
+}
+
+TEST(FileDialogOpenPanelTest, WhereFilesCanBeChosenAnArchiveWhoseNameIsNotUtf8IsListedButNoOtherFile)
+{
+    TemporaryDirectory home;
+    writeFile(home.file("caf\xe9.zip"), "PK");
+    writeFile(home.file("caf\xe9.txt"), "text");
+    std::filesystem::create_directory(home.file("Plain"));
+    OpenPanel panel = foldersAndArchivesPanel(home.path());
+    scriptFileDialog({
+        {[](QFileDialog &dialog) {
+             return rowNamed(dialog, "Plain").isValid() && rowNamed(dialog, QStringLiteral("caf\uFFFD.zip")).isValid();
+         },
+         [](QFileDialog &dialog) {
+             EXPECT_EQ(listedNames(dialog).size(), 2u) << "the text file is of no kind the panel takes";
+             selectRow(dialog, rowNamed(dialog, QStringLiteral("caf\uFFFD.zip")));
+         }},
+        {[](QFileDialog &dialog) {
+             return nameField(dialog)->text() == QStringLiteral("caf\uFFFD.zip")
+                    && FileDialogOpenPanel::acceptButton(dialog)->isEnabled();
+         },
+         [](QFileDialog &dialog) { QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton); }},
+    });
+    FileDialogOpenPanel presenter;
+    ASSERT_EQ(presenter.present(panel), OpenPanel::OKResponse);
+    ASSERT_EQ(panel.URLs().size(), 1u);
+    EXPECT_EQ(panel.URLs().front().path(), home.file("caf\xe9.zip"));
+
+    // A panel for documents only lists every such file, but no such folder: it could be neither
+    // entered nor chosen.
+    std::filesystem::create_directory(home.file("Alb\xfcm"));
+    OpenPanel documents;
+    documents.setAllowsMultipleSelection(true);
+    documents.setDirectoryURL(URL::fileURLWithPath(home.path()));
+    scriptFileDialog({
+        {[](QFileDialog &dialog) { return rowNamed(dialog, QStringLiteral("caf\uFFFD.txt")).isValid(); },
+         [](QFileDialog &dialog) {
+             std::vector<std::string> names = listedNames(dialog);
+             std::sort(names.begin(), names.end());
+             EXPECT_EQ(names, (std::vector<std::string>{"Plain", "caf\xef\xbf\xbd.txt", "caf\xef\xbf\xbd.zip"}));
+             selectRow(dialog, rowNamed(dialog, QStringLiteral("caf\uFFFD.txt")));
+         }},
+        {[](QFileDialog &dialog) { return FileDialogOpenPanel::acceptButton(dialog)->isEnabled(); },
+         [](QFileDialog &dialog) { QTest::mouseClick(FileDialogOpenPanel::acceptButton(dialog), Qt::LeftButton); }},
+    });
+    ASSERT_EQ(presenter.present(documents), OpenPanel::OKResponse);
+    ASSERT_EQ(documents.URLs().size(), 1u);
+    EXPECT_EQ(documents.URLs().front().path(), home.file("caf\xe9.txt"));
 }

@@ -12,7 +12,7 @@ TEST(NodeTest, StartsWithTheTitleAndEverythingElseEmpty)
     EXPECT_EQ(node.title(), "Disks");
     EXPECT_TRUE(node.children().empty());
     EXPECT_TRUE(node.dictionary().isEmpty());
-    EXPECT_TRUE(node.key().isEmpty());
+    EXPECT_TRUE(node.key().empty());
     EXPECT_FALSE(node.isLeaf());
     EXPECT_TRUE(node.image().isNull());
     EXPECT_FALSE(node.column1().isValid());
@@ -62,6 +62,12 @@ TEST(NodeTest, ReadsAndWritesItsPropertiesByName)
     EXPECT_TRUE(node.setValue(QStringLiteral("image"), QVariant()));
     EXPECT_TRUE(node.image().isNull());
     EXPECT_FALSE(node.value(QStringLiteral("image")).isValid());
+
+    // A storage key holds a path, whose bytes need not be UTF-8: they stay as they are.
+    const std::string notUtf8 = "/media/caf\xe9-STICK-msdos-512-100)";
+    EXPECT_TRUE(node.setValue(QStringLiteral("key"), QByteArray::fromStdString(notUtf8)));
+    EXPECT_EQ(node.key(), notUtf8);
+    EXPECT_EQ(node.value(QStringLiteral("key")).toByteArray().toStdString(), notUtf8);
 }
 
 TEST(NodeTest, RefusesTheTitleUnknownNamesAndWrongTypes)
@@ -74,7 +80,7 @@ TEST(NodeTest, RefusesTheTitleUnknownNamesAndWrongTypes)
     EXPECT_FALSE(node.setValue(QStringLiteral("children"), QVariant::fromValue(Node::Children{nullptr})));
     EXPECT_EQ(node.title(), "Disks");
     EXPECT_FALSE(node.enabled());
-    EXPECT_TRUE(node.key().isEmpty());
+    EXPECT_TRUE(node.key().empty());
     EXPECT_TRUE(node.children().empty());
     EXPECT_FALSE(node.value(QStringLiteral("colour")).isValid());
 }
