@@ -219,7 +219,7 @@ TEST_F(XEngineWalkTest, ASimulatedWalkDoesNotWaitOnAStuckSystemLogger)
     LogCapture log;
     StuckSystemLogger stuck;
     const std::size_t runs = m_windows->m_displays.size() + 1;
-    makeEngine(true, true)->cleanWithProgressUI({docsURL()}, false);
+    makeEngine(true, true)->cleanWithProgressUI({docsURL()});
     // Waiting on the logger for each of these lines would take minutes.
     EXPECT_TRUE(runEventLoopUntil(
         [&] {
