@@ -17,6 +17,7 @@
 #include "CalendarClock.h"
 #include "Core.h"
 #include "KeyedArchive.h"
+#include "Logger.h"
 #include "MainUIControllerForTests.h"
 #include "PreferencesSupport.h"
 #include "ScopedMount.h"
@@ -409,4 +410,28 @@ TEST_F(ScheduledCollectionTest, ADiskWhoseOwnRecordSaysDontCleanIsNotTakenAsAFol
     const std::vector<URL> urls = MainUIController::collectScheduledCleaningURLs({URL::fileURLWithPath(disk)});
     EXPECT_FALSE(contains(urls, disk)) << "the disk's own record says not to clean it";
     EXPECT_TRUE(contains(urls, disk + "/Letters")) << "a folder with a record of its own on it still is";
+}
+
+TEST_F(ScheduledCollectionTest, AScheduledCleanFollowsNoLinkPutOnARecordsPathSinceItWasChosen)
+{
+    TemporaryDirectory shared;
+    TemporaryDirectory victim;
+    for (const std::string &folder : {shared.file("team/project"), victim.file("project")}) {
+        fs::create_directories(folder + "/sub");
+        writeFile(folder + "/.DS_Store", "x");
+        writeFile(folder + "/sub/.DS_Store", "x");
+    }
+    addRecord(shared.file("team/project"));
+    // The folder above the kept one moved away, and a link to another folder put in its place.
+    fs::rename(shared.file("team"), shared.file("team.old"));
+    fs::create_directory_symlink(victim.path(), shared.file("team"));
+
+    const std::vector<URL> urls = MainUIController::collectScheduledCleaningURLs({});
+    ASSERT_TRUE(contains(urls, shared.file("team/project")));
+    XEngine::cleanScheduled(urls);
+
+    const std::string line = "Not cleaned: " + shared.file("team/project") + ": Too many levels of symbolic links";
+    EXPECT_TRUE(runEventLoopUntil([&] { return Logger::shared().logContents().value_or("").find(line) != std::string::npos; }));
+    EXPECT_TRUE(fileExists(victim.file("project/.DS_Store")));
+    EXPECT_TRUE(fileExists(victim.file("project/sub/.DS_Store")));
 }
