@@ -23,6 +23,11 @@ Error Error::posix(int code)
     return Error(POSIXDomain, code, Dictionary{{LocalizedDescriptionKey, Value(std::string(text))}});
 }
 
+Error Error::posix(int code, const std::string &description)
+{
+    return Error(POSIXDomain, code, Dictionary{{LocalizedDescriptionKey, Value(description)}});
+}
+
 std::string Error::localizedDescription() const
 {
     const auto it = m_userInfo.find(LocalizedDescriptionKey);

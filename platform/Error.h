@@ -21,6 +21,8 @@ public:
     // The calling thread's errno, read first, in the POSIX domain with strerror's text.
     static Error POSIXerrno();
     static Error posix(int code);
+    // The code with a description of our own, where strerror's text would not say what happened.
+    static Error posix(int code, const std::string &description);
 
     const std::string &domain() const { return m_domain; }
     std::int64_t code() const { return m_code; }

@@ -198,7 +198,11 @@ void XEngine::reportNotCleaned(const std::string &path, const Error &error, bool
     if (error.domain() == Error::POSIXDomain && error.code() == ENOENT)
         return;
     const std::string line = "Not cleaned: " + path + ": " + error.localizedDescription();
-    Logger::shared().log(line);
+    // In the window's list as well as in the log, once: the display writes it to the log
+    // itself when deletions are logged.
+    progress()->logMsg(line);
+    if (!PreferencesSupport::standardUserDefaults().boolForKey("logDeletions"))
+        Logger::shared().log(line);
     if (isRoot && !m_rootNotCleaned)
         m_rootNotCleaned = line;
 }

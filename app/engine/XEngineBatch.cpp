@@ -94,7 +94,7 @@ void XEngine::cleanOnThread(const std::vector<std::string> &paths, const std::ve
             // The folders were named from the root's path, which may name another folder now (a
             // folder above it renamed, another moved in): nothing is cleaned through it then.
             if (FileIdentity::of(m_metadataRemover.tree()->rootFd()) != root.identity) {
-                Logger::shared().log("Not cleaned: " + root.path + ": " + LSFK(WatchedRoot::movedOrReplacedReason));
+                reportNotCleaned(root.path, Error::posix(ESTALE, LSFK(WatchedRoot::movedOrReplacedReason)), true);
                 if (rootReplaced)
                     rootReplaced();
                 continue;

@@ -34,12 +34,6 @@ std::string absoluteURLString(const URL &url)
     return QUrl::fromLocalFile(QString::fromStdString(path)).toString(QUrl::FullyEncoded).toStdString();
 }
 
-Error neitherFolderNorArchive()
-{
-    return Error(Error::POSIXDomain, ENOTDIR,
-                 Dictionary{{Error::LocalizedDescriptionKey, Value(std::string("Not a folder or a zip archive"))}});
-}
-
 bool userAgreesToRemoveAttributes()
 {
     UserDefaults &defaults = PreferencesSupport::standardUserDefaults();
@@ -117,7 +111,7 @@ void XEngine::cleanItemOfRun(const URL &url)
         return;
     }
     if (!S_ISDIR(status.st_mode)) {
-        reportNotCleaned(url.path(), S_ISLNK(status.st_mode) ? Error::posix(ELOOP) : neitherFolderNorArchive(), true);
+        reportNotCleaned(url.path(), S_ISLNK(status.st_mode) ? Error::posix(ELOOP) : Error::posix(ENOTDIR, LSFK("Not a folder or a zip archive")), true);
         return;
     }
     const std::shared_ptr<XProgressProtocol> display = progress();

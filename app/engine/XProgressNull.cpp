@@ -1,5 +1,6 @@
 #include "XProgressNull.h"
 
+#include "Logger.h"
 #include "PreferencesSupport.h"
 #include "UserDefaults.h"
 
@@ -36,10 +37,14 @@ void XProgressNull::setIndeterminate(bool) {}
 
 void XProgressNull::incrementNumberOfItemsDeleted() {}
 
+// A failure (a damaged "._" file kept, a deletion refused) is written to the log whether or not
+// deletions are: nothing else would say it happened.
 void XProgressNull::deletionMessageForURL(const URL &url, const std::optional<Error> &error)
 {
     if (logsDeletions())
         XProgressProtocol::deletionMessageForURL(url, error);
+    else if (error)
+        Logger::shared().log(deletionMessage(url, error));
 }
 
 void XProgressNull::deletionMessageForContent(const std::string &content, const URL &inside,

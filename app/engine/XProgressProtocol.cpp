@@ -77,6 +77,11 @@ void XProgressProtocol::placeFolder(const std::string &path, const VolumeLocatio
 
 void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optional<Error> &error)
 {
+    logMsg(deletionMessage(url, error));
+}
+
+std::string XProgressProtocol::deletionMessage(const URL &url, const std::optional<Error> &error)
+{
     const std::string name = withoutCharacter(url.lastPathComponent(), '\r');
     // The item itself may be gone; the folder that held it places it on its volume.
     const URL parent = url.deletingLastPathComponent();
@@ -98,7 +103,7 @@ void XProgressProtocol::deletionMessageForURL(const URL &url, const std::optiona
         const std::string where = atTopOfVolume ? "on " + volume : "in " + parentName + " on " + volume;
         message = fillFormat(LSFK("Deleted %@ %@"), {name, where});
     }
-    logMsg(message);
+    return message;
 }
 
 void XProgressProtocol::deletionMessageForContent(const std::string &content, const URL &inside,

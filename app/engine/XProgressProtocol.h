@@ -46,6 +46,10 @@ public:
     // folder's deletions are worded without looking its place up again.
     void placeFolder(const std::string &path, const VolumeLocation &location);
 
+protected:
+    // The line deletionMessageForURL gives.
+    std::string deletionMessage(const URL &url, const std::optional<Error> &error);
+
 private:
     // Where the folder lies and how its volume is named, looked up once for the deletions of
     // one folder rather than once for each.

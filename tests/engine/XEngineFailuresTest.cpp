@@ -13,6 +13,8 @@
 #include "AsAnotherUser.h"
 #include "EngineFixture.h"
 #include "Logger.h"
+#include "PreferencesSupport.h"
+#include "UserDefaults.h"
 #include "ScopedMount.h"
 #include "TestSupport.h"
 
@@ -127,6 +129,26 @@ TEST_F(XEngineFailuresTest, AFolderThatCannotBeListedIsStillCleanedByNameButNotW
     EXPECT_EQ(display->feedback().back(), "Cleaning completed.");
 }
 
+TEST_F(XEngineFailuresTest, AFolderBelowTheRootThatCannotBeOpenedIsSaidInTheWindowAndTheLog)
+{
+    file(".DS_Store");
+    file("Locked/.DS_Store");
+    ASSERT_EQ(chmod(path("Locked").c_str(), 0), 0);
+    std::shared_ptr<RunProgress> display;
+    {
+        const AsAnotherUser user(foldersAboveDocs(), {m_docs, cacheHome()});
+        display = runAndWait({docsURL()});
+    }
+    chmod(path("Locked").c_str(), 0755);
+
+    const std::string locked = "Not cleaned: " + path("Locked") + ": " + std::strerror(EACCES);
+    EXPECT_EQ(countContaining(display->lines(), locked), 1u) << "in the window's list";
+    EXPECT_EQ(logLinesContaining(locked), 1u) << "and once in the log";
+    EXPECT_FALSE(fileExists(path(".DS_Store")));
+    EXPECT_TRUE(fileExists(path("Locked/.DS_Store")));
+    EXPECT_EQ(display->feedback().back(), "Cleaning completed.") << "the chosen folder itself was cleaned";
+}
+
 TEST_F(XEngineFailuresTest, CompanionsThatCannotBeRewrittenOnAFullDiskAreEachReportedOnce)
 {
     if (!isRoot())
@@ -209,4 +231,21 @@ TEST_F(XEngineFailuresTest, TheAttributeRunSaysWhichChosenItemItCouldNotReach)
     EXPECT_TRUE(openReached);
     EXPECT_EQ(logLinesContaining("Not cleaned: " + path("Locked") + ": " + std::strerror(EACCES)), 1u);
     EXPECT_EQ(logLinesContaining("Not cleaned: " + path("Locked/a.txt") + ": " + std::strerror(EACCES)), 1u);
+}
+
+TEST_F(XEngineFailuresTest, ABackgroundCleanWritesADamagedCompanionToTheLogWhetherOrNotDeletionsAreLogged)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "mounting a ramfs needs root";
+    const std::string disk = folder("Plain");
+    ScopedMount mounted("ramfs", disk);
+    ASSERT_TRUE(mounted.isMounted()) << mounted.failure();
+    writeFile(disk + "/a.txt", "data");
+    writeFile(disk + "/._a.txt", "Not written by a Mac");
+    PreferencesSupport::standardUserDefaults().setObject(Value(false), "logDeletions");
+
+    XEngine::make(false, false, false, false, false)->cleanOnThread({disk}, watchedRootsAt({disk}));
+
+    EXPECT_EQ(logLinesContaining("The AppleDouble file \"._a.txt\" is damaged. when deleting ._a.txt in "), 1u);
+    EXPECT_EQ(readFile(disk + "/._a.txt"), "Not written by a Mac");
 }
