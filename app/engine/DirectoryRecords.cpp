@@ -12,6 +12,8 @@
 
 namespace
 {
+DirectoryRecords::FailureForTesting failureForTesting;
+
 // d_ino (8), d_off (8), d_reclen (2), d_type (1), then the name.
 constexpr std::size_t nameOffset = 19;
 
@@ -72,7 +74,11 @@ int DirectoryRecords::read(int directoryFd, std::uint8_t *buffer, std::size_t bu
         if (name != "." && name != "..")
             visit(name, settledType(directoryFd, name, type));
     };
-    for (;;) {
+    for (int reading = 0;; ++reading) {
+        if (failureForTesting) {
+            if (const int failure = failureForTesting(directoryFd, reading))
+                return failure;
+        }
         const long filled = syscall(SYS_getdents64, directoryFd, buffer, bufferSize);
         if (filled == 0)
             return 0;
@@ -99,4 +105,9 @@ unsigned char DirectoryRecords::settledType(int directoryFd, std::string_view na
 FileDescriptor DirectoryRecords::openDirectory(const std::string &path)
 {
     return FileDescriptor(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+void DirectoryRecords::setFailureForTesting(FailureForTesting failure)
+{
+    failureForTesting = std::move(failure);
 }

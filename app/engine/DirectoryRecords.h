@@ -32,4 +32,9 @@ public:
 
     // Opens a directory for listing; a symbolic link is not followed. Invalid on failure.
     static FileDescriptor openDirectory(const std::string &path);
+
+    // For tests: asked before each reading of a listing (its folder, the reading's number from
+    // 0) for an errno to fail it with, 0 for none; as a failing disk answers midway.
+    using FailureForTesting = std::function<int(int directoryFd, int reading)>;
+    static void setFailureForTesting(FailureForTesting failure);
 };

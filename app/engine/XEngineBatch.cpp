@@ -17,12 +17,13 @@
 
 namespace
 {
-// The folder's own entries. A batch does not go below its folders, so their subfolders are
-// not asked whether they are mount points (a folder removal asks that itself).
-FolderContents listChangedFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
+// The folder's own entries, and the error that ended the listing early (0 for none). A batch
+// does not go below its folders, so their subfolders are not asked whether they are mount
+// points (a folder removal asks that itself).
+FolderContents listChangedFolder(int folderFd, std::uint8_t *buffer, std::size_t size, int &error)
 {
     FolderContents contents;
-    DirectoryRecords::read(folderFd, buffer, size, [&contents](std::string_view name, unsigned char type) {
+    error = DirectoryRecords::read(folderFd, buffer, size, [&contents](std::string_view name, unsigned char type) {
         contents.add(name, type == DT_DIR, type == DT_REG, false);
     });
     return contents;
@@ -147,8 +148,13 @@ void XEngine::cleanChangedFolder(const URL &dir, Batch &batch)
             return;
     }
     FolderContents contents;
-    if (folder->listable)
-        contents = listChangedFolder(fd, batch.buffer.get(), DirectoryIterator::attrBufferSize);
+    if (folder->listable) {
+        // What was listed before a failing listing is still cleaned; the folder is said.
+        int error = 0;
+        contents = listChangedFolder(fd, batch.buffer.get(), DirectoryIterator::attrBufferSize, error);
+        if (error != 0)
+            reportNotCleaned(dir.path(), Error::posix(error), false);
+    }
     m_metadataRemover.setVolumeRoot(volume->mountPoint);
     progress()->placeFolder(dir.path(), volume->location);
     cleanDirectory(dir, fd, *info, *record, folder->listable ? &contents : nullptr, mount->isMountRoot,

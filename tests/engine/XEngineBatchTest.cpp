@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -10,7 +11,9 @@
 
 #include "../store/LogCapture.h"
 #include "AsAnotherUser.h"
+#include "DirectoryRecords.h"
 #include "EngineFixture.h"
+#include "PhysicalPath.h"
 #include "NotificationCenter.h"
 #include "PreferencesSupport.h"
 #include "ScopedMount.h"
@@ -187,6 +190,32 @@ TEST_F(XEngineBatchTest, AnotherUsersRenamesInASharedFolderNeverTurnTheBatchOnTh
         after.emplace(path("Shared/private") + item.substr(path("Shared/team").size()), contents);
     EXPECT_EQ(after, before);
     EXPECT_TRUE(fileExists(path("Shared/team/project/@eaDir/sub/photo-original.jpg")));
+}
+
+TEST_F(XEngineBatchTest, AListingThatFailsIsSaidAndWhatWasListedBeforeIsStillCleaned)
+{
+    for (const char *name : {"a", "b", "c"})
+        file(std::string(name) + "/.DS_Store");
+    // As a failing disk answers: "a" once its entries are read, "b" at once.
+    DirectoryRecords::setFailureForTesting([&](int fd, int reading) {
+        const std::optional<std::string> folder = physicalPathOfDescriptor(fd);
+        if (folder == path("a") && reading == 1)
+            return EIO;
+        if (folder == path("b") && reading == 0)
+            return EIO;
+        return 0;
+    });
+    LogCapture log;
+
+    cleanBatch({path("a"), path("b"), path("c")}, {m_docs});
+    DirectoryRecords::setFailureForTesting(nullptr);
+
+    EXPECT_FALSE(fileExists(path("a/.DS_Store"))) << "listed before the failure";
+    EXPECT_TRUE(fileExists(path("b/.DS_Store"))) << "nothing of it was listed";
+    EXPECT_FALSE(fileExists(path("c/.DS_Store")));
+    for (const char *name : {"a", "b"})
+        EXPECT_EQ(log.countContaining("Not cleaned: " + path(name) + ": " + std::strerror(EIO)), 1u) << name;
+    EXPECT_EQ(log.countContaining("Not cleaned: " + path("c")), 0u);
 }
 
 TEST_F(XEngineBatchTest, AFolderOnAnotherMountThanItsRootIsJudgedByThatMount)
