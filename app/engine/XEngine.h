@@ -205,9 +205,10 @@ private:
                                          const PathLists &lists, const PathLists::Progress &listsProgress,
                                          bool knownNotIgnored, const std::optional<TWVolumeInfo> &knownInfo,
                                          FolderContents *contents, bool mayBeMountRoot);
-    // A subfolder of a folder the walk holds open; nothing (with a line in the log unless it
-    // vanished) when it cannot be reached from there.
-    std::optional<ConfinedTree::Folder> openSubfolder(const URL &dir, int parentFd, std::string_view name);
+    // A subfolder of a folder the walk holds open; nothing, with the reason in `failure`, when
+    // it cannot be reached from there.
+    static std::optional<ConfinedTree::Folder> openSubfolder(int parentFd, std::string_view name,
+                                                             std::optional<Error> &failure);
     // The folder the walk comes back to, open again when the walk had let it go.
     void reachAgain(WalkFrame &frame, int subfolderFd);
     // The choices of the record that governs the folder; nothing without one.
