@@ -43,9 +43,10 @@ struct WalkVolume;
 // symbolic link (ConfinedTree). A root or folder that cannot be reached so is "Not cleaned",
 // with a line in the log; nothing is redirected.
 //
-// One thread at a time works with the engine's remover: the runs, the batches and the
-// delayed re-clean go to the engine's own serial queue, and every clean holds the engine's
-// run lock, also where it runs on its caller's thread (the mount clean, the unmount approval).
+// One thread at a time works with the engine's remover: the runs, the batches, the clean of
+// all volumes after a mount and the delayed re-clean go to the engine's own serial queue, and
+// every clean holds the engine's run lock, also where it runs on its caller's thread (the
+// unmount approval).
 class XEngine : public XEngineParent,
                 public XMetadataRemoverOwner,
                 public std::enable_shared_from_this<XEngine>
@@ -137,6 +138,8 @@ public:
     // The entry points through which everything outside the engine starts a clean.
     static void cleanInResponseToUserRequest(const std::vector<URL> &urls, std::optional<bool> shiftKeyWasDown);
     static void cleanScheduled(const std::vector<URL> &urls);
+    // Returns at once: a background engine cleans every volume's root on its own queue and
+    // then leaves the active engines.
     static void cleanAllVolumes();
     static bool warningIfAnyVolumesAreReadOnly(const std::vector<URL> &urls);
     static void warnIfTryingToDeleteDotAppleDoubleFromAFP(const std::vector<URL> &urls);
