@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -122,6 +123,15 @@ Stalls measure(QCoreApplication &application, const fs::path &trash)
     Clock::time_point cleanStart;
     bool callReturned = false;
 
+    // The folder is watched from a thread of its own: the main thread never waits on the disk.
+    std::atomic<bool> trashGone{false};
+    std::atomic<bool> stopWatching{false};
+    std::thread watcher([&] {
+        while (!stopWatching.load() && fs::exists(trash))
+            std::this_thread::sleep_for(tickInterval);
+        trashGone = !fs::exists(trash);
+    });
+
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(tickInterval);
@@ -143,18 +153,18 @@ Stalls measure(QCoreApplication &application, const fs::path &trash)
         if (phase != Phase::cleaning)
             return;
         stalls.cleanMs = std::max(stalls.cleanMs, lateness);
-        // The folder is asked after only while no engine is listed: the main thread does not
-        // wait on the disk while the clean works on it.
         const bool engineGone = callReturned && XEngine::activeEngines().size() == enginesBefore;
-        if ((engineGone && !fs::exists(trash)) || now - cleanStart > cleanDeadline) {
+        if ((engineGone && trashGone.load()) || now - cleanStart > cleanDeadline) {
             stalls.durationMs = millisecondsBetween(cleanStart, now);
-            stalls.finished = !fs::exists(trash);
+            stalls.finished = trashGone.load();
             phase = Phase::done;
             application.quit();
         }
     });
     ticker.start();
     application.exec();
+    stopWatching = true;
+    watcher.join();
     return stalls;
 }
 }
