@@ -15,11 +15,10 @@ namespace
 constexpr std::size_t headerSize = 3;
 constexpr std::uint8_t directoryFlag = 0x01;
 constexpr std::uint8_t regularFileFlag = 0x02;
-constexpr std::uint8_t mountRootFlag = 0x04;
-constexpr std::uint8_t mayBeRemovedFlag = 0x08;
-constexpr std::uint8_t removedFlag = 0x10;
-constexpr std::uint8_t droppedFlag = 0x20;
-constexpr std::uint8_t chosenFlag = 0x40;
+constexpr std::uint8_t mayBeRemovedFlag = 0x04;
+constexpr std::uint8_t removedFlag = 0x08;
+constexpr std::uint8_t droppedFlag = 0x10;
+constexpr std::uint8_t chosenFlag = 0x20;
 
 // The first block holds a small folder whole; each further one doubles, up to the largest.
 constexpr std::size_t firstBlockSize = 512;
@@ -57,7 +56,7 @@ std::string loweredName(std::string_view name)
 }
 }
 
-void FolderContents::add(std::string_view name, bool isDirectory, bool isRegularFile, bool isMountRoot)
+void FolderContents::add(std::string_view name, bool isDirectory, bool isRegularFile)
 {
     // A name is at most 255 bytes on every file system the kernel lists; the length field holds more.
     const std::size_t length = std::min<std::size_t>(name.size(), UINT16_MAX);
@@ -70,8 +69,7 @@ void FolderContents::add(std::string_view name, bool isDirectory, bool isRegular
     }
     Block &block = m_blocks.back();
     char *record = block.bytes.get() + block.used;
-    record[0] = static_cast<char>((isDirectory ? directoryFlag : 0) | (isRegularFile ? regularFileFlag : 0)
-                                  | (isMountRoot ? mountRootFlag : 0));
+    record[0] = static_cast<char>((isDirectory ? directoryFlag : 0) | (isRegularFile ? regularFileFlag : 0));
     const auto length16 = static_cast<std::uint16_t>(length);
     std::memcpy(record + 1, &length16, sizeof length16);
     std::memcpy(record + headerSize, name.data(), length);
@@ -101,7 +99,6 @@ std::optional<WalkEntry> FolderContents::next(FolderPosition &position) const
                          (flags & directoryFlag) != 0,
                          (flags & mayBeRemovedFlag) != 0,
                          (flags & regularFileFlag) != 0,
-                         (flags & mountRootFlag) != 0,
                          at};
     }
     return std::nullopt;

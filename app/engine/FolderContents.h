@@ -25,8 +25,6 @@ struct WalkEntry
     // A deletion of the folder's clean may have taken it.
     bool mayBeRemoved = false;
     bool isRegularFile = false;
-    // A folder that is the root of a mount (a bind mount too).
-    bool isMountRoot = false;
     FolderPosition position;
 
     std::string_view name() const { return std::string_view(nameBytes, nameLength); }
@@ -47,7 +45,7 @@ public:
     FolderContents(const FolderContents &) = delete;
     FolderContents &operator=(const FolderContents &) = delete;
 
-    void add(std::string_view name, bool isDirectory, bool isRegularFile, bool isMountRoot);
+    void add(std::string_view name, bool isDirectory, bool isRegularFile);
     // The entries not dropped.
     std::size_t size() const { return m_count; }
 

@@ -44,9 +44,10 @@ struct WalkVolume;
 // symbolic link (ConfinedTree). A root or folder that cannot be reached so is "Not cleaned",
 // with a line in the log; nothing is redirected.
 //
-// One thread at a time works with the engine's remover: the runs, the batches and the
-// delayed re-clean go to the engine's own serial queue, and every clean holds the engine's
-// run lock, also where it runs on its caller's thread (the mount clean, the unmount approval).
+// One thread at a time works with the engine's remover: the runs, the batches, the clean of
+// all volumes after a mount and the delayed re-clean go to the engine's own serial queue, and
+// every clean holds the engine's run lock, also where it runs on its caller's thread (the
+// unmount approval).
 class XEngine : public XEngineParent,
                 public XMetadataRemoverOwner,
                 public std::enable_shared_from_this<XEngine>
@@ -140,6 +141,8 @@ public:
     // The entry points through which everything outside the engine starts a clean.
     static void cleanInResponseToUserRequest(const std::vector<URL> &urls, std::optional<bool> shiftKeyWasDown);
     static void cleanScheduled(const std::vector<URL> &urls);
+    // Returns at once: a background engine cleans every volume's root on its own queue and
+    // then leaves the active engines.
     static void cleanAllVolumes();
     static bool warningIfAnyVolumesAreReadOnly(const std::vector<URL> &urls);
     static void warnIfTryingToDeleteDotAppleDoubleFromAFP(const std::vector<URL> &urls);
@@ -207,9 +210,10 @@ private:
                                          const PathLists &lists, const PathLists::Progress &listsProgress,
                                          bool knownNotIgnored, const std::optional<TWVolumeInfo> &knownInfo,
                                          FolderContents *contents, bool mayBeMountRoot);
-    // A subfolder of a folder the walk holds open; nothing (with a line in the log unless it
-    // vanished) when it cannot be reached from there.
-    std::optional<ConfinedTree::Folder> openSubfolder(const URL &dir, int parentFd, std::string_view name);
+    // A subfolder of a folder the walk holds open; nothing, with the reason in `failure`, when
+    // it cannot be reached from there.
+    static std::optional<ConfinedTree::Folder> openSubfolder(int parentFd, std::string_view name,
+                                                             std::optional<Error> &failure);
     // The folder the walk comes back to, open again when the walk had let it go.
     void reachAgain(WalkFrame &frame, int subfolderFd);
     // The choices of the record that governs the folder; nothing without one.

@@ -24,7 +24,7 @@ FolderContents listChangedFolder(int folderFd, std::uint8_t *buffer, std::size_t
 {
     FolderContents contents;
     error = DirectoryRecords::read(folderFd, buffer, size, [&contents](std::string_view name, unsigned char type) {
-        contents.add(name, type == DT_DIR, type == DT_REG, false);
+        contents.add(name, type == DT_DIR, type == DT_REG);
     });
     return contents;
 }

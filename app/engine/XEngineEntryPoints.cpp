@@ -154,11 +154,15 @@ void XEngine::cleanScheduled(const std::vector<URL> &urls)
     engine->cleanWithProgressUI(urls);
 }
 
+// The volumes' roots are cleaned on the engine's queue: a root folder of many thousand items
+// must not hold up the main thread.
 void XEngine::cleanAllVolumes()
 {
     const std::shared_ptr<XEngine> engine = newEngineForBackgroundCleaning();
-    engine->cleanAllVolumesNow();
-    leaveActiveEnginesWhenSilent(engine);
+    engine->runOnEngineQueue([engine] {
+        engine->cleanAllVolumesNow();
+        leaveActiveEnginesWhenSilent(engine);
+    });
 }
 
 bool XEngine::warningIfAnyVolumesAreReadOnly(const std::vector<URL> &urls)

@@ -31,13 +31,13 @@ constexpr float spinnerHideDelay = 10.0f;
 // parent's descriptor, and a folder further up is opened again when the walk comes back to it.
 constexpr std::size_t openFolderLevels = 32;
 
-// One level of the open folder, hidden entries included; links are never directories.
+// One level of the open folder, hidden entries included; links are never directories. Whether
+// a subfolder is another mount is asked of the subfolder once it is open, not here.
 FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
 {
     FolderContents contents;
     DirectoryRecords::read(folderFd, buffer, size, [&](std::string_view name, unsigned char type) {
-        const bool isDirectory = type == DT_DIR;
-        contents.add(name, isDirectory, type == DT_REG, isDirectory && isMountRootAt(folderFd, std::string(name)));
+        contents.add(name, type == DT_DIR, type == DT_REG);
     });
     return contents;
 }
@@ -53,6 +53,8 @@ struct XEngine::WalkFrame
     std::shared_ptr<VolumeMetaDataStatistics> stats;
     std::shared_ptr<WalkVolume> volume;
     PathLists::Progress lists;
+    // The mount the folder lies on (see folderMountFd); nothing when it could not be examined.
+    std::optional<std::uint64_t> mount;
     // Let go once the walk is deeper than the levels it holds open; then `identity` tells the
     // folder when it is opened again.
     FileDescriptor fd;
@@ -112,12 +114,13 @@ std::vector<std::string> XEngine::cleanInWalk(const URL &dir, int folderFd, Walk
     return cleanDirectory(dir, folderFd, *info, *details, contents, mayBeMountRoot, &volume.keepsAttributes);
 }
 
-std::optional<ConfinedTree::Folder> XEngine::openSubfolder(const URL &dir, int parentFd, std::string_view name)
+std::optional<ConfinedTree::Folder> XEngine::openSubfolder(int parentFd, std::string_view name,
+                                                            std::optional<Error> &failure)
 {
     try {
         return ConfinedTree::openFolderToCleanBeneath(parentFd, std::string(name));
     } catch (const Error &error) {
-        reportNotCleaned(dir.path(), error, false);
+        failure = error;
         return std::nullopt;
     }
 }
@@ -147,7 +150,9 @@ void XEngine::reachAgain(WalkFrame &frame, int subfolderFd)
 // folder moved out of the tree while the walk is inside it is still walked (its own entries
 // only, as it holds them), and the walk then goes on in its former parent. A folder that may
 // not be read is cleaned by name and not walked. The facts of a volume are read where the
-// walk enters it, not for every folder.
+// walk enters it, not for every folder; a subfolder is another volume when the folder opened
+// lies on another mount than its parent, so a disk mounted on it after the listing is judged
+// by its own facts and record.
 bool XEngine::cleanRecursively(const URL &root)
 {
     const std::lock_guard run(m_runMutex);
@@ -166,7 +171,8 @@ bool XEngine::cleanRecursively(const URL &root)
     // Lists and cleans the open folder, and leaves it on the stack to be walked.
     const auto enter = [&](const URL &dir, ConfinedTree::Folder folder, const std::shared_ptr<WalkVolume> &volume,
                            const PathLists::Progress &listsProgress, bool knownNotIgnored,
-                           const std::optional<TWVolumeInfo> &knownInfo, bool mayBeMountRoot) {
+                           const std::optional<TWVolumeInfo> &knownInfo, bool mayBeMountRoot,
+                           std::optional<std::uint64_t> mount) {
         const int fd = folder.fd.get();
         // The listing is read before the clean and then stripped of what the clean removed:
         // the same entries a listing after the clean would give, for one reading of the folder.
@@ -186,8 +192,8 @@ bool XEngine::cleanRecursively(const URL &root)
         contents.dropRemoved(fd, removed);
         std::shared_ptr<VolumeMetaDataStatistics> stats =
             mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr;
-        WalkFrame frame{dir, std::move(contents), {}, std::move(stats), volume, listsProgress, std::move(folder.fd),
-                        std::nullopt};
+        WalkFrame frame{dir, std::move(contents), {}, std::move(stats), volume, listsProgress, mount,
+                        std::move(folder.fd), std::nullopt};
         lastTick = MonotonicClock::now();
         display->displayCleaningProgressForFolder(dir);
         stack.push_back(std::move(frame));
@@ -218,8 +224,10 @@ bool XEngine::cleanRecursively(const URL &root)
                 Logger::shared().log(root.path());
             return false;
         }
+        const std::optional<FolderMount> mount = folderMountFd(folder->fd.get());
         enter(root, std::move(*folder), volume, lists.progressOf(root.path(), volume->location), false, std::nullopt,
-              isMountRootFd(m_metadataRemover.tree()->rootFd()));
+              isMountRootFd(m_metadataRemover.tree()->rootFd()),
+              mount ? std::optional<std::uint64_t>(mount->mount) : std::nullopt);
     }
     while (!stack.empty()) {
         WalkFrame &frame = stack.back();
@@ -256,22 +264,39 @@ bool XEngine::cleanRecursively(const URL &root)
         if (item.path().size() >= PATH_MAX) {
             Logger::shared().log("Path too long, not cleaned: " + item.path());
         } else {
-            const bool mountRoot = entry->isMountRoot;
-            const std::shared_ptr<WalkVolume> volume = mountRoot ? WalkVolume::read(item.path()) : frame.volume;
+            // Opened first: the volume, and so the ignore tests and the record, follow from the
+            // folder opened; an ignored one is closed again. One that cannot be opened is placed
+            // as its name shows it.
+            std::optional<Error> failure;
+            std::optional<ConfinedTree::Folder> folder = openSubfolder(frame.fd.get(), name, failure);
+            std::optional<std::uint64_t> folderMount;
+            bool mountRoot = false;
+            if (folder) {
+                if (const std::optional<FolderMount> mount = folderMountFd(folder->fd.get())) {
+                    folderMount = mount->mount;
+                    mountRoot = mount->isMountRoot;
+                }
+            }
+            const bool otherMount = folder ? !folderMount || !frame.mount || *folderMount != *frame.mount
+                                           : isMountRootAt(frame.fd.get(), std::string(name));
+            const std::shared_ptr<WalkVolume> volume = otherMount ? WalkVolume::read(item.path()) : frame.volume;
             // Another volume places the path anew; within one, the folder's path carries on.
             const PathLists::Progress itemLists =
-                mountRoot ? lists.progressOf(item.path(), volume->location)
-                          : lists.descend(frame.dir.path(), frame.lists, item.path(), volume->location);
+                otherMount ? lists.progressOf(item.path(), volume->location)
+                           : lists.descend(frame.dir.path(), frame.lists, item.path(), volume->location);
             std::optional<TWVolumeInfo> info;
             if (shouldIgnoreVolume(item, true, *volume, lists, itemLists, info)) {
                 SystemLog::post("Ignore " + item.path());
             } else {
                 const std::size_t depth = stack.size();
-                std::optional<ConfinedTree::Folder> folder = openSubfolder(item, frame.fd.get(), name);
-                if (folder)
-                    enter(item, std::move(*folder), volume, itemLists, true, info, mountRoot);
-                else if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
-                    Logger::shared().log(item.path());
+                if (folder) {
+                    enter(item, std::move(*folder), volume, itemLists, true, info, otherMount || mountRoot,
+                          folderMount);
+                } else {
+                    reportNotCleaned(item.path(), *failure, false);
+                    if (TarnwickStore::sharedInstance().detailedLoggingEnabled())
+                        Logger::shared().log(item.path());
+                }
                 // Entered: the entry is counted when its folder is done.
                 if (stack.size() > depth)
                     continue;

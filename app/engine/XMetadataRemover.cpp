@@ -183,7 +183,7 @@ FolderContents &XMetadataRemover::contentsOf(const Folder &folder, FolderContent
     DirectoryRecords::read(folder.fd, buffer.get(), listingBufferSize,
                            [&listed](std::string_view name, unsigned char type) {
                                if (!name.empty())
-                                   listed.add(name, type == DT_DIR, type == DT_REG, false);
+                                   listed.add(name, type == DT_DIR, type == DT_REG);
                            });
     return listed;
 }

@@ -27,7 +27,7 @@ TEST(FolderContentsTest, EntriesComeBackInOrderWithTheirKindsAcrossGrowingBlocks
         std::string name = "entry" + std::to_string(index);
         if (index % 997 == 0)
             name = std::string(255, char('a' + index % 26));
-        contents.add(name, index % 3 == 0, index % 3 == 1, index % 7 == 0);
+        contents.add(name, index % 3 == 0, index % 3 == 1);
         added.push_back(name);
     }
     ASSERT_EQ(contents.size(), added.size());
@@ -39,7 +39,6 @@ TEST(FolderContentsTest, EntriesComeBackInOrderWithTheirKindsAcrossGrowingBlocks
         EXPECT_EQ(entry->nameBytes[entry->nameLength], '\0');
         EXPECT_EQ(entry->isDirectory, index % 3 == 0);
         EXPECT_EQ(entry->isRegularFile, index % 3 == 1);
-        EXPECT_EQ(entry->isMountRoot, index % 7 == 0);
         EXPECT_FALSE(entry->mayBeRemoved);
         ++index;
     }
@@ -53,8 +52,8 @@ TEST(FolderContentsTest, TheCleanLeavesWhatItDidNotRemove)
     TemporaryDirectory folder;
     FolderContents contents;
     for (const char *name : {".DS_Store", ".ds_store", "._a", "._b", "a", "b", "keep.tmp", "Thumbs.db", "THUMBS.DB"})
-        contents.add(name, false, true, false);
-    contents.add("sub", true, false, false);
+        contents.add(name, false, true);
+    contents.add("sub", true, false);
     EXPECT_TRUE(contents.mark(".DS_Store"));
     EXPECT_TRUE(contents.mark("Thumbs.db"));
     EXPECT_FALSE(contents.mark("desktop.ini"));
@@ -87,7 +86,7 @@ TEST(FolderContentsTest, ChosenEntriesAreToldApartUntilLetGo)
 {
     FolderContents contents;
     for (const char *name : {"a", "b", "c"})
-        contents.add(name, false, true, false);
+        contents.add(name, false, true);
     std::vector<FolderPosition> positions;
     for (const WalkEntry &entry : contents)
         positions.push_back(entry.position);

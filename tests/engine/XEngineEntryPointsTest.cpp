@@ -1,6 +1,7 @@
 #include "../store/StoreTestEnvironment.h"
 #include "Alert.h"
 #include "DiscRecordingWatcher.h"
+#include "MainThread.h"
 #include "ModifierKeys.h"
 #include "MountTable.h"
 #include "PretendBurningMachine.h"
@@ -17,7 +18,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -87,6 +90,65 @@ bool hasAttribute(const std::string &path, const std::string &name)
 {
     return lgetxattr(path.c_str(), name.c_str(), nullptr, 0) >= 0;
 }
+
+// The volume facts of another source, except that the first question about the folder asked on
+// a thread other than the main thread waits there until the main thread lets it go.
+class HeldVolumeFacts : public VolumeFactsSource
+{
+public:
+    HeldVolumeFacts(std::shared_ptr<const VolumeFactsSource> facts, std::string folder)
+        : m_facts(std::move(facts)), m_folder(std::move(folder))
+    {
+    }
+
+    std::optional<VolumeFacts> factsForPath(const std::string &path) const override
+    {
+        hold(path);
+        return m_facts->factsForPath(path);
+    }
+    bool probeNativeExtendedAttributes(const std::string &mountPoint) const override
+    {
+        return m_facts->probeNativeExtendedAttributes(mountPoint);
+    }
+    VolumeLocation locate(const std::string &path) const override
+    {
+        hold(path);
+        return m_facts->locate(path);
+    }
+
+    // Waits (a while at most) until a question is held.
+    bool waitUntilHeld() const
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [this] { return m_held; });
+    }
+    void release()
+    {
+        std::lock_guard lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    void hold(std::string path) const
+    {
+        while (path.size() > 1 && path.ends_with('/'))
+            path.pop_back();
+        if (path != m_folder || MainThread::isCurrent())
+            return;
+        std::unique_lock lock(m_mutex);
+        m_held = true;
+        m_changed.notify_all();
+        m_changed.wait_for(lock, std::chrono::seconds(60), [this] { return m_released; });
+    }
+
+    const std::shared_ptr<const VolumeFactsSource> m_facts;
+    const std::string m_folder;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    mutable bool m_held = false;
+    bool m_released = false;
+};
 
 class XEngineEntryPointsTest : public testing::Test
 {
@@ -308,11 +370,50 @@ TEST_F(XEngineEntryPointsTest, AScheduledCleanWithOptionHeldUnmountsAtTheEnd)
     EXPECT_TRUE(runEventLoopUntil([&] { return !MountTable::current().mountAt(mounts.file("Card")); }));
 }
 
-TEST_F(XEngineEntryPointsTest, CleaningAllVolumesUsesABackgroundEngineThatLeavesAtOnce)
+TEST_F(XEngineEntryPointsTest, CleaningAllVolumesUsesABackgroundEngineThatLeavesWhenDone)
 {
     XEngine::cleanAllVolumes();
     runEventLoopFor(100ms);
 
+    EXPECT_TRUE(runEventLoopUntil([this] { return XEngine::activeEngines().size() == m_activeBefore; }));
+    EXPECT_TRUE(m_windows->engines.empty());
+}
+
+TEST_F(XEngineEntryPointsTest, CleaningAllVolumesLeavesTheMainThreadFreeWhileTheRootsAreCleaned)
+{
+    const std::string root = m_environment.volume("STICK");
+    fs::create_directories(root + "/.Trashes/501");
+    XFSDiskOrDirectory disks = XTWStore::shared().detailsForDisks();
+    disks.setMode(CleanMode::alwaysClean);
+    XTWStore::shared().update(disks);
+    // The scripted stick is the one mounted volume; the clean's first question about it waits.
+    struct Sources
+    {
+        std::shared_ptr<const VolumeFactsSource> scripted = VolumeFactsSource::current();
+        ~Sources()
+        {
+            VolumeFactsSource::setCurrentForTesting(scripted);
+            MountTable::setSourceForTesting(nullptr);
+        }
+    } sources;
+    const auto held = std::make_shared<HeldVolumeFacts>(sources.scripted, root);
+    MountTable::setSourceForTesting(
+        std::make_shared<ScriptedMountInfoSource>("50 22 8:97 / " + root + " rw shared:30 - vfat /dev/sdf1 rw\n"));
+    VolumeFactsSource::setCurrentForTesting(held);
+
+    XEngine::cleanAllVolumes();
+
+    // The main thread is back while the clean has begun and waits on its own thread.
+    const bool heldWhileMainRuns = held->waitUntilHeld();
+    EXPECT_TRUE(heldWhileMainRuns) << "the clean ran on the main thread";
+    EXPECT_TRUE(fileExists(root + "/.Trashes"));
+    EXPECT_TRUE(runEventLoopUntil([this] { return XEngine::activeEngines().size() == m_activeBefore + 1; }));
+    const std::weak_ptr<XEngine> engine =
+        XEngine::activeEngines().empty() ? nullptr : XEngine::activeEngines().back();
+    held->release();
+
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(root + "/.Trashes"); }));
+    EXPECT_TRUE(runEventLoopUntil([&] { return engine.expired(); })) << "the engine leaves once it is done";
     EXPECT_EQ(XEngine::activeEngines().size(), m_activeBefore);
     EXPECT_TRUE(m_windows->engines.empty());
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <new>
+#include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -647,4 +648,138 @@ TEST_F(XEngineRaceTest, AnotherUserSwappingLinksInASharedFolderCannotTurnTheClea
         ASSERT_EQ(fingerprint(m_outside.path()), before);
     }
     EXPECT_GT(exchanges, rounds) << "the second user could exchange the shared folder's entries";
+}
+
+namespace
+{
+using CleanMode = XFSDiskOrDirectory::CleanMode;
+
+// Real disks in the environment's volumes folder, judged by the system's volume facts: the disk
+// OUTER, and the disk Card mounted on OUTER's folder "Card" while the walk is in OUTER, after
+// OUTER was listed and before "Card" is entered.
+class XEngineMountRaceTest : public EngineFixture
+{
+protected:
+    void SetUp() override
+    {
+        if (!isRoot())
+            GTEST_SKIP() << "mounting a tmpfs needs root";
+        EngineFixture::SetUp();
+        m_outer = m_environment.volume("OUTER");
+        m_card = m_outer + "/Card";
+        fs::create_directory(m_outer);
+        m_outerMount.emplace("tmpfs", m_outer, "tmpfs", "size=4m");
+        ASSERT_TRUE(m_outerMount->isMounted()) << m_outerMount->failure();
+        fs::create_directory(m_card);
+        writeFile(m_outer + "/.DS_Store", "ds");
+    }
+
+    void TearDown() override
+    {
+        m_cardMount.reset();
+        m_outerMount.reset();
+        EngineFixture::TearDown();
+    }
+
+    // The disk Card (of another size than OUTER, so another disk key), with metadata at its top
+    // and in a folder.
+    void mountCard()
+    {
+        m_cardMount.emplace("tmpfs", m_card, "tmpfs", "size=2m");
+        ASSERT_TRUE(m_cardMount->isMounted()) << m_cardMount->failure();
+        fs::create_directory(m_card + "/Sub");
+        writeFile(m_card + "/.DS_Store", "ds");
+        writeFile(m_card + "/Sub/.DS_Store", "ds");
+    }
+
+    // A record of the folder's own that cleans ".DS_Store".
+    static void addRecord(const std::string &folder, CleanMode mode)
+    {
+        XTWStore &store = XTWStore::shared();
+        ASSERT_TRUE(store.addDetailsForVolumeAtPath(folder, mode));
+        std::optional<XFSDiskOrDirectory> record = store.detailsForURL(URL::fileURLWithPath(folder), false, false);
+        ASSERT_TRUE(record && record->path() == folder);
+        record->updateFlags({record->findFlag("dsstore")->withEnabled(true)});
+        store.update(*record);
+    }
+
+    static void setDisksMode(CleanMode mode)
+    {
+        XFSDiskOrDirectory disks = XTWStore::shared().detailsForDisks();
+        disks.updateFlags({disks.findFlag("dsstore")->withEnabled(true)});
+        disks.setMode(mode);
+        XTWStore::shared().update(disks);
+    }
+
+    std::shared_ptr<RunProgress> walkMountingCard()
+    {
+        m_windows->m_prepare = [this](RunProgress &display) {
+            display.m_onFolder = [this](const URL &folder) {
+                if (folder.path() == m_outer && !m_cardMount)
+                    mountCard();
+            };
+        };
+        makeEngine()->cleanWithProgressUI({URL::fileURLWithPath(m_outer)});
+        EXPECT_TRUE(waitForFinishedRuns(1));
+        EXPECT_TRUE(m_cardMount && m_cardMount->isMounted()) << "mounted while the walk was in OUTER";
+        std::lock_guard lock(m_windows->m_mutex);
+        return m_windows->m_displays.back();
+    }
+
+    // The items the statistics count as deleted on the volume mounted at the folder.
+    static std::int64_t deletedOn(const std::string &mountPoint)
+    {
+        for (const auto &statistics : StatisticsManager::shared().volumeMetaDataStatistics()) {
+            if (statistics->volumeURL().path() == mountPoint)
+                return statistics->numberOfItemsDeleted();
+        }
+        return 0;
+    }
+
+    ScopedVolumeFactsSource m_systemFacts{std::make_shared<SystemVolumeFactsSource>()};
+    std::string m_outer;
+    std::string m_card;
+    std::optional<ScopedMount> m_outerMount;
+    std::optional<ScopedMount> m_cardMount;
+};
+
+std::size_t linesEqualTo(const std::vector<std::string> &lines, const std::string &line)
+{
+    return std::size_t(std::count(lines.begin(), lines.end(), line));
+}
+}
+
+TEST_F(XEngineMountRaceTest, ADiskMountedMidWalkThatItsSettingsLeaveAloneIsNotCleanedUnderTheFolderAbove)
+{
+    addRecord(m_outer, CleanMode::alwaysClean);
+    setDisksMode(CleanMode::ignore);
+
+    const std::shared_ptr<RunProgress> display = walkMountingCard();
+
+    EXPECT_FALSE(fileExists(m_outer + "/.DS_Store")) << "OUTER is cleaned under its own record";
+    EXPECT_TRUE(fileExists(m_card + "/.DS_Store")) << "Card has no record, and the one for disks says not to clean";
+    EXPECT_TRUE(fileExists(m_card + "/Sub/.DS_Store"));
+    EXPECT_EQ(linesEqualTo(display->lines(), "Deleted .DS_Store on OUTER"), 1u);
+    EXPECT_EQ(display->lines().size(), 3u) << "the run's own two lines and the one deletion";
+}
+
+TEST_F(XEngineMountRaceTest, ADiskMountedMidWalkIsCleanedUnderItsOwnRecordAndCountedAsItself)
+{
+    // Card's record names the disk by its key, read while it is mounted; the disk is then away
+    // until the walk is in OUTER.
+    mountCard();
+    addRecord(m_card, CleanMode::alwaysClean);
+    m_cardMount.reset();
+    setDisksMode(CleanMode::ignore);
+
+    const std::shared_ptr<RunProgress> display = walkMountingCard();
+
+    EXPECT_TRUE(fileExists(m_outer + "/.DS_Store")) << "OUTER's settings say not to clean it";
+    EXPECT_FALSE(fileExists(m_card + "/.DS_Store"));
+    EXPECT_FALSE(fileExists(m_card + "/Sub/.DS_Store"));
+    const std::vector<std::string> lines = display->lines();
+    EXPECT_EQ(linesEqualTo(lines, "Deleted .DS_Store on Card"), 1u);
+    EXPECT_EQ(linesEqualTo(lines, "Deleted .DS_Store in Sub on Card"), 1u);
+    EXPECT_TRUE(runEventLoopUntil([&] { return deletedOn(m_card) == 2; })) << deletedOn(m_card);
+    EXPECT_EQ(deletedOn(m_outer), 0);
 }
