@@ -215,7 +215,7 @@ private:
     static std::optional<ConfinedTree::Folder> openSubfolder(int parentFd, std::string_view name,
                                                              std::optional<Error> &failure);
     // The folder the walk comes back to, open again when the walk had let it go.
-    void reachAgain(WalkFrame &frame, int subfolderFd);
+    void reachAgain(WalkFrame &frame, const URL &dir, int subfolderFd);
     // The choices of the record that governs the folder; nothing without one.
     std::shared_ptr<const CleaningChoices> recordInWalk(const URL &dir, WalkVolume &volume,
                                                         const WalkContext &context);

@@ -32,11 +32,12 @@ constexpr float spinnerHideDelay = 10.0f;
 constexpr std::size_t openFolderLevels = 32;
 
 // One level of the open folder, hidden entries included; links are never directories. Whether
-// a subfolder is another mount is asked of the subfolder once it is open, not here.
-FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
+// a subfolder is another mount is asked of the subfolder once it is open, not here. `error` is
+// what ended the listing early, 0 for nothing.
+FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size, int &error)
 {
     FolderContents contents;
-    DirectoryRecords::read(folderFd, buffer, size, [&](std::string_view name, unsigned char type) {
+    error = DirectoryRecords::read(folderFd, buffer, size, [&](std::string_view name, unsigned char type) {
         contents.add(name, type == DT_DIR, type == DT_REG);
     });
     return contents;
@@ -44,10 +45,11 @@ FolderContents listFolder(int folderFd, std::uint8_t *buffer, std::size_t size)
 }
 
 // The folder being walked: its listing, read in full, how far the walk got, and the folder
-// itself, open while its subfolders are entered from it.
+// itself, open while its subfolders are entered from it. Its path is the walk's path up to its
+// length: a frame keeps no path of its own, so a deep walk's memory grows with its depth alone.
 struct XEngine::WalkFrame
 {
-    URL dir;
+    std::size_t pathLength;
     FolderContents contents;
     FolderPosition next;
     std::shared_ptr<VolumeMetaDataStatistics> stats;
@@ -129,7 +131,7 @@ std::optional<ConfinedTree::Folder> XEngine::openSubfolder(int parentFd, std::st
 // done, when that is still the folder; else, the subfolder having been moved, the folder is
 // reached from the tree's root as it was the first time. A folder found replaced is left (its
 // remaining subfolders are not entered), as a folder gone meanwhile is.
-void XEngine::reachAgain(WalkFrame &frame, int subfolderFd)
+void XEngine::reachAgain(WalkFrame &frame, const URL &dir, int subfolderFd)
 {
     if (frame.fd.isValid() || !frame.identity)
         return;
@@ -138,7 +140,7 @@ void XEngine::reachAgain(WalkFrame &frame, int subfolderFd)
         frame.fd = std::move(up);
         return;
     }
-    std::optional<ConfinedTree::Folder> again = openFolderOfTree(frame.dir);
+    std::optional<ConfinedTree::Folder> again = openFolderOfTree(dir);
     if (again && again->listable && FileIdentity::of(again->fd.get()) == frame.identity)
         frame.fd = std::move(again->fd);
 }
@@ -165,6 +167,8 @@ bool XEngine::cleanRecursively(const URL &root)
     const auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(DirectoryIterator::attrBufferSize);
     MonotonicClock::TimePoint lastTick = MonotonicClock::now();
     std::vector<WalkFrame> stack;
+    // The path of the deepest folder on the stack; each frame's is its beginning.
+    std::string walkPath;
     // A root chosen inside a document-revisions folder is cleaned itself and not walked.
     const bool rootInDocumentRevisions = root.path().find(documentRevisionsName) != std::string::npos;
 
@@ -177,8 +181,14 @@ bool XEngine::cleanRecursively(const URL &root)
         // The listing is read before the clean and then stripped of what the clean removed:
         // the same entries a listing after the clean would give, for one reading of the folder.
         FolderContents contents;
-        if (folder.listable)
-            contents = listFolder(fd, buffer.get(), DirectoryIterator::attrBufferSize);
+        if (folder.listable) {
+            // What was listed before a failing listing is still cleaned and walked; the folder
+            // is said.
+            int error = 0;
+            contents = listFolder(fd, buffer.get(), DirectoryIterator::attrBufferSize, error);
+            if (error != 0)
+                reportNotCleaned(dir.path(), Error::posix(error), stack.empty());
+        }
         m_metadataRemover.setVolumeRoot(volume->mountPoint);
         display->placeFolder(dir.path(), volume->location);
         const std::vector<std::string> removed =
@@ -192,7 +202,8 @@ bool XEngine::cleanRecursively(const URL &root)
         contents.dropRemoved(fd, removed);
         std::shared_ptr<VolumeMetaDataStatistics> stats =
             mayBeMountRoot ? setProgressBarAttributesBasedOnURL(dir) : nullptr;
-        WalkFrame frame{dir, std::move(contents), {}, std::move(stats), volume, listsProgress, mount,
+        walkPath = dir.path();
+        WalkFrame frame{walkPath.size(), std::move(contents), {}, std::move(stats), volume, listsProgress, mount,
                         std::move(folder.fd), std::nullopt};
         lastTick = MonotonicClock::now();
         display->displayCleaningProgressForFolder(dir);
@@ -215,7 +226,7 @@ bool XEngine::cleanRecursively(const URL &root)
     {
         const std::shared_ptr<WalkVolume> volume = WalkVolume::read(root.path());
         if (root.path().size() >= PATH_MAX) {
-            Logger::shared().log("Path too long, not cleaned: " + root.path());
+            reportNotCleaned(root.path(), Error::posix(ENAMETOOLONG), true);
             return false;
         }
         std::optional<ConfinedTree::Folder> folder = openFolderOfTree(root);
@@ -239,7 +250,8 @@ bool XEngine::cleanRecursively(const URL &root)
             stack.pop_back();
             // The folder just finished was an entry of the one below it.
             if (!stack.empty()) {
-                reachAgain(stack.back(), done.get());
+                walkPath.resize(stack.back().pathLength);
+                reachAgain(stack.back(), URL::fileURLWithPath(walkPath), done.get());
                 countEntry();
             }
             continue;
@@ -260,9 +272,9 @@ bool XEngine::cleanRecursively(const URL &root)
             countEntry();
             continue;
         }
-        const URL item = frame.dir.appendingPathComponent(std::string(name));
+        const URL item = URL::fileURLWithPath(walkPath).appendingPathComponent(std::string(name));
         if (item.path().size() >= PATH_MAX) {
-            Logger::shared().log("Path too long, not cleaned: " + item.path());
+            reportNotCleaned(item.path(), Error::posix(ENAMETOOLONG), false);
         } else {
             // Opened first: the volume, and so the ignore tests and the record, follow from the
             // folder opened; an ignored one is closed again. One that cannot be opened is placed
@@ -283,7 +295,7 @@ bool XEngine::cleanRecursively(const URL &root)
             // Another volume places the path anew; within one, the folder's path carries on.
             const PathLists::Progress itemLists =
                 otherMount ? lists.progressOf(item.path(), volume->location)
-                           : lists.descend(frame.dir.path(), frame.lists, item.path(), volume->location);
+                           : lists.descend(walkPath, frame.lists, item.path(), volume->location);
             std::optional<TWVolumeInfo> info;
             if (shouldIgnoreVolume(item, true, *volume, lists, itemLists, info)) {
                 SystemLog::post("Ignore " + item.path());
