@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -14,7 +13,6 @@
 #include "AsAnotherUser.h"
 #include "DirectoryRecords.h"
 #include "EngineFixture.h"
-#include "FileDescriptor.h"
 #include "Logger.h"
 #include "PhysicalPath.h"
 #include "PreferencesSupport.h"
@@ -252,45 +250,6 @@ TEST_F(XEngineFailuresTest, ABackgroundCleanWritesADamagedCompanionToTheLogWheth
 
     EXPECT_EQ(logLinesContaining("The AppleDouble file \"._a.txt\" is damaged. when deleting ._a.txt in "), 1u);
     EXPECT_EQ(readFile(disk + "/._a.txt"), "Not written by a Mac");
-}
-
-TEST_F(XEngineFailuresTest, AFolderDeeperThanAPathCanNameIsSaidInTheWindowAndTheLog)
-{
-    // 60 levels of 80-character names, each with its ".DS_Store": the deepest lie past the
-    // 4,096 bytes a path may have.
-    constexpr int levels = 60;
-    const std::string name(80, 'n');
-    std::string deepest = m_docs;
-    std::string firstTooLong;
-    {
-        FileDescriptor at(open(m_docs.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        for (int level = 0; level < levels; ++level) {
-            ASSERT_EQ(mkdirat(at.get(), name.c_str(), 0755), 0);
-            FileDescriptor next(openat(at.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            ASSERT_TRUE(next.isValid());
-            const int store = openat(next.get(), ".DS_Store", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-            ASSERT_GE(store, 0);
-            close(store);
-            at = std::move(next);
-            deepest += "/" + name;
-            if (firstTooLong.empty() && deepest.size() >= PATH_MAX)
-                firstTooLong = deepest;
-        }
-    }
-    setDiskOptions({{"dsstore", true}, {"onlyCleanManually", false}});
-
-    const std::shared_ptr<RunProgress> display = runAndWait({docsURL()});
-    const std::string line = "Not cleaned: " + firstTooLong + ": " + std::strerror(ENAMETOOLONG);
-    const std::size_t inWindow = countContaining(display->lines(), line);
-    const std::size_t inLog = logLinesContaining(line);
-    const bool shallowCleaned = !fileExists(m_docs + "/" + name + "/.DS_Store");
-    // The tree goes before any check can stop the test: only a descriptor walk removes it.
-    ASSERT_EQ(std::system(("rm -rf '" + m_docs + "/" + name + "'").c_str()), 0);
-
-    EXPECT_EQ(inWindow, 1u) << "in the window's list";
-    EXPECT_EQ(inLog, 1u) << "and once in the log";
-    EXPECT_TRUE(shallowCleaned);
-    EXPECT_EQ(display->feedback().back(), "Cleaning completed.");
 }
 
 TEST_F(XEngineFailuresTest, AListingThatFailsInAWalkIsSaidAndWhatWasListedIsStillWalked)

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -234,7 +237,7 @@ TEST_F(XEngineWalkTest, ASimulatedWalkDoesNotWaitOnAStuckSystemLogger)
     EXPECT_EQ(treeSnapshot(m_docs), before);
 }
 
-TEST_F(XEngineWalkTest, FoldersDeeperThanAPathCanNameAreSkippedWithOneLogLine)
+TEST_F(XEngineWalkTest, FoldersDeeperThanAPathCanNameAreSkippedWithOneLineInTheWindowAndTheLog)
 {
     // Only the .DS_Store option, and files at two levels: every step of a clean goes by path,
     // and a path this deep costs the kernel one lookup per level.
@@ -257,10 +260,19 @@ TEST_F(XEngineWalkTest, FoldersDeeperThanAPathCanNameAreSkippedWithOneLogLine)
     close(directory);
 
     LogCapture log;
-    runAndWait(makeEngine(), {docsURL()});
+    const auto display = runAndWait(makeEngine(), {docsURL()});
 
     EXPECT_FALSE(fileExists(path("dd/dd/dd/.DS_Store")));
-    EXPECT_EQ(log.countContaining("Path too long"), 1u);
+    // Said once, in the window's list and in the log; the chosen folder was cleaned.
+    const std::string tooLong = std::string(": ") + std::strerror(ENAMETOOLONG);
+    EXPECT_EQ(log.countContaining(tooLong), 1u);
+    const auto lines = display->lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string &line) {
+                                return line.starts_with("Not cleaned: " + m_docs + "/dd/") && line.ends_with(tooLong);
+                            }),
+              1);
+    EXPECT_EQ(display->feedback().back(), "Cleaning completed.");
     // The deepest level is still there, with its file.
     int deepest = open(m_docs.c_str(), O_RDONLY | O_DIRECTORY);
     for (std::size_t level = 0; level < levels; ++level) {
