@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include <algorithm>
 #include <climits>
 #include <condition_variable>
