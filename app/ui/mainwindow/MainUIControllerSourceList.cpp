@@ -84,6 +84,7 @@ bool isBootDisk(const URL &url)
 
 void MainUIController::populateSourceTable(const std::optional<QString> &keyToSelect)
 {
+    m_sourceListBuilt = true;
     storeAnyChangesToFlags();
     // The selection stays with its record, wherever the rebuild puts it; by position only when the
     // record is gone (records may share a name, so neither name nor row tells them apart).
@@ -117,6 +118,12 @@ void MainUIController::populateSourceTable(const std::optional<QString> &keyToSe
     if (toSelect.isValid())
         m_sourceTable->selectionModel()->setCurrentIndex(toSelect, QItemSelectionModel::ClearAndSelect);
     saveAndPopulateDetailsTable();
+}
+
+void MainUIController::sourceListMayHaveChanged(const std::optional<QString> &keyToSelect)
+{
+    if (m_sourceListBuilt)
+        populateSourceTable(keyToSelect);
 }
 
 int MainUIController::rowOfKey(const QString &key) const

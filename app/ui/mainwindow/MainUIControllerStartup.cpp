@@ -36,7 +36,6 @@ void MainUIController::awakeFromNib()
     m_window->setWindowTitle(QApplication::applicationDisplayName());
     setupPreferences();
     additionalSetup();
-    populateSourceTable();
     savePreferences();
     setupScheduledUI();
     setupScheduledCleanOptions();
@@ -187,13 +186,13 @@ void MainUIController::registerObservers()
     for (const char *change : {NotificationCenter::DidMountNotification, NotificationCenter::DidUnmountNotification})
         m_observers.push_back(NotificationCenter::workspaceCenter().addObserver(change, nullptr, nullptr,
                                                                                 [this](const Notification &) {
-                                                                                    populateSourceTable();
+                                                                                    sourceListMayHaveChanged();
                                                                                     statusMenuRowsMayHaveChanged();
                                                                                 }));
     TarnwickStore::sharedInstance().listenForChanges([this](const Notification &notification) {
         const auto found = notification.userInfo.find(TarnwickStore::changedObjectKey);
         const std::string *key = found == notification.userInfo.end() ? nullptr : found->second.asString();
-        populateSourceTable(key ? std::optional<QString>(QString::fromStdString(*key)) : std::nullopt);
+        sourceListMayHaveChanged(key ? std::optional<QString>(QString::fromStdString(*key)) : std::nullopt);
     });
     TarnwickStore::sharedInstance().listenForDetailsChanges([this](const Notification &) { populateDetailsTable(); });
 }

@@ -45,6 +45,9 @@ bool g_helperToolInstallScheduled = false;
 
 void MainUIController::show()
 {
+    // Built for the first showing; from then on every change of the store rebuilds it.
+    if (!m_sourceListBuilt)
+        populateSourceTable();
     const QModelIndex first = m_sourceController->index(0, 0);
     if (first.isValid())
         m_sourceTable->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect);
