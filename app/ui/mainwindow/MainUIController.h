@@ -75,7 +75,8 @@ public:
 
     QMainWindow *window() const { return m_window; }
     QMenu *statusItems() const { return m_statusItems; }
-    AdvancedWindowController *advancedWindowController() const { return m_advancedWindowController; }
+    // The Advanced sheet's controller, made (with its window) the first time it is asked for.
+    AdvancedWindowController *advancedWindowController();
     const QString &lastSelectedDiskOrDirectoryKey() const { return m_lastSelectedDiskOrDirectoryKey; }
     bool statusMenuIsVisible() const { return m_statusMenuIsVisible; }
     bool isAppStoreVersion() const { return m_isAppStoreVersion; }

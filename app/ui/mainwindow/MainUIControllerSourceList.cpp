@@ -326,7 +326,7 @@ bool MainUIController::outlineViewAcceptDrop(QTreeView *outlineView, const QMime
     if (outlineView == m_detailsTable) {
         if (path) {
             const std::string name = URL::fileURLWithPath(*path).lastPathComponent();
-            GCDAdditions::performBlockAfterTinyDelay([this, name] { m_advancedWindowController->showWithNewBlackListItem(name); });
+            GCDAdditions::performBlockAfterTinyDelay([this, name] { advancedWindowController()->showWithNewBlackListItem(name); });
         }
         return true;
     }

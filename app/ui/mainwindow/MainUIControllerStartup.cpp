@@ -71,7 +71,6 @@ void MainUIController::setupPreferencesSwift()
 void MainUIController::additionalSetup()
 {
     setUpOutlinesAndMenus();
-    m_advancedWindowController->setDelegate(this);
     positionAdvancedButton();
     setupSourceTableMenu();
     applyShowInDock();
@@ -86,7 +85,6 @@ void MainUIController::setUpOutlinesAndMenus()
         if (key == QLatin1String("statusItemVisible"))
             statusItemVisibleChanged();
     });
-    m_advancedWindowController = new AdvancedWindowController(m_window);
     m_sparkle = new SoftwareUpdater(this);
     m_sparkle->setObjectName(QStringLiteral("sparkle"));
 
@@ -142,7 +140,7 @@ void MainUIController::setUpOutlinesAndMenus()
 
     m_gearPopupMenuButton->setMenu(m_gearMenu);
     if (auto *advanced = m_window->findChild<QAction *>(QStringLiteral("advancedMenuItem")))
-        connect(advanced, &QAction::triggered, m_advancedWindowController, &AdvancedWindowController::show);
+        connect(advanced, &QAction::triggered, this, [this] { advancedWindowController()->show(); });
     if (auto *examine = m_window->findChild<QAction *>(QStringLiteral("examineMenuItem")))
         connect(examine, &QAction::triggered, this, [] { examineUserAction(); });
     connectMenuItem("showInDockMenuItem", &MainUIController::showInDockUserAction);
@@ -162,6 +160,16 @@ void MainUIController::setUpOutlinesAndMenus()
         });
     }
     m_window->installEventFilter(this);
+}
+
+AdvancedWindowController *MainUIController::advancedWindowController()
+{
+    // A start that only cleans never shows the sheet: its window is not built for nothing.
+    if (!m_advancedWindowController) {
+        m_advancedWindowController = new AdvancedWindowController(m_window);
+        m_advancedWindowController->setDelegate(this);
+    }
+    return m_advancedWindowController;
 }
 
 void MainUIController::setPreferencesContent(const std::optional<Dictionary> &generalPreferences)

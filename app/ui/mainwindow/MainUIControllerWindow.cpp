@@ -230,8 +230,8 @@ void MainUIController::setupLiteSwift()
     face->setIcon(QIcon::fromTheme(QStringLiteral("preferences-system"),
                                    m_window->style()->standardIcon(QStyle::SP_FileDialogDetailedView)));
     face->setVisible(false);
-    QAction *advanced = menu->addAction(QStringLiteral("Advanced..."), m_advancedWindowController,
-                                        &AdvancedWindowController::show);
+    QAction *advanced =
+        menu->addAction(QStringLiteral("Advanced..."), this, [this] { advancedWindowController()->show(); });
     advanced->setObjectName(QStringLiteral("advancedMenuItem"));
     QAction *showLog = menu->addAction(QStringLiteral("Show Log"));
     showLog->setObjectName(QStringLiteral("showLogMenuItem"));

@@ -385,6 +385,8 @@ TEST(MainWindowFirstShowingTest, InAProcessOfItsOwn)
     ASSERT_TRUE(record) << "the clean made the folder's record";
     runEventLoopFor(std::chrono::milliseconds(100));
     EXPECT_EQ(list->model()->rowCount(), 0) << "the store's change rebuilt no hidden list";
+    EXPECT_EQ(controller->window()->findChild<QObject *>(QStringLiteral("advancedWindowController")), nullptr)
+        << "the Advanced sheet is made when it is first asked for";
 
     controller->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
