@@ -445,6 +445,20 @@ std::vector<std::string> commandLines(const std::string &command)
     return lines;
 }
 
+// The windows' factory, keeping the window it made.
+class KeptWindows : public ProgressWindowFactory
+{
+public:
+    std::shared_ptr<XProgressProtocol> makeWithParent(const std::shared_ptr<XEngineParent> &parent,
+                                                      const URL &root) override
+    {
+        const std::shared_ptr<XProgressProtocol> display = ProgressWindowFactory::makeWithParent(parent, root);
+        made = std::dynamic_pointer_cast<XProgressWindow>(display);
+        return display;
+    }
+    std::shared_ptr<XProgressWindow> made;
+};
+
 // An archive entry is metadata when any part of its path begins so.
 bool isMetadataEntry(const std::string &name)
 {
@@ -499,14 +513,12 @@ TEST_F(XProgressWindowTest, AnArchiveCleanListsLogsAndCountsEveryRemovedEntryInT
             systemLog.push_back(message);
     });
     const std::shared_ptr<ProgressDisplayFactory> formerFactory = ProgressDisplayFactory::current();
-    ProgressDisplayFactory::setCurrent(std::make_shared<ProgressWindowFactory>());
+    const auto windows = std::make_shared<KeptWindows>();
+    ProgressDisplayFactory::setCurrent(windows);
     XEngine::make(false, true, false, false, false)->cleanWithProgressUI({url}, true);
-    std::shared_ptr<XProgressWindow> window;
-    EXPECT_TRUE(runEventLoopUntil([&] {
-        window = window ? window : XProgressWindow::isAlreadyCleaning(url);
-        return window && !window->isBusy();
-    }));
+    EXPECT_TRUE(runEventLoopUntil([&] { return windows->made && !windows->made->isBusy(); }));
     ProgressDisplayFactory::setCurrent(formerFactory);
+    const std::shared_ptr<XProgressWindow> window = windows->made;
     SystemLog::removeSink(sink);
     ASSERT_TRUE(window);
     drain();
