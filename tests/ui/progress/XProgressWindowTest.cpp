@@ -1,5 +1,6 @@
 #include "XProgressWindow.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
@@ -22,6 +23,7 @@
 #include "MonotonicClock.h"
 #include "PreferencesSupport.h"
 #include "ProgressWindowFactory.h"
+#include "Screenshot.h"
 #include "SystemLog.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
@@ -528,6 +530,14 @@ TEST_F(XProgressWindowTest, AnArchiveCleanListsLogsAndCountsEveryRemovedEntryInT
         listed.emplace_back(deletions(window)->line(line));
     EXPECT_EQ(listed, expected);
     EXPECT_EQ(deletions(window)->rowCount(), int(expected.size())) << "all shown at the end";
+    // The window's list shows them from the top, and scrolls to the last.
+    auto *view = outlet<QAbstractItemView>(window, "recentLogTable");
+    EXPECT_EQ(view->indexAt(QPoint(4, 2)).data().toString().toStdString(), expected.front());
+    const QModelIndex last = view->model()->index(view->model()->rowCount() - 1, 0);
+    view->scrollTo(last);
+    EXPECT_EQ(view->indexAt(view->visualRect(last).center()), last);
+    EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(last)));
+    saveScreenshot(window->window(), "progress-window-archive-cleaned");
     EXPECT_EQ(window->numberOfItemsDeleted(), std::int64_t(removed.size()));
     EXPECT_EQ(text(window, "secondLineRightText").toStdString(), std::to_string(removed.size()));
     {
