@@ -461,7 +461,7 @@ int main(int argc, char **argv)
                         tree == 'a' && logging ? " (target 1.3)" : "");
                     say("tree %c whole run %s, logDeletions %-3s: peak %.1f MB above the idle application%s", tree,
                         handed ? "handed over" : "started fresh", log, figure.peakKiB / 1024.0,
-                        million ? " (target 50 MB)" : "");
+                        million ? " (target 45 MB)" : "");
                 }
             }
         }
