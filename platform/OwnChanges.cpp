@@ -136,6 +136,8 @@ public:
         for (const std::size_t index : used)
             notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(index));
         m_live -= used.size();
+        // The used-up notes at the front go now: with none left, the stream need not ask at all.
+        expire(MonotonicClock::now());
         return true;
     }
 
