@@ -5,8 +5,19 @@
 // timed. ZipCleaner is timed inside `cleanZipAtURL`, the yardstick as the two processes.
 // Run it on an ext4 file system mounted nodiscard.
 //
+// With --application it times the real executable instead, on the Archive Utility export:
+// `tarnwick ARCHIVE MARKER` started fresh, and the same handed to a running instance (started
+// beforehand and idle), each from its start until MARKER, a small archive cleaned right after
+// ARCHIVE, has been rewritten; and, as the time from exec to the first deletion, `tarnwick
+// FOLDER` for a folder holding one ".DS_Store", until it is gone. Every run has a home (XDG
+// folders) of its own, copied from one that an application started once has left behind, so
+// that no run is the first start of a new installation. The contestants take turns, a
+// different one first in each round; medians are printed, the archive's against the yardstick
+// pair by pair, with the machine's load before and after.
+//
 // Usage: ZipCleanerBench [large-archive-MiB (default 1024; 0 leaves it out)] [work folder (default /tmp)]
 //                        [rounds (default 5)]
+//        ZipCleanerBench --application [work folder (default /tmp)] [rounds (default 5)]
 
 #include <algorithm>
 #include <chrono>
@@ -14,13 +25,17 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "BenchApplication.h"
+#include "BenchSupport.h"
 #include "ZZArchive.h"
 #include "ZZOutputStream.h"
 #include "ZipCleaner.h"
@@ -299,10 +314,211 @@ Outcome compare(const std::string &label, const std::string &source, const std::
     std::filesystem::remove(zipCopy);
     return outcome;
 }
+
+// --- The application mode
+
+namespace fs = std::filesystem;
+
+std::string loadAverage()
+{
+    const std::string text = BenchSupport::readText("/proc/loadavg");
+    return text.substr(0, text.find(' ', text.find(' ', text.find(' ') + 1) + 1));
+}
+
+// The file's inode, 0 while it is missing: a rewrite puts a new file in the archive's place.
+ino_t inodeOf(const fs::path &path)
+{
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// The XDG folders of a run; the environment names them, so that what is spawned uses them.
+void useHome(const fs::path &home)
+{
+    fs::create_directories(home / "runtime");
+    fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (home / "cache").c_str(), 1);
+    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
+}
+
+class ApplicationRuns
+{
+public:
+    ApplicationRuns(fs::path work, std::string archive, std::string marker)
+        : m_work(std::move(work)), m_archive(std::move(archive)), m_marker(std::move(marker))
+    {
+    }
+
+    // Starts the application once in the template home and lets it settle: the settings of an
+    // installed version are left behind, so that later starts are not a new installation's.
+    bool prepareTemplateHome()
+    {
+        useHome(m_work / "home-template");
+        BenchApplication application(TARNWICK_EXECUTABLE, m_work / "template-errors.txt");
+        if (!application.start({}) || !application.waitUntilStarted())
+            return false;
+        application.waitUntilIdle();
+        application.quit();
+        return true;
+    }
+
+    // The seconds until the marker archive has been rewritten, -1 when it never was; the
+    // archive's copy is left for checking.
+    double archive(bool handedOver, const std::string &copy)
+    {
+        const std::string markerCopy = m_work / "marker-copy.zip";
+        fs::copy_file(m_archive, copy, fs::copy_options::overwrite_existing);
+        fs::copy_file(m_marker, markerCopy, fs::copy_options::overwrite_existing);
+        return timeApplication(handedOver, {copy, markerCopy}, [markerCopy, before = inodeOf(markerCopy)] {
+            const ino_t now = inodeOf(markerCopy);
+            return now != 0 && now != before;
+        });
+    }
+
+    // The seconds from exec until a folder's one ".DS_Store" is gone.
+    double firstDeletion(bool handedOver)
+    {
+        const fs::path folder = m_work / ("folder-" + std::to_string(++m_runs));
+        fs::create_directories(folder);
+        std::FILE *file = std::fopen((folder / ".DS_Store").c_str(), "w");
+        if (!file)
+            return -1;
+        std::fputs("Bud1", file);
+        std::fclose(file);
+        const double seconds = timeApplication(handedOver, {folder.string()},
+                                               [folder] { return !fs::exists(folder / ".DS_Store"); });
+        fs::remove_all(folder);
+        return seconds;
+    }
+
+private:
+    double timeApplication(bool handedOver, const std::vector<std::string> &paths, const std::function<bool()> &done)
+    {
+        using namespace std::chrono_literals;
+        const fs::path home = m_work / ("home-" + std::to_string(++m_runs));
+        fs::remove_all(home);
+        run({"cp", "-a", (m_work / "home-template").string(), home.string()});
+        useHome(home);
+        run({"sync"});
+        BenchApplication application(TARNWICK_EXECUTABLE, m_work / "application-errors.txt");
+        double seconds = -1;
+        if (!handedOver) {
+            const auto start = Clock::now();
+            if (application.start(paths) && BenchSupport::waitUntil(done, 600s, 200us))
+                seconds = secondsSince(start);
+        } else if (application.start({}) && application.waitUntilStarted()) {
+            application.waitUntilIdle();
+            std::vector<std::string> handing{TARNWICK_EXECUTABLE};
+            handing.insert(handing.end(), paths.begin(), paths.end());
+            const auto start = Clock::now();
+            if (run(handing) && BenchSupport::waitUntil(done, 600s, 200us))
+                seconds = secondsSince(start);
+        }
+        application.quit();
+        fs::remove_all(home);
+        return seconds;
+    }
+
+    fs::path m_work;
+    std::string m_archive;
+    std::string m_marker;
+    int m_runs = 0;
+};
+
+int applicationMode(const std::string &work, int rounds)
+{
+    const std::string source = work + "/archive-utility.zip";
+    const std::string marker = work + "/marker.zip";
+    if (!writeArchive(source, archiveUtilityExport())
+        || !writeArchive(marker, {dataEntry(".DS_Store", Data(6148, 0), true), dataEntry("a.txt", Data(3, 'a'), true)}))
+        return 1;
+    // The offscreen platform unless another was asked for: the windows are made, never seen.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ApplicationRuns runs(work, source, marker);
+    if (!runs.prepareTemplateHome()) {
+        std::fprintf(stderr, "the application did not start\n");
+        return 1;
+    }
+    std::printf("load average before: %s\n", loadAverage().c_str());
+
+    const std::string zipCopy = work + "/zip-copy.zip";
+    const std::string applicationCopy = work + "/application-copy.zip";
+    enum Contestant { yardstick, archiveFresh, archiveHanded, deletionFresh, deletionHanded, contestants };
+    const char *names[contestants] = {"zip -d + sync -f", "tarnwick ARCHIVE MARKER, started fresh",
+                                      "tarnwick ARCHIVE MARKER, handed over", "exec to first deletion, started fresh",
+                                      "exec to first deletion, handed over"};
+    std::vector<double> seconds[contestants];
+    std::vector<double> freshRatios, handedRatios;
+    bool agree = true;
+    for (int round = 0; round < rounds; ++round) {
+        double figure[contestants] = {};
+        for (int turn = 0; turn < contestants; ++turn) {
+            const int contestant = (round + turn) % contestants;
+            switch (contestant) {
+            case yardstick: {
+                std::filesystem::copy_file(source, zipCopy, std::filesystem::copy_options::overwrite_existing);
+                run({"sync"});
+                const auto start = Clock::now();
+                const bool zipped = run({"zip", "-q", "-d", zipCopy, "__MACOSX/*", "*/._*", "*.DS_Store"})
+                    && run({"sync", "-f", zipCopy});
+                figure[contestant] = zipped ? secondsSince(start) : -1;
+                break;
+            }
+            case archiveFresh:
+            case archiveHanded:
+                figure[contestant] = runs.archive(contestant == archiveHanded, applicationCopy);
+                if (round == 0 && contestant == archiveHanded) {
+                    const bool tests = run({"unzip", "-tqq", applicationCopy});
+                    const bool sameNames = commandOutput("unzip -Z1 " + quoted(applicationCopy))
+                        == commandOutput("unzip -Z1 " + quoted(source) + " | grep -v -e '^__MACOSX/' -e '/\\._' "
+                                                                         "-e '\\.DS_Store$'");
+                    std::printf("  the application's archive: unzip -t %s, names as expected: %s\n",
+                                tests ? "ok" : "FAILED", sameNames ? "yes" : "NO");
+                    agree = agree && tests && sameNames;
+                }
+                break;
+            case deletionFresh:
+            case deletionHanded:
+                figure[contestant] = runs.firstDeletion(contestant == deletionHanded);
+                break;
+            }
+            agree = agree && figure[contestant] > 0;
+        }
+        for (int contestant = 0; contestant < contestants; ++contestant)
+            seconds[contestant].push_back(figure[contestant]);
+        freshRatios.push_back(figure[archiveFresh] / figure[yardstick]);
+        handedRatios.push_back(figure[archiveHanded] / figure[yardstick]);
+    }
+    std::filesystem::remove(zipCopy);
+    std::filesystem::remove(applicationCopy);
+    std::filesystem::remove(source);
+    std::filesystem::remove(marker);
+    std::printf("load average after: %s\n", loadAverage().c_str());
+
+    std::printf("(b) Archive Utility export through the application, %d rounds (medians, min-max)\n", rounds);
+    for (int contestant = 0; contestant < contestants; ++contestant) {
+        const auto [least, most] = std::minmax_element(seconds[contestant].begin(), seconds[contestant].end());
+        std::printf("  %-40s %9.4f s (%.4f-%.4f)\n", names[contestant], median(seconds[contestant]), *least, *most);
+    }
+    std::printf("  ratio started fresh / (zip -d + sync -f): %.2f (target 1.0)\n", median(freshRatios));
+    std::printf("  ratio handed over / (zip -d + sync -f): %.2f (target 0.8)\n", median(handedRatios));
+    std::printf("results agree: %s\n", agree ? "yes" : "NO");
+    return agree ? 0 : 1;
+}
 }
 
 int main(int argc, char **argv)
 {
+    if (argc > 1 && std::string(argv[1]) == "--application") {
+        const std::string work = std::string(argc > 2 ? argv[2] : "/tmp") + "/ZipCleanerBench." + std::to_string(::getpid());
+        const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
+        std::filesystem::create_directories(work);
+        const int status = applicationMode(work, rounds);
+        std::filesystem::remove_all(work);
+        return status;
+    }
     const std::uint64_t largeMiB = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
     const std::string base = argc > 2 ? argv[2] : "/tmp";
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;

@@ -43,11 +43,20 @@ struct Note
     std::uint64_t serial;
 };
 
+// The notes of one entry's name, and how many places in the order of notes name it: the name is
+// kept here once, however many notes name it.
+struct NameNotes
+{
+    std::vector<Note> notes;
+    std::uint32_t places = 0;
+};
+using Names = std::unordered_map<std::string, NameNotes>;
+
 // The notes of one folder, by the names of its entries. A folder stays while notes made in it
 // are still in the order of notes, which points to it.
 struct FolderNotes
 {
-    std::unordered_map<std::string, std::vector<Note>> names;
+    Names names;
     std::size_t noted = 0;
 };
 using Folders = std::unordered_map<std::string, FolderNotes>;
@@ -57,7 +66,7 @@ struct Noted
     std::uint64_t serial;
     MonotonicClock::TimePoint time;
     Folders::value_type *folder;
-    std::string name;
+    Names::value_type *name;
 };
 
 // The folder and the name of an entry's path.
@@ -79,9 +88,11 @@ public:
         std::lock_guard lock(m_mutex);
         const std::uint64_t serial = ++m_lastSerial;
         Folders::value_type &folder = *m_folders.try_emplace(folderPath).first;
-        folder.second.names[name].push_back(Note{kind, serial});
+        Names::value_type &named = *folder.second.names.try_emplace(name).first;
+        named.second.notes.push_back(Note{kind, serial});
+        ++named.second.places;
         ++folder.second.noted;
-        m_order.push_back(Noted{serial, now, &folder, name});
+        m_order.push_back(Noted{serial, now, &folder, &named});
         m_noted.store(m_order.size(), std::memory_order_release);
         ++m_live;
         if (kind == Kind::TreeRemoval)
@@ -125,6 +136,8 @@ public:
         for (const std::size_t index : used)
             notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(index));
         m_live -= used.size();
+        // The used-up notes at the front go now: with none left, the stream need not ask at all.
+        expire(MonotonicClock::now());
         return true;
     }
 
@@ -150,7 +163,7 @@ private:
         if (folder == m_folders.end())
             return nullptr;
         const auto notes = folder->second.names.find(std::string(name));
-        return notes == folder->second.names.end() ? nullptr : &notes->second;
+        return notes == folder->second.names.end() ? nullptr : &notes->second.notes;
     }
 
     bool holds(std::string_view path, Kind kind)
@@ -160,34 +173,31 @@ private:
                && std::any_of(notes->begin(), notes->end(), [kind](const Note &note) { return note.kind == kind; });
     }
 
-    // Drops notes older than their lifetime, and the oldest beyond the capacity. Notes used
-    // up earlier leave only their place in the order behind.
+    // Drops notes older than their lifetime, and the oldest beyond the capacity. Notes used up
+    // earlier leave only their place in the order behind, which goes once it is the oldest: while
+    // the stream keeps up with Tarnwick's changes, only the notes it has not yet seen are kept.
     void expire(MonotonicClock::TimePoint now)
     {
-        while (!m_order.empty()
-               && (now - m_order.front().time > OwnChanges::lifetime || m_live > OwnChanges::capacity
-                   || m_order.size() > 4 * OwnChanges::capacity)) {
-            const Noted oldest = std::move(m_order.front());
-            m_order.pop_front();
+        while (!m_order.empty()) {
+            const Noted &oldest = m_order.front();
+            std::vector<Note> &notes = oldest.name->second.notes;
+            const auto live = std::find_if(notes.begin(), notes.end(),
+                                           [&oldest](const Note &note) { return note.serial == oldest.serial; });
+            if (live != notes.end() && now - oldest.time <= OwnChanges::lifetime && m_live <= OwnChanges::capacity
+                && m_order.size() <= 4 * OwnChanges::capacity)
+                break;
+            if (live != notes.end()) {
+                if (live->kind == Kind::TreeRemoval)
+                    --m_treeRemovals;
+                notes.erase(live);
+                --m_live;
+            }
             FolderNotes &folder = oldest.folder->second;
-            const auto names = folder.names.find(oldest.name);
-            if (names != folder.names.end()) {
-                std::vector<Note> &notes = names->second;
-                const auto expired = std::find_if(notes.begin(), notes.end(),
-                                                  [&oldest](const Note &note) { return note.serial == oldest.serial; });
-                if (expired != notes.end()) {
-                    if (expired->kind == Kind::TreeRemoval)
-                        --m_treeRemovals;
-                    notes.erase(expired);
-                    --m_live;
-                }
-                if (notes.empty())
-                    folder.names.erase(names);
-            }
-            if (--folder.noted == 0) {
-                const std::string path = oldest.folder->first;
-                m_folders.erase(path);
-            }
+            if (--oldest.name->second.places == 0)
+                folder.names.erase(folder.names.find(oldest.name->first));
+            if (--folder.noted == 0)
+                m_folders.erase(m_folders.find(oldest.folder->first));
+            m_order.pop_front();
         }
         m_noted.store(m_order.size(), std::memory_order_release);
     }

@@ -4,7 +4,8 @@
 
 #include "Object.h"
 
-// Listens to the log: each new line, with its line feed, on the main thread.
+// Listens to the log: the new lines, each with its line feed (several at once when they were
+// logged together), on the main thread.
 class LogDelegate : public virtual Object
 {
 public:

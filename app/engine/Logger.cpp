@@ -100,16 +100,33 @@ std::string Logger::dateText(const Date &date)
 
 void Logger::log(const std::string &message)
 {
+    logLines(&message, 1);
+}
+
+void Logger::log(const std::vector<std::string> &messages)
+{
+    logLines(messages.data(), messages.size());
+}
+
+void Logger::logLines(const std::string *messages, std::size_t count)
+{
+    if (count == 0)
+        return;
     const Date date = now();
-    std::string line = dateText(date) + " " + message;
-    if (line.empty() || line.back() != '\n')
-        line += '\n';
+    const std::string dated = dateText(date) + " ";
+    std::string lines;
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::string &message = messages[index];
+        lines.append(dated).append(message);
+        if (message.empty() || message.back() != '\n')
+            lines += '\n';
+        SystemLog::post(message);
+    }
 
     if (m_mayHaveDelegates.load())
-        GCDAdditions::onMain([this, line] { tellDelegatesAboutNewString(line); });
-    SystemLog::post(message);
+        GCDAdditions::onMain([this, lines] { tellDelegatesAboutNewString(lines); });
 
-    const std::string bytes = lenientUTF8(line);
+    const std::string bytes = lenientUTF8(lines);
     std::lock_guard lock(m_fileMutex);
     if (prepareOpenLog(date))
         append(bytes);

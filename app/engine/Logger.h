@@ -31,6 +31,9 @@ public:
     static Logger &shared();
 
     void log(const std::string &message);
+    // The messages in order, as as many lines given at one moment: one write of the file and
+    // one hop to the listeners for all of them.
+    void log(const std::vector<std::string> &messages);
     // Yesterday's text followed by today's; nothing only when the caches folder is unknown.
     std::optional<std::string> logContents() const;
     // Takes effect on the main thread, after this returns.
@@ -63,6 +66,7 @@ private:
     std::string dateText(const Date &date);
     std::optional<LogURLs> logURLs() const;
     void tellDelegatesAboutNewString(const std::string &line);
+    void logLines(const std::string *messages, std::size_t count);
     // Under the file lock: today's log open and current, rotated when its day is over.
     bool prepareOpenLog(const Date &date);
     bool isStillTodaysLog();

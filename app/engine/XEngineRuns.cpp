@@ -270,10 +270,10 @@ void XEngine::cleanArchive(const URL &url)
             reportNotCleaned(url.path(), error, true);
             return;
         }
-        for (const std::string &entryName : removed) {
-            display->deletionMessageForContent(entryName, url, std::nullopt);
+        // The archive's lines are worded and handed on together: its name is looked up once.
+        display->deletionMessagesForContents(removed, url);
+        for (std::size_t counted = 0; counted < removed.size(); ++counted)
             display->incrementNumberOfItemsDeleted();
-        }
     }
     const std::string finished = "Cleaned Archive " + name + ".";
     display->progressFeedback(finished, true);

@@ -112,9 +112,28 @@ void XProgressProtocol::deletionMessageForContent(const std::string &content, co
     logMsg(fillFormat(LSFK("Deleted %@ in %@"), {content, inside.displayName()}));
 }
 
+void XProgressProtocol::deletionMessagesForContents(const std::vector<std::string> &contents, const URL &inside)
+{
+    if (contents.empty())
+        return;
+    const std::string format = LSFK("Deleted %@ in %@");
+    const std::string displayName = inside.displayName();
+    std::vector<std::string> messages;
+    messages.reserve(contents.size());
+    for (const std::string &content : contents)
+        messages.push_back(fillFormat(format, {content, displayName}));
+    logMsgs(messages);
+}
+
 void XProgressProtocol::logMsg(const std::string &message)
 {
     stdoutMsg(message);
+}
+
+void XProgressProtocol::logMsgs(const std::vector<std::string> &messages)
+{
+    for (const std::string &message : messages)
+        logMsg(message);
 }
 
 void XProgressProtocol::stdoutMsg(const std::string &message)

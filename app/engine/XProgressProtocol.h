@@ -4,6 +4,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Error.h"
 #include "MonotonicClock.h"
@@ -33,7 +34,13 @@ public:
     virtual void deletionMessageForURL(const URL &url, const std::optional<Error> &error);
     virtual void deletionMessageForContent(const std::string &content, const URL &inside,
                                            const std::optional<Error> &error);
+    // The lines deletionMessageForContent words, for many parts removed from one item (the
+    // entries of an archive): the item's display name is taken once, and the lines go on
+    // together through logMsgs.
+    virtual void deletionMessagesForContents(const std::vector<std::string> &contents, const URL &inside);
     virtual void logMsg(const std::string &message);
+    // Lines for the run's visible log, in order; by default each goes through logMsg.
+    virtual void logMsgs(const std::vector<std::string> &messages);
     virtual void stdoutMsg(const std::string &message);
     virtual void flush() = 0;
     virtual void finishedCleaning() = 0;

@@ -54,6 +54,18 @@ TEST_F(OwnChangesTest, EachNoteExplainsItsOwnEventOnce)
     EXPECT_FALSE(OwnChanges::accountFor(m_real + "/a.zip", IN_MOVED_TO));
 }
 
+TEST_F(OwnChangesTest, NotesTheStreamHasUsedUpAreNotKept)
+{
+    OwnChanges::noteRemovalAt(m_fd.get(), "a");
+    OwnChanges::noteRemovalAt(m_fd.get(), "b");
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/b", IN_DELETE));
+    EXPECT_TRUE(OwnChanges::mayAccountFor()) << "a is still to come";
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/a", IN_DELETE));
+    EXPECT_FALSE(OwnChanges::mayAccountFor()) << "nothing is kept once every note is used up";
+    OwnChanges::noteRemovalAt(m_fd.get(), "a");
+    EXPECT_TRUE(OwnChanges::accountFor(m_real + "/a", IN_DELETE)) << "a name noted again is noted afresh";
+}
+
 TEST_F(OwnChangesTest, ARemovedTreeExplainsEverythingBelowItUntilItExpires)
 {
     MonotonicClock::TimePoint now = MonotonicClock::now();

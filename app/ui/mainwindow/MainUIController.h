@@ -75,7 +75,8 @@ public:
 
     QMainWindow *window() const { return m_window; }
     QMenu *statusItems() const { return m_statusItems; }
-    AdvancedWindowController *advancedWindowController() const { return m_advancedWindowController; }
+    // The Advanced sheet's controller, made (with its window) the first time it is asked for.
+    AdvancedWindowController *advancedWindowController();
     const std::string &lastSelectedDiskOrDirectoryKey() const { return m_lastSelectedDiskOrDirectoryKey; }
     bool statusMenuIsVisible() const { return m_statusMenuIsVisible; }
     bool isAppStoreVersion() const { return m_isAppStoreVersion; }
@@ -113,6 +114,9 @@ public:
     // Rebuilds the list; the row to select is the record of keyToSelect, else the record selected
     // before, else the row selected before (row 0 without one).
     void populateSourceTable(const std::optional<std::string> &keyToSelect = std::nullopt);
+    // The store or the mounted volumes changed: a list that has been built is rebuilt. The list is
+    // first built when the window is shown, so that a start that only cleans decodes no icons.
+    void sourceListMayHaveChanged(const std::optional<std::string> &keyToSelect = std::nullopt);
     // The list's row of the record with that storage key (its bytes as stored); -1 when none.
     int rowOfKey(const std::string &key) const;
     void insertDividerItem();
@@ -252,6 +256,8 @@ private:
     void connectMenuItem(const char *objectName, void (MainUIController::*action)());
     // The source list's row under the last context-menu click; -1 for none.
     int m_sourceTableClickedRow = -1;
+    // The source list has been built (and is kept in step with the store from then on).
+    bool m_sourceListBuilt = false;
 
     // --- State of the tray item
 public:

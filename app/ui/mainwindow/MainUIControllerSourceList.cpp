@@ -85,6 +85,7 @@ bool isBootDisk(const URL &url)
 
 void MainUIController::populateSourceTable(const std::optional<std::string> &keyToSelect)
 {
+    m_sourceListBuilt = true;
     storeAnyChangesToFlags();
     // The selection stays with its record, wherever the rebuild puts it; by position only when the
     // record is gone (records may share a name, so neither name nor row tells them apart).
@@ -118,6 +119,12 @@ void MainUIController::populateSourceTable(const std::optional<std::string> &key
     if (toSelect.isValid())
         m_sourceTable->selectionModel()->setCurrentIndex(toSelect, QItemSelectionModel::ClearAndSelect);
     saveAndPopulateDetailsTable();
+}
+
+void MainUIController::sourceListMayHaveChanged(const std::optional<std::string> &keyToSelect)
+{
+    if (m_sourceListBuilt)
+        populateSourceTable(keyToSelect);
 }
 
 int MainUIController::rowOfKey(const std::string &key) const
@@ -320,7 +327,7 @@ bool MainUIController::outlineViewAcceptDrop(QTreeView *outlineView, const QMime
     if (outlineView == m_detailsTable) {
         if (path) {
             const std::string name = URL::fileURLWithPath(*path).lastPathComponent();
-            GCDAdditions::performBlockAfterTinyDelay([this, name] { m_advancedWindowController->showWithNewBlackListItem(name); });
+            GCDAdditions::performBlockAfterTinyDelay([this, name] { advancedWindowController()->showWithNewBlackListItem(name); });
         }
         return true;
     }

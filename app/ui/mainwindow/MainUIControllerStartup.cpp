@@ -36,7 +36,6 @@ void MainUIController::awakeFromNib()
     m_window->setWindowTitle(QApplication::applicationDisplayName());
     setupPreferences();
     additionalSetup();
-    populateSourceTable();
     savePreferences();
     setupScheduledUI();
     setupScheduledCleanOptions();
@@ -72,7 +71,6 @@ void MainUIController::setupPreferencesSwift()
 void MainUIController::additionalSetup()
 {
     setUpOutlinesAndMenus();
-    m_advancedWindowController->setDelegate(this);
     positionAdvancedButton();
     setupSourceTableMenu();
     applyShowInDock();
@@ -87,7 +85,6 @@ void MainUIController::setUpOutlinesAndMenus()
         if (key == QLatin1String("statusItemVisible"))
             statusItemVisibleChanged();
     });
-    m_advancedWindowController = new AdvancedWindowController(m_window);
     m_sparkle = new SoftwareUpdater(this);
     m_sparkle->setObjectName(QStringLiteral("sparkle"));
 
@@ -150,7 +147,7 @@ void MainUIController::setUpOutlinesAndMenus()
 
     m_gearPopupMenuButton->setMenu(m_gearMenu);
     if (auto *advanced = m_window->findChild<QAction *>(QStringLiteral("advancedMenuItem")))
-        connect(advanced, &QAction::triggered, m_advancedWindowController, &AdvancedWindowController::show);
+        connect(advanced, &QAction::triggered, this, [this] { advancedWindowController()->show(); });
     if (auto *examine = m_window->findChild<QAction *>(QStringLiteral("examineMenuItem")))
         connect(examine, &QAction::triggered, this, [] { examineUserAction(); });
     connectMenuItem("showInDockMenuItem", &MainUIController::showInDockUserAction);
@@ -170,6 +167,16 @@ void MainUIController::setUpOutlinesAndMenus()
         });
     }
     m_window->installEventFilter(this);
+}
+
+AdvancedWindowController *MainUIController::advancedWindowController()
+{
+    // A start that only cleans never shows the sheet: its window is not built for nothing.
+    if (!m_advancedWindowController) {
+        m_advancedWindowController = new AdvancedWindowController(m_window);
+        m_advancedWindowController->setDelegate(this);
+    }
+    return m_advancedWindowController;
 }
 
 void MainUIController::setPreferencesContent(const std::optional<Dictionary> &generalPreferences)
@@ -194,13 +201,13 @@ void MainUIController::registerObservers()
     for (const char *change : {NotificationCenter::DidMountNotification, NotificationCenter::DidUnmountNotification})
         m_observers.push_back(NotificationCenter::workspaceCenter().addObserver(change, nullptr, nullptr,
                                                                                 [this](const Notification &) {
-                                                                                    populateSourceTable();
+                                                                                    sourceListMayHaveChanged();
                                                                                     statusMenuRowsMayHaveChanged();
                                                                                 }));
     TarnwickStore::sharedInstance().listenForChanges([this](const Notification &notification) {
         const auto found = notification.userInfo.find(TarnwickStore::changedObjectKey);
         const std::string *key = found == notification.userInfo.end() ? nullptr : found->second.asString();
-        populateSourceTable(key ? std::optional<std::string>(*key) : std::nullopt);
+        sourceListMayHaveChanged(key ? std::optional<std::string>(*key) : std::nullopt);
     });
     TarnwickStore::sharedInstance().listenForDetailsChanges([this](const Notification &) { populateDetailsTable(); });
 }

@@ -46,6 +46,9 @@ bool g_helperToolInstallScheduled = false;
 
 void MainUIController::show()
 {
+    // Built for the first showing; from then on every change of the store rebuilds it.
+    if (!m_sourceListBuilt)
+        populateSourceTable();
     const QModelIndex first = m_sourceController->index(0, 0);
     if (first.isValid())
         m_sourceTable->selectionModel()->setCurrentIndex(first, QItemSelectionModel::ClearAndSelect);
@@ -245,8 +248,8 @@ void MainUIController::setupLiteSwift()
     face->setIcon(QIcon::fromTheme(QStringLiteral("preferences-system"),
                                    m_window->style()->standardIcon(QStyle::SP_FileDialogDetailedView)));
     face->setVisible(false);
-    QAction *advanced = menu->addAction(QStringLiteral("Advanced..."), m_advancedWindowController,
-                                        &AdvancedWindowController::show);
+    QAction *advanced =
+        menu->addAction(QStringLiteral("Advanced..."), this, [this] { advancedWindowController()->show(); });
     advanced->setObjectName(QStringLiteral("advancedMenuItem"));
     QAction *showLog = menu->addAction(QStringLiteral("Show Log"));
     showLog->setObjectName(QStringLiteral("showLogMenuItem"));

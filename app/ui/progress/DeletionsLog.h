@@ -11,9 +11,11 @@
 
 // The list of deletion lines a progress window shows, one row per line in the order given; the
 // window's table has one column, whose role is named messageKey. A clean may delete millions of
-// items, so the lines are kept compactly: their text in large blocks, each row a block, an offset
-// and a length packed in eight bytes. Lines handed over are shown in one step at most every showInterval, or at once
-// when asked. Main thread only.
+// items, so the lines are kept front-coded: lines follow in groups, the first of a group whole
+// and each other one as the bytes it shares with the line before it at its start and at its end
+// and the bytes between. The lines of one folder differ in a few bytes, and so take a few bytes
+// each. Lines handed over are shown in one step at most every showInterval, or at once when
+// asked. Main thread only.
 class DeletionsLog : public QAbstractTableModel
 {
     Q_OBJECT
@@ -33,8 +35,8 @@ public:
     void empty();
 
     // Every line handed over, shown or not.
-    std::size_t lineCount() const { return m_rows.size(); }
-    std::string_view line(std::size_t index) const;
+    std::size_t lineCount() const { return m_lineCount; }
+    std::string line(std::size_t index) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -42,24 +44,29 @@ public:
     QHash<int, QByteArray> roleNames() const override;
 
 private:
-    // Eight bytes a row: a line's block, its offset in the block and its length. A line never
-    // crosses a block, so the offset fits the block size; a line longer than maxLineLength is cut.
-    struct Row
+    // Where a group of lines begins: its first row and the place of its first line's record. A
+    // group never crosses a block, so that its records are read one after the other.
+    struct Group
     {
-        std::uint64_t block : 26;
-        std::uint64_t offset : 18;
-        std::uint64_t length : 20;
+        std::uint32_t firstRow;
+        std::uint32_t block;
+        std::uint32_t offset;
     };
-    static_assert(sizeof(Row) == 8);
+    // A line longer than this is cut.
     static constexpr std::size_t maxLineLength = (std::size_t(1) << 20) - 1;
 
     void append(std::string_view text);
+    // Room for a record of that size in the last block; a new block (and group) when there is none.
+    char *reserve(std::size_t size, bool &newBlock);
 
     std::vector<std::unique_ptr<char[]>> m_blocks;
     std::size_t m_lastBlockUsed = 0;
     std::size_t m_lastBlockSize = 0;
-    std::vector<Row> m_rows;
-    // The rows the table shows: the first m_shownRows of m_rows.
+    std::vector<Group> m_groups;
+    std::size_t m_lineCount = 0;
+    // The line appended last, which the next one is coded against.
+    std::string m_lastLine;
+    // The rows the table shows: the first m_shownRows lines.
     std::size_t m_shownRows = 0;
     QTimer m_showTimer;
 };

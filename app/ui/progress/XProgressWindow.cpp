@@ -390,6 +390,23 @@ void XProgressWindow::logMsg(const std::string &line)
     onMain([lines = std::move(lines)](XProgressWindow &self) { self.flushMessageBuffer(lines, false); });
 }
 
+void XProgressWindow::logMsgs(const std::vector<std::string> &lines)
+{
+    if (lines.empty())
+        return;
+    if (PreferencesSupport::standardUserDefaults().boolForKey("logDeletions"))
+        Logger::shared().log(lines);
+
+    std::vector<std::string> batch;
+    {
+        std::lock_guard lock(m_messageMutex);
+        batch.swap(m_messageBuffer);
+        batch.insert(batch.end(), lines.begin(), lines.end());
+        m_totalMessagesLogged += std::int64_t(lines.size());
+    }
+    onMain([batch = std::move(batch)](XProgressWindow &self) { self.flushMessageBuffer(batch, false); });
+}
+
 void XProgressWindow::flush()
 {
     std::vector<std::string> lines;

@@ -82,6 +82,8 @@ public:
     void setIndeterminate(bool indeterminate) override;
     void incrementNumberOfItemsDeleted() override;
     void logMsg(const std::string &line) override;
+    // The lines go to the log in one step and to the list in one batch.
+    void logMsgs(const std::vector<std::string> &lines) override;
     void flush() override;
     void finishedCleaning() override;
     void closeProgressWindow() override;

@@ -5,6 +5,7 @@
 #include <QItemSelectionModel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QProcess>
 #include <QTest>
 #include <QTreeView>
 #include <QUrl>
@@ -16,9 +17,11 @@
 #include "MainWindowFixture.h"
 #include "OpenedFiles.h"
 #include "PreferencesSupport.h"
+#include "ProgressWindowFactory.h"
 #include "Screenshot.h"
 #include "TWVolumeInfo.h"
 #include "UserDefaults.h"
+#include "XEngine.h"
 #include "XTWStore.h"
 
 namespace
@@ -364,4 +367,84 @@ TEST_F(MainWindowTest, ADiskAndAFolderOfTheSameNameAreTwoRowsWithTheirOwnIconsAn
     controller().removeSourceItem();
     EXPECT_FALSE(XTWStore::shared().diskOrDirectoryDetailsForKey(diskKey));
     EXPECT_TRUE(XTWStore::shared().diskOrDirectoryDetailsForKey(folderKey));
+}
+
+namespace
+{
+std::vector<QString> rowsOf(const QAbstractItemModel &model, int role)
+{
+    std::vector<QString> rows;
+    for (int row = 0; row < model.rowCount(); ++row)
+        rows.push_back(model.index(row, 0).data(role).toString());
+    return rows;
+}
+}
+
+// A start that only cleans builds no list; it needs a controller that has never shown its window,
+// so it runs in a process of its own.
+TEST(MainWindowFirstShowingTest, TheListIsRightWhenTheWindowIsFirstShownAfterACleanThatAddedARecord)
+{
+    if (qEnvironmentVariableIsSet("TARNWICK_RUN_FIRST_SHOWING"))
+        GTEST_SKIP() << "run by the test below";
+    QProcess run;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TARNWICK_RUN_FIRST_SHOWING"), QStringLiteral("1"));
+    run.setProcessEnvironment(environment);
+    run.start(QCoreApplication::applicationFilePath(),
+              {QStringLiteral("--gtest_filter=MainWindowFirstShowingTest.InAProcessOfItsOwn")});
+    ASSERT_TRUE(run.waitForFinished(120000));
+    const QByteArray output = run.readAllStandardOutput() + run.readAllStandardError();
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
+
+TEST(MainWindowFirstShowingTest, InAProcessOfItsOwn)
+{
+    if (!qEnvironmentVariableIsSet("TARNWICK_RUN_FIRST_SHOWING"))
+        GTEST_SKIP() << "runs in a process of its own";
+    StoreTestEnvironment env;
+    XTWStore &store = XTWStore::shared();
+    store.load();
+    ProgressDisplayFactory::setCurrent(std::make_shared<ProgressWindowFactory>());
+    MainUIController *controller = MainUIController::loadFromInterfaceFile();
+    auto *list = controller->window()->findChild<QTreeView *>(QStringLiteral("sourceTable"));
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->model()->rowCount(), 0) << "a hidden window's list is not built";
+
+    // A folder handed to Tarnwick becomes a record that is always cleaned.
+    const std::string folder = env.homeFile("Holiday Photos");
+    std::filesystem::create_directories(folder);
+    writeFile(folder + "/.DS_Store", "Bud1");
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(folder)}, false);
+    ASSERT_TRUE(runEventLoopUntil([&] { return !fileExists(folder + "/.DS_Store"); }, std::chrono::seconds(30)));
+    const std::optional<XFSDiskOrDirectory> record = store.detailsForURL(URL::fileURLWithPath(folder), true, true);
+    ASSERT_TRUE(record) << "the clean made the folder's record";
+    runEventLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(list->model()->rowCount(), 0) << "the store's change rebuilt no hidden list";
+    EXPECT_EQ(controller->window()->findChild<QObject *>(QStringLiteral("advancedWindowController")), nullptr)
+        << "the Advanced sheet is made when it is first asked for";
+
+    controller->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    std::vector<QString> titles;
+    for (const XFSDiskOrDirectory &builtIn : store.builtInDisksOrDirectories())
+        titles.push_back(QString::fromStdString(builtIn.displayName()));
+    titles.insert(titles.end(), {divider, QStringLiteral("Schedule"), divider, QStringLiteral("Holiday Photos")});
+    EXPECT_EQ(rowsOf(*list->model(), Qt::DisplayRole), titles);
+    const QModelIndex last = list->model()->index(list->model()->rowCount() - 1, 0);
+    EXPECT_FALSE(last.data(Qt::DecorationRole).value<QIcon>().isNull()) << "the record's row has its icon";
+    ASSERT_EQ(list->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(list->selectionModel()->selectedRows().front().row(), 0) << "the disks record, as at every showing";
+    EXPECT_EQ(controller->lastSelectedDiskOrDirectoryKey(), store.builtInDisksOrDirectories()[0].storageKey());
+    saveScreenshot(controller->window(), "main-window-first-shown-after-a-clean");
+
+    // Shown once, the list follows the store.
+    const std::string other = env.homeFile("Scans");
+    std::filesystem::create_directories(other);
+    store.addDetailsForVolumeAtPath(other, XFSDiskOrDirectory::CleanMode::alwaysClean);
+    EXPECT_TRUE(runEventLoopUntil([&] { return list->model()->rowCount() == int(titles.size()) + 1; }));
+    titles.push_back(QStringLiteral("Scans"));
+    EXPECT_EQ(rowsOf(*list->model(), Qt::DisplayRole), titles);
+    controller->window()->hide();
+    ProgressDisplayFactory::setCurrent(nullptr);
 }

@@ -1,5 +1,6 @@
 #include "XProgressWindow.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
@@ -8,19 +9,25 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "Alert.h"
 #include "DeletionsLog.h"
+#include "Logger.h"
 #include "MainThread.h"
 #include "MonotonicClock.h"
 #include "PreferencesSupport.h"
 #include "ProgressWindowFactory.h"
+#include "Screenshot.h"
 #include "SystemLog.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
+#include "XEngine.h"
 
 namespace
 {
@@ -421,6 +428,135 @@ TEST_F(XProgressWindowTest, TheEngineReachesThePoolThroughTheFactory)
     XProgressWindow::isAlreadyCleaning(root)->window()->hide();
     EXPECT_TRUE(factory.bringWindowCleaningRootToFront(root));
     EXPECT_TRUE(XProgressWindow::isAlreadyCleaning(root)->window()->isVisible());
+}
+
+std::vector<std::string> commandLines(const std::string &command)
+{
+    std::string output;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t count;
+        while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.append(buffer, count);
+        pclose(pipe);
+    }
+    std::vector<std::string> lines;
+    std::istringstream stream(output);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The windows' factory, keeping the window it made.
+class KeptWindows : public ProgressWindowFactory
+{
+public:
+    std::shared_ptr<XProgressProtocol> makeWithParent(const std::shared_ptr<XEngineParent> &parent,
+                                                      const URL &root) override
+    {
+        const std::shared_ptr<XProgressProtocol> display = ProgressWindowFactory::makeWithParent(parent, root);
+        made = std::dynamic_pointer_cast<XProgressWindow>(display);
+        return display;
+    }
+    std::shared_ptr<XProgressWindow> made;
+};
+
+// An archive entry is metadata when any part of its path begins so.
+bool isMetadataEntry(const std::string &name)
+{
+    std::istringstream parts(name);
+    for (std::string part; std::getline(parts, part, '/');) {
+        if (part.starts_with("._") || part.starts_with("__MACOSX") || part.starts_with(".DS_Store"))
+            return true;
+    }
+    return false;
+}
+
+TEST_F(XProgressWindowTest, AnArchiveCleanListsLogsAndCountsEveryRemovedEntryInTheArchivesOrder)
+{
+    // Enough entries to pass the list's first hundred lines and several batches after them.
+    const std::string source = home.file("src");
+    for (int folder = 0; folder < 10; ++folder) {
+        const std::string dir = source + "/Project/Folder " + std::to_string(folder) + (folder == 3 ? " \u00e9t\u00e9" : "");
+        const std::string companions = source + "/__MACOSX/Project/Folder " + std::to_string(folder);
+        std::filesystem::create_directories(dir);
+        std::filesystem::create_directories(companions);
+        writeFile(dir + "/.DS_Store", "Bud1");
+        for (int file = 0; file < 25; ++file) {
+            const std::string name = "file" + std::to_string(file) + ".txt";
+            writeFile(dir + "/" + name, "text " + name);
+            if (file % 2 == 0)
+                writeFile(dir + "/._" + name, "companion");
+            if (file % 3 == 0)
+                writeFile(companions + "/._" + name, "companion");
+        }
+    }
+    const std::string archive = home.file("Export.zip");
+    ASSERT_EQ(std::system(("cd '" + source + "' && zip -q -r '" + archive + "' Project __MACOSX").c_str()), 0);
+    std::vector<std::string> removed, kept;
+    for (const std::string &entry : commandLines("unzip -Z1 '" + archive + "'"))
+        (isMetadataEntry(entry) ? removed : kept).push_back(entry);
+    ASSERT_GT(removed.size(), 200u);
+
+    const URL url = URL::fileURLWithPath(archive);
+    std::vector<std::string> expected{"Cleaning Archive Export.zip..."};
+    for (const std::string &entry : removed)
+        expected.push_back("Deleted " + entry + " in " + url.displayName());
+    expected.push_back("Cleaned Archive Export.zip.");
+
+    PreferencesSupport::standardUserDefaults().setObject(Value(true), "logDeletions");
+    const std::string logBegins = "The archive test begins " + home.path();
+    Logger::shared().log(logBegins);
+    std::mutex mutex;
+    std::vector<std::string> systemLog;
+    const int sink = SystemLog::addSink([&](const std::string &message) {
+        std::lock_guard lock(mutex);
+        if (message.starts_with("Deleted ") || message.find(" Archive ") != std::string::npos)
+            systemLog.push_back(message);
+    });
+    const std::shared_ptr<ProgressDisplayFactory> formerFactory = ProgressDisplayFactory::current();
+    const auto windows = std::make_shared<KeptWindows>();
+    ProgressDisplayFactory::setCurrent(windows);
+    XEngine::make(false, true, false, false, false)->cleanWithProgressUI({url});
+    EXPECT_TRUE(runEventLoopUntil([&] { return windows->made && !windows->made->isBusy(); }));
+    ProgressDisplayFactory::setCurrent(formerFactory);
+    const std::shared_ptr<XProgressWindow> window = windows->made;
+    SystemLog::removeSink(sink);
+    ASSERT_TRUE(window);
+    drain();
+
+    std::vector<std::string> listed;
+    for (std::size_t line = 0; line < deletions(window)->lineCount(); ++line)
+        listed.emplace_back(deletions(window)->line(line));
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(deletions(window)->rowCount(), int(expected.size())) << "all shown at the end";
+    // The window's list shows them from the top, and scrolls to the last.
+    auto *view = outlet<QAbstractItemView>(window, "recentLogTable");
+    EXPECT_EQ(view->indexAt(QPoint(4, 2)).data().toString().toStdString(), expected.front());
+    const QModelIndex last = view->model()->index(view->model()->rowCount() - 1, 0);
+    view->scrollTo(last);
+    EXPECT_EQ(view->indexAt(view->visualRect(last).center()), last);
+    EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(last)));
+    saveScreenshot(window->window(), "progress-window-archive-cleaned");
+    EXPECT_EQ(window->numberOfItemsDeleted(), std::int64_t(removed.size()));
+    EXPECT_EQ(text(window, "secondLineRightText").toStdString(), std::to_string(removed.size()));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(systemLog, expected);
+    }
+    // The daily log: each line dated, after the line written before the clean.
+    const std::string contents = Logger::shared().logContents().value_or("");
+    const std::size_t begins = contents.rfind(" " + logBegins + "\n");
+    ASSERT_NE(begins, std::string::npos);
+    std::vector<std::string> logged;
+    std::istringstream after(contents.substr(begins + logBegins.size() + 2));
+    for (std::string line; std::getline(after, line);)
+        logged.push_back(line);
+    ASSERT_EQ(logged.size(), expected.size());
+    for (std::size_t line = 0; line < expected.size(); ++line)
+        EXPECT_TRUE(logged[line].ends_with(" " + expected[line])) << logged[line];
+
+    EXPECT_EQ(commandLines("unzip -Z1 '" + archive + "'"), kept);
 }
 
 TEST(DeletionsLogTest, LinesKeepTheirTextsAndOrderAcrossBlocksAndEmptyingDropsThemAll)
