@@ -8,6 +8,7 @@
 //   b  the same shape with nothing to delete
 //   c  one folder of 100,000 entries, 5% of them "._" companions
 //   d  a chain of folders 1,000 deep with short names, ".DS_Store" in 5% of them
+//   g  the same chain 2,000 deep (about the deepest a 4,096-byte path allows)
 //   e  one folder of 1,000,000 empty files, half of them "._" companions
 //   f  1,000,000 empty files spread over 40,000 folders, half of them "._" companions
 //
@@ -144,11 +145,11 @@ void buildMillionSpread(const fs::path &root)
     }
 }
 
-void buildChain(const fs::path &root)
+void buildChain(const fs::path &root, int depth)
 {
     std::mt19937 random(20261208);
     fs::path folder = root;
-    for (int depth = 0; depth < 1000; ++depth) {
+    for (int level = 0; level < depth; ++level) {
         folder /= "d";
         fs::create_directory(folder);
         if (random() % 100 < 5)
@@ -170,7 +171,10 @@ void build(char tree, const fs::path &root)
         buildWide(root, 100000, 5, false);
         break;
     case 'd':
-        buildChain(root);
+        buildChain(root, 1000);
+        break;
+    case 'g':
+        buildChain(root, 2000);
         break;
     case 'e':
         buildWide(root, 1000000, 100, true);
@@ -318,7 +322,9 @@ int main(int argc, char **argv)
     }
 
     // What a walk may take against the all-names find.
-    const std::map<char, double> walkTargets = {{'a', 1.0}, {'b', 0.7}, {'c', 1.5}, {'d', 1.5}};
+    const std::map<char, double> walkTargets = {{'a', 1.0}, {'b', 0.7}, {'c', 1.5}, {'d', 1.5}, {'g', 1.5}};
+    // The chains' walks, logging off: a walk's time grows with the depth alone.
+    std::map<char, double> chainSeconds;
     std::vector<std::string> summary;
     const auto say = [&summary](const char *format, auto... values) {
         char line[300];
@@ -451,7 +457,13 @@ int main(int argc, char **argv)
                     say("tree %c walk, logDeletions %-3s: walk / all-names find ratio %.2f (target %.1f)", tree, log,
                         seconds / all, tree == 'a' && logging ? 1.2 : walkTargets.at(tree));
                     say("tree %c walk, logDeletions %-3s: walk peak %.1f MB over the process%s", tree, log,
-                        figure.peakKiB / 1024.0, tree == 'd' ? " (target 5 MiB)" : "");
+                        figure.peakKiB / 1024.0,
+                        tree == 'd' ? " (target 5 MiB)" : tree == 'g' ? " (target 2 MiB)" : "");
+                    if ((tree == 'd' || tree == 'g') && !logging)
+                        chainSeconds[tree] = seconds;
+                    if (tree == 'g' && !logging && chainSeconds.contains('d'))
+                        say("chain 2,000 deep / 1,000 deep walk time ratio %.2f (linear: 2.0)",
+                            seconds / chainSeconds.at('d'));
                 } else if (!wholeRun) {
                     say("tree %c walk, logDeletions %-3s: walk peak %.1f MB over the process, %.2f s", tree, log,
                         figure.peakKiB / 1024.0, seconds);

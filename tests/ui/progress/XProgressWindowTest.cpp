@@ -8,12 +8,14 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 #include "Alert.h"
@@ -657,4 +659,27 @@ TEST_F(XProgressWindowTest, NothingAnimatesOrRepaintsInAWindowWhoseCleanHasEnded
         window->window()->close();
         drain();
     }
+}
+
+TEST_F(XProgressWindowTest, AnItemNotCleanedIsListedAndIsTheRunsLastWord)
+{
+    const std::string pipe = home.file("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::shared_ptr<ProgressDisplayFactory> formerFactory = ProgressDisplayFactory::current();
+    const auto windows = std::make_shared<KeptWindows>();
+    ProgressDisplayFactory::setCurrent(windows);
+    XEngine::make(false, true, false, false, false)->cleanWithProgressUI({root, URL::fileURLWithPath(pipe)});
+    EXPECT_TRUE(runEventLoopUntil([&] { return windows->made && !windows->made->isBusy(); }));
+    ProgressDisplayFactory::setCurrent(formerFactory);
+    const std::shared_ptr<XProgressWindow> window = windows->made;
+    ASSERT_TRUE(window);
+    drain();
+
+    const std::string line = "Not cleaned: " + pipe + ": Not a folder or a zip archive";
+    std::vector<std::string> listed;
+    for (std::size_t index = 0; index < deletions(window)->lineCount(); ++index)
+        listed.emplace_back(deletions(window)->line(index));
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), line), 1) << "in the window's list";
+    EXPECT_EQ(text(window, "mainText").toStdString(), line) << "in place of \"Cleaning completed.\"";
+    saveScreenshot(window->window(), "progress-window-not-cleaned");
 }
