@@ -1,9 +1,12 @@
 #include "EngineFixture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 
+#include "DirectoryRecords.h"
 #include "ModifierKeys.h"
+#include "PhysicalPath.h"
 #include "PreferencesSupport.h"
 #include "StatisticsManager.h"
 #include "TestSupport.h"
@@ -209,4 +212,18 @@ std::vector<WatchedRoot> watchedRootsAt(const std::vector<std::string> &paths)
         roots.push_back(root ? *root : WatchedRoot{path, {}});
     }
     return roots;
+}
+
+FailingListings::FailingListings(std::map<std::string, int> readingOfFailure)
+{
+    DirectoryRecords::setFailureForTesting([failing = std::move(readingOfFailure)](int fd, int reading) {
+        const std::optional<std::string> folder = physicalPathOfDescriptor(fd);
+        const auto found = folder ? failing.find(*folder) : failing.end();
+        return found != failing.end() && found->second == reading ? EIO : 0;
+    });
+}
+
+FailingListings::~FailingListings()
+{
+    DirectoryRecords::setFailureForTesting(nullptr);
 }

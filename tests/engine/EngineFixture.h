@@ -18,6 +18,17 @@
 // The roots as the watcher knows them: each folder's path and its identity now.
 std::vector<WatchedRoot> watchedRootsAt(const std::vector<std::string> &paths);
 
+// While it lives, the listing of each folder named fails with EIO at that reading (0 for the
+// first), as a failing disk answers; the entries read before are listed.
+class FailingListings
+{
+public:
+    explicit FailingListings(std::map<std::string, int> readingOfFailure);
+    ~FailingListings();
+    FailingListings(const FailingListings &) = delete;
+    FailingListings &operator=(const FailingListings &) = delete;
+};
+
 // A display that keeps everything a run tells it.
 class RunProgress : public XProgressProtocol
 {

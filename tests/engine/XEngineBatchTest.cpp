@@ -11,9 +11,7 @@
 
 #include "../store/LogCapture.h"
 #include "AsAnotherUser.h"
-#include "DirectoryRecords.h"
 #include "EngineFixture.h"
-#include "PhysicalPath.h"
 #include "NotificationCenter.h"
 #include "PreferencesSupport.h"
 #include "ScopedMount.h"
@@ -197,18 +195,10 @@ TEST_F(XEngineBatchTest, AListingThatFailsIsSaidAndWhatWasListedBeforeIsStillCle
     for (const char *name : {"a", "b", "c"})
         file(std::string(name) + "/.DS_Store");
     // As a failing disk answers: "a" once its entries are read, "b" at once.
-    DirectoryRecords::setFailureForTesting([&](int fd, int reading) {
-        const std::optional<std::string> folder = physicalPathOfDescriptor(fd);
-        if (folder == path("a") && reading == 1)
-            return EIO;
-        if (folder == path("b") && reading == 0)
-            return EIO;
-        return 0;
-    });
+    const FailingListings failing({{path("a"), 1}, {path("b"), 0}});
     LogCapture log;
 
     cleanBatch({path("a"), path("b"), path("c")}, {m_docs});
-    DirectoryRecords::setFailureForTesting(nullptr);
 
     EXPECT_FALSE(fileExists(path("a/.DS_Store"))) << "listed before the failure";
     EXPECT_TRUE(fileExists(path("b/.DS_Store"))) << "nothing of it was listed";

@@ -11,10 +11,8 @@
 
 #include "AppleDoubleTestData.h"
 #include "AsAnotherUser.h"
-#include "DirectoryRecords.h"
 #include "EngineFixture.h"
 #include "Logger.h"
-#include "PhysicalPath.h"
 #include "PreferencesSupport.h"
 #include "UserDefaults.h"
 #include "ScopedMount.h"
@@ -258,17 +256,9 @@ TEST_F(XEngineFailuresTest, AListingThatFailsInAWalkIsSaidAndWhatWasListedIsStil
     for (const char *name : {"a/.DS_Store", "a/sub/.DS_Store", "b/.DS_Store", "b/sub/.DS_Store", "c/.DS_Store"})
         file(name);
     // As a failing disk answers: "a" once its entries are read, "b" at once.
-    DirectoryRecords::setFailureForTesting([&](int fd, int reading) {
-        const std::optional<std::string> folder = physicalPathOfDescriptor(fd);
-        if (folder == path("a") && reading == 1)
-            return EIO;
-        if (folder == path("b") && reading == 0)
-            return EIO;
-        return 0;
-    });
+    const FailingListings failing({{path("a"), 1}, {path("b"), 0}});
 
     const std::shared_ptr<RunProgress> display = runAndWait({docsURL()});
-    DirectoryRecords::setFailureForTesting(nullptr);
 
     EXPECT_FALSE(fileExists(path("a/.DS_Store")));
     EXPECT_FALSE(fileExists(path("a/sub/.DS_Store"))) << "listed before the failure, so walked";
