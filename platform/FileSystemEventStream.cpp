@@ -502,7 +502,7 @@ private:
         if (m_watchLimitReported)
             return;
         m_watchLimitReported = true;
-        SystemLog::write("Tarnwick cannot watch every folder for changes: the limit of inotify watches ("
+        SystemLog::post("Tarnwick cannot watch every folder for changes: the limit of inotify watches ("
                          + std::string(maxUserWatchesFile) + " = " + limitText()
                          + ") is reached. Folders beyond it are not cleaned in the background; raise the limit "
                            "to have them watched.");
@@ -633,7 +633,7 @@ private:
     {
         if (!m_overflowInBatch) {
             m_overflowInBatch = true;
-            SystemLog::write("Tarnwick missed file-system events: the kernel's event queue overflowed "
+            SystemLog::post("Tarnwick missed file-system events: the kernel's event queue overflowed "
                              "(/proc/sys/fs/inotify/max_queued_events). Every watched folder is cleaned once.");
         }
         std::vector<int> every;
