@@ -128,12 +128,12 @@ public:
         return paths;
     }
 
-    std::vector<std::string> displacedRoots() const
+    std::vector<WatchedRoot> displacedRoots() const
     {
-        std::vector<std::string> paths;
+        std::vector<WatchedRoot> roots;
         for (const auto &[path, displaced] : m_displaced)
-            paths.push_back(path);
-        return paths;
+            roots.push_back(WatchedRoot{path, displaced.identity});
+        return roots;
     }
 
     std::vector<WatchedRoot> watchedRoots() const
@@ -789,7 +789,7 @@ std::vector<WatchedRoot> FileSystemEventStream::watchedRoots() const
     return m_watcher->watchedRoots();
 }
 
-std::vector<std::string> FileSystemEventStream::displacedRoots() const
+std::vector<WatchedRoot> FileSystemEventStream::displacedRoots() const
 {
     return m_watcher->displacedRoots();
 }

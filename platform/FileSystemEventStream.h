@@ -48,9 +48,10 @@ public:
     std::vector<std::string> roots() const;
     // The same with the identity each root was watched with.
     std::vector<WatchedRoot> watchedRoots() const;
-    // The roots whose folder moved away from the path (by itself or with a folder above it):
-    // nothing at the path is watched until that folder is back there, or removed.
-    std::vector<std::string> displacedRoots() const;
+    // The roots whose folder moved away from the path (by itself or with a folder above it),
+    // with that folder's identity: nothing at the path is watched until that folder is back
+    // there, or removed.
+    std::vector<WatchedRoot> displacedRoots() const;
     std::size_t watchedFolderCount() const;
 
 private:

@@ -5,7 +5,10 @@
 
 #include "CleaningChoices.h"
 #include "ConfinedTree.h"
+#include "FileIdentity.h"
+#include "FolderAndName.h"
 #include "GCDAdditions.h"
+#include "LocalizedString.h"
 #include "Logger.h"
 #include "MountRoot.h"
 #include "ModifierKeys.h"
@@ -44,7 +47,12 @@ XEngine::TreeScope::TreeScope(XEngine &engine, const URL &root)
     if (m_remover.tree())
         return;
     try {
-        m_remover.setTree(ConfinedTree::openResolved(root.path()));
+        std::shared_ptr<const ConfinedTree> tree = ConfinedTree::openResolved(root.path());
+        // A folder above it renamed and another put in its place: nothing is cleaned through the path.
+        const auto pinned = engine.m_pinnedRoots.find(tree->rootPath());
+        if (pinned != engine.m_pinnedRoots.end() && FileIdentity::of(tree->rootFd()) != pinned->second)
+            throw Error::posix(ESTALE, LSFK(WatchedRoot::movedOrReplacedReason));
+        m_remover.setTree(std::move(tree));
         m_owned = true;
     } catch (const Error &error) {
         m_open = false;
@@ -119,6 +127,11 @@ void XEngine::setProgress(std::shared_ptr<XProgressProtocol> progress)
 {
     std::lock_guard lock(m_progressMutex);
     m_progress = std::move(progress);
+}
+
+void XEngine::pinRoot(const std::string &path, const FileIdentity &identity)
+{
+    m_pinnedRoots.insert_or_assign(std::string(FolderAndName::trimmed(path)), identity);
 }
 
 void XEngine::addToActiveEngineList()

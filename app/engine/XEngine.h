@@ -225,6 +225,8 @@ private:
     void updateLastCleanDate(const URL &dir, const TWVolumeInfo &info);
 
     void addToActiveEngineList();
+    // Before the run: the root at that path must be this folder when it is opened.
+    void pinRoot(const std::string &path, const FileIdentity &identity);
     void setProgress(std::shared_ptr<XProgressProtocol> progress);
     bool optionEnabled(const XFSDiskOrDirectory &details, const char *key) const;
     std::vector<URL> filterRootFolderCandidates(const std::vector<URL> &candidates, const URL &root);
@@ -243,6 +245,9 @@ private:
     // Held by every clean: one thread at a time uses the remover, its tree and its folder.
     std::recursive_mutex m_runMutex;
     OperationQueue m_queue{"XEngine run"};
+    // Roots known by the folder they must be when the run opens them (set before the run
+    // starts): a folder taken from the user, or a folder the watcher keeps.
+    std::map<std::string, FileIdentity> m_pinnedRoots;
     // The first root of the run that was not cleaned, as the log names it.
     std::optional<std::string> m_rootNotCleaned;
     mutable std::mutex m_progressMutex;

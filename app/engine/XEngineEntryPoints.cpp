@@ -7,6 +7,7 @@
 #include "Alert.h"
 #include "DiscRecordingWatcher.h"
 #include "LocalizedString.h"
+#include "KeptFolders.h"
 #include "ModifierKeys.h"
 #include "PhysicalPath.h"
 #include "PreferencesSupport.h"
@@ -122,6 +123,12 @@ void XEngine::cleanInResponseToUserRequest(const std::vector<URL> &namedURLs, st
     if (refusedWhileBurning())
         return;
     const std::vector<URL> urls = resolvedAsNamed(namedURLs);
+    // The folders as they are now: the run cleans these very folders, or says why not.
+    std::vector<WatchedRoot> named;
+    for (const URL &url : urls) {
+        if (std::optional<WatchedRoot> folder = WatchedRoot::at(url.path()))
+            named.push_back(std::move(*folder));
+    }
     if (warningIfAnyVolumesAreReadOnly(urls))
         return;
     warnIfTryingToDeleteDotAppleDoubleFromAFP(urls);
@@ -130,6 +137,8 @@ void XEngine::cleanInResponseToUserRequest(const std::vector<URL> &namedURLs, st
     const bool shift = shiftKeyWasDown ? *shiftKeyWasDown : shiftKeyDownNow();
     if (shift) {
         const std::shared_ptr<XEngine> engine = newEngineForManualCleaning();
+        for (const WatchedRoot &folder : named)
+            engine->pinRoot(folder.path, folder.identity);
         engine->cleanXAttrsWithProgressUI(urls);
         leaveActiveEnginesWhenSilent(engine);
         return;
@@ -141,6 +150,8 @@ void XEngine::cleanInResponseToUserRequest(const std::vector<URL> &namedURLs, st
         engine->removeFromActiveEngineList();
         return;
     }
+    for (const WatchedRoot &folder : named)
+        engine->pinRoot(folder.path, folder.identity);
     engine->cleanWithProgressUI(urls);
 }
 
@@ -150,6 +161,11 @@ void XEngine::cleanScheduled(const std::vector<URL> &urls)
     if (urls.empty()) {
         engine->removeFromActiveEngineList();
         return;
+    }
+    // A folder the watcher keeps is the folder it watched, not whatever its path names now.
+    for (const URL &url : urls) {
+        if (const std::optional<FileIdentity> kept = KeptFolders::identityOf(url.path()))
+            engine->pinRoot(url.path(), *kept);
     }
     engine->cleanWithProgressUI(urls);
 }

@@ -7,6 +7,7 @@
 #include "DiscRecordingWatcher.h"
 #include "FileSystemEventStream.h"
 #include "LocalizedString.h"
+#include "KeptFolders.h"
 #include "Logger.h"
 #include "PreferencesSupport.h"
 #include "SystemLog.h"
@@ -107,6 +108,7 @@ void XEngineFSEvents::fsEventsAndDiskArbThreadEntry()
 
     for (const auto &[center, token] : observers)
         center->removeObserver(token);
+    KeptFolders::replace({});
     VolumeUnmounter::clearApprovalCallback(&context);
     std::lock_guard lock(m_mutex);
     m_context = nullptr;
@@ -166,14 +168,18 @@ void XEngineFSEvents::updateRoots()
         return;
     const Roots roots = chooseRoots();
     stream->setRoots(roots.watched, roots.excluded);
-    // A kept folder moved away from its path is said once; what is there meanwhile is not cleaned.
+    // A kept folder moved away from its path is said once; what is there meanwhile is not cleaned,
+    // by a scheduled clean either: the folders kept are known by their identity.
     std::set<std::string> displaced;
-    for (const std::string &path : stream->displacedRoots()) {
-        if (!m_displacedRoots.contains(path))
-            Logger::shared().log("Not cleaned: " + path + ": " + LSFK(WatchedRoot::movedOrReplacedReason));
-        displaced.insert(path);
+    std::vector<WatchedRoot> kept = stream->watchedRoots();
+    for (const WatchedRoot &root : stream->displacedRoots()) {
+        if (!m_displacedRoots.contains(root.path))
+            Logger::shared().log("Not cleaned: " + root.path + ": " + LSFK(WatchedRoot::movedOrReplacedReason));
+        displaced.insert(root.path);
+        kept.push_back(root);
     }
     m_displacedRoots = std::move(displaced);
+    KeptFolders::replace(kept);
     std::lock_guard lock(m_mutex);
     m_watchedRoots = stream->roots();
 }

@@ -9,6 +9,7 @@
 #include "ProgressDisplayFactory.h"
 #include "RecordingProgress.h"
 #include "ScopedMount.h"
+#include "TestSupport.h"
 #include "UserDefaults.h"
 #include "XEngine.h"
 #include "XFSDetailsFlagItemKeys.h"
@@ -273,6 +274,35 @@ TEST_F(XEngineEntryPointsTest, AFolderNamedThroughALinkOrDotDotIsCleanedAndKeptB
     std::sort(recordPaths.begin(), recordPaths.end());
     EXPECT_EQ(recordPaths, (std::vector<std::string>{other, folder})) << "records keep the folders' real paths";
     EXPECT_TRUE(fileExists(link)) << "the link itself stays";
+}
+
+TEST_F(XEngineEntryPointsTest, AFolderChangedBetweenBeingNamedAndItsRunIsNotCleanedThroughItsPath)
+{
+    const std::string parent = m_environment.volume("MacDisk") + "/Team";
+    fs::create_directories(parent);
+    const std::string renamed = folderWithMetadata("Team/Project");
+    const std::string linked = folderWithMetadata("Linked");
+    TemporaryDirectory elsewhere;
+    for (const std::string &folder : {elsewhere.file("Team/Project"), elsewhere.file("Target")}) {
+        fs::create_directories(folder);
+        writeFile(folder + "/.DS_Store", "x");
+    }
+
+    XEngine::cleanInResponseToUserRequest({URL::fileURLWithPath(renamed), URL::fileURLWithPath(linked)}, false);
+    // Before the run starts: the folder above the first renamed and another folder put in its
+    // place; the second swapped for a link to a folder elsewhere.
+    fs::rename(parent, parent + ".moved");
+    fs::rename(elsewhere.file("Team"), parent);
+    fs::rename(linked, linked + ".moved");
+    fs::create_directory_symlink(elsewhere.file("Target"), linked);
+
+    ASSERT_TRUE(waitForRuns(1));
+    EXPECT_TRUE(fileExists(renamed + "/.DS_Store")) << "the folder now at the first's path";
+    EXPECT_TRUE(fileExists(elsewhere.file("Target/.DS_Store"))) << "the folder the link leads to";
+    const std::vector<std::string> lines = m_windows->progresses.front()->lines();
+    for (const std::string &line : {"Not cleaned: " + renamed + ": the folder kept clean there was moved or replaced",
+                                    "Not cleaned: " + linked + ": Too many levels of symbolic links"})
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line;
 }
 
 TEST_F(XEngineEntryPointsTest, AFolderAlreadyAlwaysCleanedKeepsItsRecord)

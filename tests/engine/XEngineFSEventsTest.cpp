@@ -65,6 +65,15 @@ protected:
         return runEventLoopUntil([&] { return contains(watcher.watchedRoots(), realPath(folder)); }, 20s);
     }
 
+    // What the runs' windows do when they close: their engines leave.
+    void closeWindows()
+    {
+        for (const std::weak_ptr<XEngineParent> &parent : m_windows->m_parents) {
+            if (const std::shared_ptr<XEngineParent> engine = parent.lock())
+                engine->progressWindowClosed();
+        }
+    }
+
     // Every batch made so far has been cleaned.
     bool batchesDone() { return runEventLoopUntil([&] { return XEngine::activeEngines().size() == m_activeBefore; }, 20s); }
 
@@ -182,10 +191,7 @@ TEST_F(XEngineFSEventsTest, AWalkOfATreeNamedThroughALinkMakesNoBatchOfItsOwnDel
     }, 20s));
     EXPECT_EQ(reported, std::set<std::string>{sentinel});
     // The run's window closes, and its engine goes, before the next test counts the engines.
-    for (const std::weak_ptr<XEngineParent> &parent : m_windows->m_parents) {
-        if (const std::shared_ptr<XEngineParent> engine = parent.lock())
-            engine->progressWindowClosed();
-    }
+    closeWindows();
     EXPECT_TRUE(batchesDone());
 }
 
@@ -331,5 +337,38 @@ TEST_F(XEngineFSEventsTest, AFolderChosenThroughALinkOrDotDotIsCleanedInTheBackg
         writeFile(folder + "/.DS_Store", "x");
     EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(real + "/.DS_Store") && !fileExists(other + "/.DS_Store"); },
                                   20s));
+    stopWatcher(watcher);
+}
+
+TEST_F(XEngineFSEventsTest, AScheduledCleanOfAKeptFolderMovedAwayLeavesWhatTookItsPlace)
+{
+    const std::string kept = folder("Team/Project");
+    file("Team/Project/.DS_Store");
+    TemporaryDirectory elsewhere;
+    fs::create_directories(elsewhere.file("Team/Project/sub"));
+    writeFile(elsewhere.file("Team/Project/.DS_Store"), "x");
+    writeFile(elsewhere.file("Team/Project/sub/.DS_Store"), "x");
+    ASSERT_TRUE(XTWStore::shared().addDetailsForVolumeAtPath(kept, CleanMode::alwaysClean));
+    std::optional<XEngineFSEvents> watcher(std::in_place, 300ms);
+    watcher->makeThread();
+    ASSERT_TRUE(waitForRoot(*watcher, kept));
+    LogCapture log;
+
+    fs::rename(path("Team"), path("Team.moved"));
+    fs::rename(elsewhere.file("Team"), path("Team"));
+    const auto before = treeSnapshot(path("Team"));
+    const std::string line = "Not cleaned: " + kept + ": " + WatchedRoot::movedOrReplacedReason;
+    ASSERT_TRUE(runEventLoopUntil([&] { return log.countContaining(line) == 1; }, 20s)) << "the watcher saw it go";
+
+    XEngine::cleanScheduled({URL::fileURLWithPath(kept)});
+    ASSERT_TRUE(waitForFinishedRuns(1));
+    EXPECT_EQ(treeSnapshot(path("Team")), before) << "the folder that took the kept one's place";
+    {
+        std::lock_guard lock(m_windows->m_mutex);
+        ASSERT_FALSE(m_windows->m_displays.empty());
+        EXPECT_EQ(m_windows->m_displays.back()->feedback().back(), line) << "the run's last word";
+    }
+    EXPECT_TRUE(fileExists(path("Team.moved/Project/.DS_Store")));
+    closeWindows();
     stopWatcher(watcher);
 }

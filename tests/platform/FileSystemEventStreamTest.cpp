@@ -291,8 +291,8 @@ TEST_F(FileSystemEventStreamTest, AKeptFolderIsKnownByItselfNotByWhatComesToBeAt
         return std::find(roots.begin(), roots.end(), kept) != roots.end();
     };
     const auto displaced = [&] {
-        const std::vector<std::string> roots = m_stream->displacedRoots();
-        return std::find(roots.begin(), roots.end(), kept) != roots.end();
+        const std::vector<WatchedRoot> roots = m_stream->displacedRoots();
+        return std::any_of(roots.begin(), roots.end(), [&](const WatchedRoot &root) { return root.path == kept; });
     };
     ASSERT_TRUE(watched());
 
