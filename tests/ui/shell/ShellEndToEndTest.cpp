@@ -2,10 +2,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
+#include <set>
 #include <gtest/gtest.h>
 
+#include "ScopedMount.h"
 #include "TarnwickProcess.h"
 #include "TestSupport.h"
 #include "XServer.h"
@@ -157,4 +160,54 @@ TEST_F(ShellEndToEndTest, AFirstLaunchOpensTheMainWindowAndTheSameBuildAgainDoes
     EXPECT_EQ(open.status, 0) << open.errors;
     EXPECT_TRUE(runEventLoopUntil([&] { return mappedWindowTitled("Tarnwick").has_value(); }, processTimeout));
     EXPECT_EQ(again.endWith(SIGTERM), 0);
+}
+
+TEST_F(ShellEndToEndTest, ClosingAnAlertEndsNothing)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "a read-only disk needs root to mount";
+    TarnwickProcess instance(m_home);
+    ASSERT_TRUE(instance.start());
+    const std::string disk = m_home.file("Locked Disk");
+    std::filesystem::create_directories(disk);
+    const ScopedMount readOnly("tmpfs", disk, true);
+    ASSERT_TRUE(readOnly.isMounted()) << readOnly.failure();
+    // The windows there are once start-up is over.
+    std::set<std::uint32_t> before;
+    QElapsedTimer unchanged;
+    unchanged.start();
+    runEventLoopUntil([&] {
+        std::set<std::uint32_t> now;
+        for (const XServer::Window &window : m_x.mappedWindows())
+            now.insert(window.id);
+        if (now != before) {
+            before = now;
+            unchanged.restart();
+        }
+        return unchanged.elapsed() > 1000;
+    });
+
+    // A read-only disk handed over: the running Tarnwick says it cannot clean it.
+    handOver(disk);
+    std::optional<XServer::Window> alert;
+    ASSERT_TRUE(runEventLoopUntil([&] {
+        for (const XServer::Window &window : m_x.mappedWindows()) {
+            if (!before.contains(window.id))
+                alert = window;
+        }
+        return alert.has_value();
+    }, processTimeout));
+    saveScreenPicture("ShellEndToEnd-read-only-alert");
+    m_x.close(alert->id);
+    EXPECT_TRUE(runEventLoopUntil([&] {
+        const std::vector<XServer::Window> windows = m_x.mappedWindows();
+        return std::none_of(windows.begin(), windows.end(),
+                            [&](const XServer::Window &window) { return window.id == alert->id; });
+    }, processTimeout));
+
+    const std::string later = folderToClean("After The Alert");
+    handOver(later);
+    EXPECT_TRUE(runEventLoopUntil([&] { return !fileExists(later + "/.DS_Store"); }, processTimeout))
+        << "the instance ended when its alert closed";
+    EXPECT_EQ(instance.endWith(SIGTERM), 0);
 }
