@@ -111,7 +111,10 @@ void XEngine::cleanItemOfRun(const URL &url)
         return;
     }
     if (!S_ISDIR(status.st_mode)) {
-        reportNotCleaned(url.path(), S_ISLNK(status.st_mode) ? Error::posix(ELOOP) : Error::posix(ENOTDIR, LSFK("Not a folder or a zip archive")), true);
+        reportNotCleaned(url.path(),
+                         S_ISLNK(status.st_mode) ? Error::posix(ELOOP)
+                                                 : Error::posix(ENOTDIR, LSFK("Not a folder or a zip archive")),
+                         true);
         return;
     }
     const std::shared_ptr<XProgressProtocol> display = progress();

@@ -64,6 +64,20 @@ protected:
         return m_windows->m_displays.back();
     }
 
+    // The run as another user, who may do with the folder only what the mode lets everyone do.
+    std::shared_ptr<RunProgress> runAsAnotherUserWithFolderMode(const std::vector<URL> &urls,
+                                                                const std::string &folder, mode_t mode)
+    {
+        EXPECT_EQ(chmod(folder.c_str(), mode), 0);
+        std::shared_ptr<RunProgress> display;
+        {
+            const AsAnotherUser user(foldersAboveDocs(), {m_docs, cacheHome()});
+            display = runAndWait(urls);
+        }
+        chmod(folder.c_str(), 0755);
+        return display;
+    }
+
     // The folders above Docs and the log's, for a test that runs as another user.
     std::vector<std::string> foldersAboveDocs() const
     {
@@ -88,14 +102,10 @@ TEST_F(XEngineFailuresTest, AChosenFolderThatCannotBeOpenedIsNotCleanedAndTheRun
     file("Locked/.DS_Store");
     file("Open/.DS_Store");
     fs::create_symlink("Loop", path("Loop"));
-    ASSERT_EQ(chmod(path("Locked").c_str(), 0), 0);
-    std::shared_ptr<RunProgress> display;
-    {
-        const AsAnotherUser user(foldersAboveDocs(), {m_docs, cacheHome()});
-        display = runAndWait({URL::fileURLWithPath(path("Locked")), URL::fileURLWithPath(path("Loop/Inside")),
-                              URL::fileURLWithPath(path("Open"))});
-    }
-    chmod(path("Locked").c_str(), 0755);
+    const std::shared_ptr<RunProgress> display = runAsAnotherUserWithFolderMode(
+        {URL::fileURLWithPath(path("Locked")), URL::fileURLWithPath(path("Loop/Inside")),
+         URL::fileURLWithPath(path("Open"))},
+        path("Locked"), 0);
 
     const std::string locked = "Not cleaned: " + path("Locked") + ": " + std::strerror(EACCES);
     const std::string loop = "Not cleaned: " + path("Loop/Inside") + ": " + std::strerror(ELOOP);
@@ -114,13 +124,7 @@ TEST_F(XEngineFailuresTest, AFolderThatCannotBeListedIsStillCleanedByNameButNotW
     file(".DS_Store");
     file("Unlisted/.DS_Store");
     file("Unlisted/Inside/.DS_Store");
-    ASSERT_EQ(chmod(path("Unlisted").c_str(), 0333), 0);
-    std::shared_ptr<RunProgress> display;
-    {
-        const AsAnotherUser user(foldersAboveDocs(), {m_docs, cacheHome()});
-        display = runAndWait({docsURL()});
-    }
-    chmod(path("Unlisted").c_str(), 0755);
+    const std::shared_ptr<RunProgress> display = runAsAnotherUserWithFolderMode({docsURL()}, path("Unlisted"), 0333);
 
     EXPECT_FALSE(fileExists(path(".DS_Store")));
     EXPECT_FALSE(fileExists(path("Unlisted/.DS_Store"))) << "cleaned by name";
@@ -133,13 +137,7 @@ TEST_F(XEngineFailuresTest, AFolderBelowTheRootThatCannotBeOpenedIsSaidInTheWind
 {
     file(".DS_Store");
     file("Locked/.DS_Store");
-    ASSERT_EQ(chmod(path("Locked").c_str(), 0), 0);
-    std::shared_ptr<RunProgress> display;
-    {
-        const AsAnotherUser user(foldersAboveDocs(), {m_docs, cacheHome()});
-        display = runAndWait({docsURL()});
-    }
-    chmod(path("Locked").c_str(), 0755);
+    const std::shared_ptr<RunProgress> display = runAsAnotherUserWithFolderMode({docsURL()}, path("Locked"), 0);
 
     const std::string locked = "Not cleaned: " + path("Locked") + ": " + std::strerror(EACCES);
     EXPECT_EQ(countContaining(display->lines(), locked), 1u) << "in the window's list";
