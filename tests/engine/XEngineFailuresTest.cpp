@@ -186,7 +186,7 @@ TEST_F(XEngineFailuresTest, CompanionsThatCannotBeRewrittenOnAFullDiskAreEachRep
     EXPECT_EQ(readFile(disk + "/._file0.txt"), before) << "a companion that could not be rewritten is as it was";
 }
 
-TEST_F(XEngineFailuresTest, ADamagedCompanionIsReportedOnceAndLeftAsItWas)
+TEST_F(XEngineFailuresTest, ADamagedCompanionIsReportedOnceAndLeftAsItWasInAWindowOrInTheBackground)
 {
     if (!isRoot())
         GTEST_SKIP() << "mounting a ramfs needs root";
@@ -205,6 +205,12 @@ TEST_F(XEngineFailuresTest, ADamagedCompanionIsReportedOnceAndLeftAsItWas)
     EXPECT_EQ(readFile(disk + "/._a.txt"), "Not written by a Mac");
     EXPECT_EQ(countContaining(display->lines(), "Deleted " + quarantine + " in ._b.txt"), 1u)
         << "the sound companion beside it is cleaned";
+
+    // A background clean has no window: the log says so whether or not deletions are logged.
+    PreferencesSupport::standardUserDefaults().setObject(Value(false), "logDeletions");
+    XEngine::make(false, false, false, false, false)->cleanOnThread({disk}, watchedRootsAt({disk}));
+    EXPECT_EQ(logLinesContaining(damaged + " when deleting ._a.txt in "), 2u);
+    EXPECT_EQ(readFile(disk + "/._a.txt"), "Not written by a Mac");
 }
 
 TEST_F(XEngineFailuresTest, TheAttributeRunSaysWhichChosenItemItCouldNotReach)
@@ -229,23 +235,6 @@ TEST_F(XEngineFailuresTest, TheAttributeRunSaysWhichChosenItemItCouldNotReach)
     EXPECT_TRUE(openReached);
     EXPECT_EQ(logLinesContaining("Not cleaned: " + path("Locked") + ": " + std::strerror(EACCES)), 1u);
     EXPECT_EQ(logLinesContaining("Not cleaned: " + path("Locked/a.txt") + ": " + std::strerror(EACCES)), 1u);
-}
-
-TEST_F(XEngineFailuresTest, ABackgroundCleanWritesADamagedCompanionToTheLogWhetherOrNotDeletionsAreLogged)
-{
-    if (!isRoot())
-        GTEST_SKIP() << "mounting a ramfs needs root";
-    const std::string disk = folder("Plain");
-    ScopedMount mounted("ramfs", disk);
-    ASSERT_TRUE(mounted.isMounted()) << mounted.failure();
-    writeFile(disk + "/a.txt", "data");
-    writeFile(disk + "/._a.txt", "Not written by a Mac");
-    PreferencesSupport::standardUserDefaults().setObject(Value(false), "logDeletions");
-
-    XEngine::make(false, false, false, false, false)->cleanOnThread({disk}, watchedRootsAt({disk}));
-
-    EXPECT_EQ(logLinesContaining("The AppleDouble file \"._a.txt\" is damaged. when deleting ._a.txt in "), 1u);
-    EXPECT_EQ(readFile(disk + "/._a.txt"), "Not written by a Mac");
 }
 
 TEST_F(XEngineFailuresTest, AListingThatFailsInAWalkIsSaidAndWhatWasListedIsStillWalked)
